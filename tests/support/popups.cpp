@@ -1,0 +1,68 @@
+#include "popups.h"
+
+#include "platform/utility.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPushButton>
+
+PopupWatcher::PopupWatcher(QObject* parent) : QObject(parent) {
+    timer_.setInterval(5);
+    connect(&timer_, &QTimer::timeout, this, &PopupWatcher::poll);
+    timer_.start();
+}
+
+PopupWatcher::~PopupWatcher() = default;
+
+bool PopupWatcher::waitForPopups(std::size_t count, int timeoutMs) {
+    QElapsedTimer t;
+    t.start();
+    while (popups.size() < count && t.elapsed() < timeoutMs) {
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return popups.size() >= count;
+}
+
+void PopupWatcher::poll() {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal == nullptr) {
+        current_ = nullptr;
+        return;
+    }
+    if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+        if (current_ != box) {
+            current_ = box;
+            currentSince_ = Timer();
+            popups.push_back({box->windowTitle(), box->text(), currentSince_});
+        }
+        if ((Timer() - currentSince_) * 1000.0 >= holdMs) {
+            current_ = nullptr;
+            box->accept();
+        }
+        return;
+    }
+    if (auto* dlg = qobject_cast<QFileDialog*>(modal)) {
+        if (current_ == dlg) {
+            return;
+        }
+        current_ = dlg;
+        const QStringList selected = dlg->selectedFiles();
+        dialogs.push_back({dlg->windowTitle(), dlg->directory().absolutePath(),
+                           selected.isEmpty() ? QString() : QFileInfo(selected.first()).fileName(),
+                           dlg->nameFilters()});
+        std::optional<QString> answer;
+        if (!fileAnswers.empty()) {
+            answer = fileAnswers.front();
+            fileAnswers.pop_front();
+        }
+        if (answer) {
+            dlg->selectFile(*answer);
+            dlg->accept();
+        } else {
+            dlg->reject();
+        }
+        current_ = nullptr;
+    }
+}
