@@ -1,5 +1,7 @@
 #include "link/state.h"
 
+namespace zurid {
+
 int panel = 0;
 int com = 1;
 unsigned char sync = 0x55;
@@ -12,3 +14,5 @@ double tdiff = 0.0;
 int nBytesW = 0;
 int nBytesR = 0;
 std::string szStatus;
+
+} // namespace zurid

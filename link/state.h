@@ -5,6 +5,10 @@
 
 #include <string>
 
+// Program code lives in this namespace: names such as poll and sync would otherwise clash with
+// the C library's functions of the same name at link time.
+namespace zurid {
+
 // Memory the parameter buttons address.
 constexpr int RAM = 1;
 constexpr int EEPROM = 2;
@@ -22,3 +26,5 @@ extern double tdiff;         // time elapsed in the current event wait, seconds
 extern int nBytesW;          // count of the last request write
 extern int nBytesR;          // count of the last reply read
 extern std::string szStatus; // status line text
+
+} // namespace zurid
