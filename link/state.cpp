@@ -14,5 +14,9 @@ double tdiff = 0.0;
 int nBytesW = 0;
 int nBytesR = 0;
 std::string szStatus;
+unsigned char para = 1;
+int source = 0;
+std::string proj_dir;
+std::string file_name;
 
 } // namespace zurid

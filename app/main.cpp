@@ -1,0 +1,6 @@
+// TAVRIN-Zurid: operator program for an optical contrast and edge-detection sensor.
+#include "app/shell.h"
+
+int main(int argc, char** argv) {
+    return zurid::RunProgram(argc, argv);
+}

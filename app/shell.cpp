@@ -1,0 +1,63 @@
+#include "app/shell.h"
+
+#include "branding/logo.h"
+#include "gui/livedata.h"
+#include "gui/params.h"
+#include "gui/transfer.h"
+#include "link/state.h"
+#include "platform/Dovarid10.h"
+#include "platform/rs232.h"
+#include "platform/utility.h"
+
+namespace zurid {
+
+bool quitRequested = false;
+
+void InitVars() {
+    com = 1;
+    sync = 0x55;
+    order = 1;
+    target = RAM;
+    poll = 0;
+    szStatus = "InitVars";
+    SetCtrlVal(panel, PANEL_STATUS, szStatus);
+    SetCtrlVal(panel, PANEL_PARA, 1);
+    GetCtrlVal(panel, PANEL_PARA, &para);
+    ParaVis();
+    DispVis();
+    ShowLogo(5);
+    GetPanelValues();
+}
+
+int CBF_P(int /*pnl*/, int event, void* /*callbackData*/, int /*eventData1*/, int /*eventData2*/) {
+    if (event == EVENT_CLOSE) {
+        poll = 0;
+        quitRequested = true;
+        QuitUserInterface(0);
+    }
+    return 0;
+}
+
+int RunProgram(int& argc, char** argv) {
+    if (InitToolkit(argc, argv) == 0) {
+        return -1;
+    }
+    RegisterCallbacks(CallbackTable());
+    panel = LoadPanel(0, "Dovarid10.uir", PANEL);
+    if (panel < 0) {
+        return -1;
+    }
+    // Resources come from the program's directory; parameter files go where the operator can
+    // write, which is the same directory unless the program is installed read-only.
+    proj_dir = GetUserFileDir();
+    quitRequested = false;
+    InitVars();
+    InitRS232(com);
+    DisplayPanel(panel);
+    RunUserInterface();
+    CloseCom(com);
+    DiscardPanel(panel);
+    return 0;
+}
+
+} // namespace zurid

@@ -1,0 +1,25 @@
+// Start-up, shut-down and the callbacks of the main panel.
+#pragma once
+
+#include "platform/userint.h"
+
+#include <span>
+
+namespace zurid {
+
+// The process: toolkit, panel, state, port and line check, event loop, clean-up. Returns 0
+// after a normal end, -1 when the toolkit or the panel cannot be loaded.
+int RunProgram(int& argc, char** argv);
+
+// Defaults, status "InitVars", basic parameter group, graph layout, banner, panel values.
+void InitVars();
+
+// Set by the panel's close event: commands whose settle delay is running do not start.
+extern bool quitRequested;
+
+// Every callback of the program by the name the panel resource uses.
+std::span<const CallbackEntry> CallbackTable();
+
+int CBF_P(int pnl, int event, void* callbackData, int eventData1, int eventData2);
+
+} // namespace zurid

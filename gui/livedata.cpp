@@ -1,0 +1,72 @@
+#include "gui/livedata.h"
+
+#include "link/blocks.h"
+#include "link/frames.h"
+#include "link/state.h"
+#include "platform/Dovarid10.h"
+#include "platform/userint.h"
+#include "platform/utility.h"
+
+namespace zurid {
+
+std::array<unsigned char, kJumpBufLen> jumpbuf{};
+
+namespace {
+
+constexpr int kLoopPauseMs = 50;
+
+// Draws the jump buffer just read (in szReadBuf) against THRESHOLD and brings its graph up.
+void PlotJumpBuffer() {
+    std::array<unsigned char, kJumpBufLen> line{};
+    GetCtrlVal(panel, PANEL_THRESHOLD, &threshold);
+    for (int i = 0; i < kJumpBufLen; ++i) {
+        jumpbuf[i] = szReadBuf[i];
+        line[i] = threshold;
+    }
+    DeleteGraphPlot(panel, PANEL_GRAPH_JMPBUF, -1, 1);
+    SetCtrlAttribute(panel, PANEL_GRAPH_ADJ, ATTR_VISIBLE, 0);
+    SetCtrlAttribute(panel, PANEL_STRIPCHART, ATTR_VISIBLE, 0);
+    SetCtrlAttribute(panel, PANEL_GRAPH_JMPBUF, ATTR_VISIBLE, 1);
+    PlotY(panel, PANEL_GRAPH_JMPBUF, jumpbuf.data(), kJumpBufLen, VAL_UNSIGNED_CHAR, VAL_THICK_LINE,
+          VAL_EMPTY_SQUARE, VAL_SOLID, 1, 0x0000FF);
+    PlotY(panel, PANEL_GRAPH_JMPBUF, line.data(), kJumpBufLen, VAL_UNSIGNED_CHAR, VAL_THICK_LINE,
+          VAL_EMPTY_SQUARE, VAL_SOLID, 1, 0x000000);
+}
+
+} // namespace
+
+void GetData() {
+    order = kOrderData;
+    poll = 1;
+    DispVis();
+    while (poll == 1) {
+        const Reply reply = RequestReply(order, AnzData, {.flushFirst = true, .watchPoll = true});
+        if (reply == Reply::Abandoned) {
+            return;
+        }
+        if (reply == Reply::Accepted) {
+            GetRxBufData();
+            CopyDatatoVars();
+            SetPanelData();
+            ShowGraph();
+        } else {
+            ReportTimeout();
+            poll = 0;
+        }
+        ProcessSystemEvents();
+        Sleep(kLoopPauseMs);
+    }
+}
+
+void GetJmpBuf() {
+    poll = 0;
+    order = kOrderJumpBuf;
+    if (RequestReply(order, kJumpBufLen, {.flushFirst = true, .watchPoll = false}) ==
+        Reply::Accepted) {
+        PlotJumpBuffer();
+    } else {
+        ReportTimeout();
+    }
+}
+
+} // namespace zurid
