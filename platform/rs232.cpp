@@ -234,18 +234,12 @@ int ComRd(int port, unsigned char* buffer, int count) {
         const qint64 n = serial->read(reinterpret_cast<char*>(buffer) + got, count - got);
         if (n > 0) {
             got += static_cast<int>(n);
-            continue;
+        } else if (!serial->waitForReadyRead(RemainingMs(clock, timeout))) {
+            break; // the time-out has passed, or the port failed while waiting
         }
-        const int wait = RemainingMs(clock, timeout);
-        if (wait == 0 || !serial->waitForReadyRead(wait)) {
-            // Time-out, or the port failed while waiting (then it is dropped).
-            if (Usable(port) == nullptr && got == 0) {
-                return kComPortNotOpen;
-            }
-            if (RemainingMs(clock, timeout) == 0 || Usable(port) == nullptr) {
-                break;
-            }
-        }
+    }
+    if (got == 0 && Usable(port) == nullptr) {
+        return kComPortNotOpen;
     }
     return got;
 }
