@@ -38,7 +38,7 @@ int CBF_P(int /*pnl*/, int event, void* /*callbackData*/, int /*eventData1*/, in
     return 0;
 }
 
-int RunProgram(int& argc, char** argv) {
+int StartUp(int& argc, char** argv) {
     if (InitToolkit(argc, argv) == 0) {
         return -1;
     }
@@ -54,9 +54,20 @@ int RunProgram(int& argc, char** argv) {
     InitVars();
     InitRS232(com);
     DisplayPanel(panel);
-    RunUserInterface();
+    return 0;
+}
+
+void ShutDown() {
     CloseCom(com);
     DiscardPanel(panel);
+}
+
+int RunProgram(int& argc, char** argv) {
+    if (StartUp(argc, argv) != 0) {
+        return -1;
+    }
+    RunUserInterface();
+    ShutDown();
     return 0;
 }
 

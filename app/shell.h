@@ -10,6 +10,10 @@ namespace zurid {
 // The process: toolkit, panel, state, port and line check, event loop, clean-up. Returns 0
 // after a normal end, -1 when the toolkit or the panel cannot be loaded.
 int RunProgram(int& argc, char** argv);
+// Its two halves around the event loop: everything up to the shown panel (0, or -1 when the
+// toolkit or the panel cannot be loaded), and closing the port and discarding the panel.
+int StartUp(int& argc, char** argv);
+void ShutDown();
 
 // Defaults, status "InitVars", basic parameter group, graph layout, banner, panel values.
 void InitVars();

@@ -36,6 +36,9 @@ void PopupWatcher::poll() {
             current_ = box;
             currentSince_ = Timer();
             popups.push_back({box->windowTitle(), box->text(), currentSince_});
+            if (onPopup) {
+                onPopup(popups.back());
+            }
         }
         if ((Timer() - currentSince_) * 1000.0 >= holdMs) {
             current_ = nullptr;

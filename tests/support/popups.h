@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include <deque>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -34,6 +35,8 @@ class PopupWatcher : public QObject {
     };
     std::vector<SeenDialog> dialogs;
     std::vector<SeenPopup> popups;
+    // Called when a message popup is first seen, while it is still open.
+    std::function<void(const SeenPopup&)> onPopup;
     // How long a message popup stays open before it is dismissed, in milliseconds.
     int holdMs = 0;
 

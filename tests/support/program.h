@@ -1,0 +1,53 @@
+// Test helper: runs the real program (panel, callbacks, serial layer) inside the test process
+// against a sensor simulator on a pseudo-terminal, and drives it like an operator.
+#pragma once
+
+#include "sim/sensorsim.h"
+
+#include <QString>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+class QWidget;
+
+namespace testing_support {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Adds a device path to the port table (ZURID_PORTS) and returns its port number.
+int AddPort(const std::string& devicePath);
+
+// Start-up as the program does it, up to the shown panel; 0 on success.
+int StartProgram();
+// Stops a running loop, closes the port and discards the panel.
+void StopProgram();
+
+QWidget* Ctrl(int control);
+int IntVal(int control);
+QString TextVal(int control);
+bool Visible(int control);
+bool Dimmed(int control);
+QString Label(int control);
+QStringList RingTexts(int control);
+
+// Operator actions through real widget events.
+void Click(int control);      // left click on a button
+void RightClick(int control); // right click
+void ChooseRingItem(int control, int index);
+void Key(int qtKey); // a key on the panel (F8..F12)
+void CloseWindow();  // the window manager's close request
+
+// Runs `action` after `ms` from the event loop (useful before a click that runs a loop).
+void After(int ms, std::function<void()> action);
+// Pumps events until `pred` holds or `timeoutMs` has passed.
+bool WaitUntil(const std::function<bool()>& pred, int timeoutMs);
+
+// Bytes of every request the simulator received, in order.
+std::vector<Bytes> Frames(const sim::SensorSim& s);
+// A 17-byte request.
+Bytes Request(std::uint8_t order, const Bytes& block);
+Bytes Zeros(std::size_t n);
+
+} // namespace testing_support
