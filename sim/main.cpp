@@ -1,0 +1,261 @@
+// sensor-sim: plays the contrast sensor on a pseudo-terminal for demos and tests.
+#include "sim/sensorsim.h"
+
+#include <cerrno>
+#include <charconv>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr const char* kUsage = R"(Usage: sensor-sim [OPTIONS] [--exec PROGRAM [ARGS...]]
+
+Plays the contrast/edge sensor on a pseudo-terminal. The first line on stdout is the path of
+the terminal's slave side, the serial port to open (4800 baud 8N1). Requests are 17 bytes:
+0x55, order 1..7, the 15-byte parameter block. Orders 1/2 store the block in RAM/EEPROM,
+3/4 read it back, 5 returns 9 bytes of live data from a moving-target model, 6 the 16-byte
+jump buffer, 7 the line check 0xAA 0x01 0x00. Runs until SIGINT/SIGTERM, or with --exec until
+PROGRAM ends.
+
+Options:
+  --exec PROGRAM [ARGS...]  run PROGRAM with ZURID_PORTS set to the port (so it is COM1) and
+                            exit with its exit code; everything after PROGRAM is its arguments
+  --delay MS                answer delay after a request, in ms (default 5)
+  --no-wire-time            answer at once, without the 2.083 ms per byte of 4800 baud
+  --fault KIND              silent | short | long | wrong-line-check | late | garbage
+  --fault-orders LIST       orders the fault (and --random-faults) applies to, e.g. 3,5
+                            (default: all)
+  --late-ms MS              how late a "late" reply starts, in ms (default 3500)
+  --hangup-after N          close the port after N replies, like a pulled USB plug (N >= 1)
+  --random-faults P         make each reply faulty with probability P (0..1), random kind
+  --seed N                  seed of the target model and random faults (default 1)
+  --ram B0,B1,...,B14       initial RAM parameter block, 15 values 0..255
+  --eeprom B0,B1,...,B14    initial EEPROM parameter block (both default to a demo set)
+  --log FILE                one line per request received: monotonic seconds (6 decimals)
+                            and the bytes in hex; flushed line by line
+  --help                    this text
+
+Examples:
+  sensor-sim --exec tavrin-zurid
+  sensor-sim --fault silent --fault-orders 5 --exec tavrin-zurid
+  sensor-sim --hangup-after 20 --log /tmp/requests.log --exec ./tavrin-zurid
+  sensor-sim --random-faults 0.05 --seed 7      # then open the printed port yourself
+)";
+
+struct Options {
+    sim::Config cfg;
+    sim::Fault fault = sim::Fault::None;
+    unsigned orderMask = 0;
+    std::optional<double> lateSeconds;
+    int hangupAfter = -1;
+    double randomFaults = 0;
+    std::string logPath;
+    std::vector<char*> exec; // PROGRAM ARGS..., null-terminated when used
+    bool help = false;
+};
+
+[[noreturn]] void fail(const std::string& msg) {
+    std::fprintf(stderr, "sensor-sim: %s (see --help)\n", msg.c_str());
+    std::exit(2);
+}
+
+template <typename T> bool parseNumber(const std::string& s, T& out) {
+    const char* end = s.data() + s.size();
+    auto [p, ec] = std::from_chars(s.data(), end, out);
+    return ec == std::errc{} && p == end && !s.empty();
+}
+
+double parseMs(const std::string& opt, const std::string& v) {
+    double ms = 0;
+    if (!parseNumber(v, ms) || ms < 0)
+        fail(opt + " needs a number of milliseconds >= 0, not '" + v + "'");
+    return ms / 1000.0;
+}
+
+std::vector<unsigned> parseList(const std::string& opt, const std::string& v, unsigned max) {
+    std::vector<unsigned> out;
+    std::size_t at = 0;
+    while (at <= v.size()) {
+        const std::size_t comma = std::min(v.find(',', at), v.size());
+        unsigned n = 0;
+        if (!parseNumber(v.substr(at, comma - at), n) || n > max)
+            fail(opt + " needs comma-separated numbers 0.." + std::to_string(max) + ", not '" + v +
+                 "'");
+        out.push_back(n);
+        at = comma + 1;
+    }
+    return out;
+}
+
+sim::Block parseBlock(const std::string& opt, const std::string& v) {
+    const auto values = parseList(opt, v, 255);
+    if (values.size() != 15)
+        fail(opt + " needs exactly 15 values, got " + std::to_string(values.size()));
+    sim::Block b{};
+    for (std::size_t i = 0; i < b.size(); ++i)
+        b[i] = static_cast<std::uint8_t>(values[i]);
+    return b;
+}
+
+Options parseOptions(int argc, char** argv) {
+    Options o;
+    o.cfg.ram = sim::defaultBlock();
+    o.cfg.eeprom = sim::defaultBlock();
+    for (int i = 1; i < argc; ++i) {
+        std::string opt = argv[i];
+        std::optional<std::string> inlineValue;
+        if (const auto eq = opt.find('='); opt.rfind("--", 0) == 0 && eq != std::string::npos) {
+            inlineValue = opt.substr(eq + 1);
+            opt.resize(eq);
+        }
+        auto value = [&]() -> std::string {
+            if (inlineValue)
+                return *inlineValue;
+            if (i + 1 >= argc)
+                fail(opt + " needs a value");
+            return argv[++i];
+        };
+        if (opt == "--help" || opt == "-h") {
+            o.help = true;
+        } else if (opt == "--exec") {
+            if (inlineValue || i + 1 >= argc)
+                fail("--exec needs a PROGRAM");
+            o.exec.assign(argv + i + 1, argv + argc);
+            break;
+        } else if (opt == "--delay") {
+            o.cfg.answerDelay = parseMs(opt, value());
+        } else if (opt == "--no-wire-time") {
+            o.cfg.wireTime = false;
+        } else if (opt == "--fault") {
+            const std::string v = value();
+            const auto f = sim::faultFromName(v);
+            if (!f)
+                fail("unknown fault '" + v + "'");
+            o.fault = *f;
+        } else if (opt == "--fault-orders") {
+            for (unsigned order : parseList(opt, value(), 7)) {
+                if (order == 0)
+                    fail("orders are 1..7");
+                o.orderMask |= 1U << order;
+            }
+        } else if (opt == "--late-ms") {
+            o.lateSeconds = parseMs(opt, value());
+        } else if (opt == "--hangup-after") {
+            const std::string v = value();
+            if (!parseNumber(v, o.hangupAfter) || o.hangupAfter < 1)
+                fail("--hangup-after needs a number of replies >= 1, not '" + v + "'");
+        } else if (opt == "--random-faults") {
+            const std::string v = value();
+            if (!parseNumber(v, o.randomFaults) || o.randomFaults < 0 || o.randomFaults > 1)
+                fail("--random-faults needs a probability 0..1, not '" + v + "'");
+        } else if (opt == "--seed") {
+            const std::string v = value();
+            if (!parseNumber(v, o.cfg.seed))
+                fail("--seed needs a non-negative number, not '" + v + "'");
+        } else if (opt == "--ram") {
+            o.cfg.ram = parseBlock(opt, value());
+        } else if (opt == "--eeprom") {
+            o.cfg.eeprom = parseBlock(opt, value());
+        } else if (opt == "--log") {
+            o.logPath = value();
+        } else {
+            fail("unknown option '" + opt + "'");
+        }
+    }
+    return o;
+}
+
+void logRequest(std::FILE* log, const sim::Request& r) {
+    std::fprintf(log, "%.6f", r.t);
+    for (auto b : r.bytes)
+        std::fprintf(log, " %02X", b);
+    std::fputc('\n', log);
+    std::fflush(log);
+}
+
+pid_t launch(std::vector<char*>& argv, const std::string& port, const sigset_t& original) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        setenv("ZURID_PORTS", port.c_str(), 1);
+        sigprocmask(SIG_SETMASK, &original, nullptr);
+        argv.push_back(nullptr);
+        execvp(argv[0], argv.data());
+        std::fprintf(stderr, "sensor-sim: cannot run %s: %s\n", argv[0], std::strerror(errno));
+        _exit(127);
+    }
+    return pid;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Options o = parseOptions(argc, argv);
+    if (o.help) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    std::FILE* log = nullptr;
+    if (!o.logPath.empty() && !(log = std::fopen(o.logPath.c_str(), "w"))) {
+        std::fprintf(stderr, "sensor-sim: cannot write %s: %s\n", o.logPath.c_str(),
+                     std::strerror(errno));
+        return 2;
+    }
+
+    // Signals are taken synchronously in this thread; the simulator's thread inherits the mask.
+    sigset_t wanted, original;
+    sigemptyset(&wanted);
+    sigaddset(&wanted, SIGINT);
+    sigaddset(&wanted, SIGTERM);
+    sigaddset(&wanted, SIGCHLD);
+    sigprocmask(SIG_BLOCK, &wanted, &original);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    sim::SensorSim sensor(o.cfg);
+    sensor.setFault(o.fault, o.orderMask);
+    sensor.setRandomFaults(o.randomFaults);
+    if (o.lateSeconds)
+        sensor.setLateSeconds(*o.lateSeconds);
+    sensor.setHangupAfter(o.hangupAfter);
+    if (log)
+        sensor.setRequestHook([log](const sim::Request& r) { logRequest(log, r); });
+    if (!sensor.start()) {
+        std::fprintf(stderr, "sensor-sim: cannot open a pseudo-terminal: %s\n",
+                     std::strerror(errno));
+        return 1;
+    }
+    std::printf("%s\n", sensor.path().c_str());
+    std::fflush(stdout);
+
+    const pid_t child = o.exec.empty() ? -1 : launch(o.exec, sensor.path(), original);
+    if (!o.exec.empty() && child < 0) {
+        std::fprintf(stderr, "sensor-sim: fork failed: %s\n", std::strerror(errno));
+        return 1;
+    }
+    int exitCode = 0;
+    for (;;) {
+        const int sig = sigwaitinfo(&wanted, nullptr);
+        if (sig == SIGCHLD && child > 0) {
+            int status = 0;
+            if (waitpid(child, &status, WNOHANG) != child)
+                continue;
+            exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            break;
+        }
+        if (sig == SIGINT || sig == SIGTERM) {
+            if (child < 0)
+                break;
+            kill(child, sig); // the program ends first, then so do we
+        }
+    }
+    sensor.stop();
+    if (log)
+        std::fclose(log);
+    return exitCode;
+}
