@@ -62,7 +62,7 @@ void PopupWatcher::poll() {
         }
         if (answer) {
             dlg->selectFile(*answer);
-            dlg->accept();
+            static_cast<QDialog*>(dlg)->accept(); // the dialog's own accept, which checks the name
         } else {
             dlg->reject();
         }

@@ -149,8 +149,13 @@ std::vector<Bytes> Frames(const sim::SensorSim& s) {
 }
 
 Bytes Request(std::uint8_t order, const Bytes& block) {
-    Bytes b{0x55, order};
-    b.insert(b.end(), block.begin(), block.end());
+    Bytes b;
+    b.reserve(2 + block.size());
+    b.push_back(0x55);
+    b.push_back(order);
+    for (std::uint8_t x : block) {
+        b.push_back(x);
+    }
     return b;
 }
 
