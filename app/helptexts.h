@@ -2,6 +2,7 @@
 // break is part of a text: the popups show them exactly as stored here.
 #pragma once
 
+#include "link/frames.h" // InfoTimeout, raised by the sensor transactions
 #include "platform/Dovarid10.h"
 
 #include <array>
@@ -159,11 +160,6 @@ inline constexpr char InfoGraphData2[] =
     " In practice, the ACTIVE window should be open approx. 60% of IN0 to IN0. The edge should lie in the                           \n"
     " middle of the active window (30%).";
 
-inline constexpr char InfoTimeout[] =
-    " ATTENTION! \n"
-    " \n"
-    " TIMEOUT \n"
-    " NO SERIAL CONNECTION TO SENSOR";
 // clang-format on
 
 // A control whose right click shows one fixed text.
