@@ -1,6 +1,7 @@
 // Serial ports on QSerialPort: one QSerialPort per open port number.
 #include "platform/rs232.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QSerialPort>
 
@@ -62,6 +63,15 @@ OpenPort* Usable(int port) {
         return nullptr;
     }
     return &it->second;
+}
+
+// Ports still open when the application object goes are closed while Qt is still there.
+void CloseAllPorts() {
+    for (auto& [number, open] : openPorts) {
+        open.serial->disconnect();
+        open.serial->close();
+    }
+    openPorts.clear();
 }
 
 int ErrorCode(int port) {
@@ -132,6 +142,11 @@ int OpenComConfig(int port, const char* deviceName, long baudRate, int parity, i
             DropPort(raw);
         }
     });
+    static bool closeAtExit = false;
+    if (!closeAtExit && QCoreApplication::instance() != nullptr) {
+        qAddPostRoutine(CloseAllPorts);
+        closeAtExit = true;
+    }
     openPorts[port] = OpenPort{std::move(serial), 2.0, queue};
     return 0;
 }
