@@ -1,0 +1,163 @@
+// Operator actions to callback events: commits, value changes, right clicks and the close
+// request of a panel.
+#include "platform/ui_internal.h"
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QSpinBox>
+
+namespace {
+
+// The control that an event on `obj` belongs to: the object itself, one of its ancestors up
+// to the window (a spin box's line edit, a chart's viewport), or the control whose caption it
+// is. nullptr if none of these has a callback.
+QWidget* OwningControl(QObject* obj) {
+    auto* w = qobject_cast<QWidget*>(obj);
+    if (w == nullptr) {
+        return nullptr;
+    }
+    bool isCaption = false;
+    const int captionOf = w->property("labelFor").toInt(&isCaption);
+    if (isCaption) {
+        int error = 0;
+        QWidget* ctrl = ui::FindCtrl(w->property("panelHandle").toInt(), captionOf, &error);
+        return ctrl != nullptr && ui::HasCallback(ctrl) ? ctrl : nullptr;
+    }
+    for (QWidget* up = w; up != nullptr; up = up->parentWidget()) {
+        if (up->property("ctrlId").isValid()) {
+            return ui::HasCallback(up) ? up : nullptr;
+        }
+        if (up->isWindow()) {
+            break;
+        }
+    }
+    return nullptr;
+}
+
+// Right clicks become EVENT_RIGHT_CLICK (data: vertical, horizontal position in the control)
+// and do nothing else: no context menu, no change of value. Closing a panel becomes
+// EVENT_CLOSE; the window stays until the program discards it.
+class EventRouter : public QObject {
+  public:
+    bool eventFilter(QObject* obj, QEvent* event) override {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::MouseButtonRelease: {
+            auto* mouse = static_cast<QMouseEvent*>(event);
+            if (mouse->button() != Qt::RightButton) {
+                return false;
+            }
+            QWidget* ctrl = OwningControl(obj);
+            if (ctrl == nullptr) {
+                return false;
+            }
+            if (event->type() == QEvent::MouseButtonPress) {
+                const QPoint at = ctrl->mapFromGlobal(mouse->globalPosition().toPoint());
+                ui::DispatchCtrl(ctrl, EVENT_RIGHT_CLICK, at.y(), at.x());
+            }
+            return true;
+        }
+        case QEvent::ContextMenu:
+            return OwningControl(obj) != nullptr;
+        case QEvent::Close: {
+            auto* w = qobject_cast<QWidget*>(obj);
+            if (w == nullptr || !w->property("panelHandle").isValid()) {
+                return false; // discarded: let it close
+            }
+            event->ignore();
+            ui::DispatchPanel(w, EVENT_CLOSE);
+            return true;
+        }
+        default:
+            return false;
+        }
+    }
+};
+
+EventRouter* Router() {
+    static EventRouter* router = new EventRouter;
+    return router;
+}
+
+void FilterTree(QWidget* w) {
+    w->installEventFilter(Router());
+    const QList<QWidget*> inner = w->findChildren<QWidget*>();
+    for (QWidget* child : inner) {
+        if (!child->isWindow()) {
+            child->installEventFilter(Router());
+        }
+    }
+}
+
+} // namespace
+
+namespace ui {
+
+void WireControl(QWidget* ctrl) {
+    FilterTree(ctrl);
+    const QPointer<QWidget> guard(ctrl);
+    if (auto* spin = qobject_cast<QSpinBox*>(ctrl)) {
+        // Typing commits once (on Enter or leaving the field), a step commits at once.
+        spin->setKeyboardTracking(false);
+        QObject::connect(spin, &QSpinBox::valueChanged, spin, [guard](int) {
+            if (guard) {
+                DispatchCtrl(guard, EVENT_COMMIT);
+            }
+        });
+    } else if (auto* ring = qobject_cast<QComboBox*>(ctrl)) {
+        QObject::connect(ring, &QComboBox::activated, ring, [guard](int) {
+            if (guard) {
+                DispatchCtrl(guard, EVENT_COMMIT);
+            }
+        });
+    } else if (auto* button = qobject_cast<QAbstractButton*>(ctrl)) {
+        const bool isSwitch = button->property("ctrlKind").toString() == QLatin1String("switch");
+        QObject::connect(button, &QAbstractButton::clicked, button, [guard, isSwitch](bool) {
+            if (!guard) {
+                return;
+            }
+            auto* b = static_cast<QAbstractButton*>(guard.data());
+            if (isSwitch) {
+                SyncSwitchText(b);
+            } else if (b->isCheckable()) {
+                DispatchCtrl(b, EVENT_VAL_CHANGED);
+            }
+            if (guard) {
+                DispatchCtrl(guard, EVENT_COMMIT);
+            }
+        });
+    }
+}
+
+void WireCaption(QLabel* caption) {
+    caption->installEventFilter(Router());
+}
+
+void WirePanel(QWidget* panel) {
+    panel->installEventFilter(Router());
+}
+
+QLabel* CaptionOf(QWidget* ctrl) {
+    const QString name = ctrl->property("labelWidget").toString();
+    if (name.isEmpty() || ctrl->parentWidget() == nullptr) {
+        return nullptr;
+    }
+    return ctrl->parentWidget()->findChild<QLabel*>(name, Qt::FindDirectChildrenOnly);
+}
+
+void SyncSwitchText(QWidget* ctrl) {
+    auto* button = qobject_cast<QAbstractButton*>(ctrl);
+    if (button == nullptr || button->property("ctrlKind").toString() != QLatin1String("switch")) {
+        return;
+    }
+    const QVariant text = button->property(button->isChecked() ? "textOn" : "textOff");
+    if (text.isValid()) {
+        button->setText(text.toString());
+    }
+}
+
+} // namespace ui
