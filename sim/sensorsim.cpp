@@ -13,6 +13,7 @@
 #include <limits>
 #include <mutex>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <thread>
 #include <time.h>
@@ -64,8 +65,16 @@ struct Line {
         double start;
         std::size_t sent = 0;
     };
-    std::deque<Outgoing> out;
+    std::deque<Outgoing> out;       // by start time; the one being sent stays in front
     double inFree = 0, outFree = 0; // when the wire in each direction is free again
+    double unplugAt = kNever;       // the hang-up count has run out at this time
+
+    // A late reply does not hold back the replies due before it.
+    void schedule(std::vector<std::uint8_t> bytes, double start) {
+        auto at = std::find_if(out.begin(), out.end(),
+                               [&](const Outgoing& o) { return o.sent == 0 && o.start > start; });
+        out.insert(at, {std::move(bytes), start});
+    }
 };
 
 struct SensorSim::Impl {
@@ -86,6 +95,7 @@ struct SensorSim::Impl {
 
     bool openPty();
     void closeLine();
+    bool lastReplyTaken(double since) const;
     void wakeUp() const;
     void run();
     void service(Line& line, double now);
@@ -136,6 +146,15 @@ void SensorSim::Impl::closeLine() {
     cv.notify_all();
 }
 
+// Closing the master discards what the slave has not read yet, so the hang-up after the N-th
+// reply waits until the program has read it (or gives up after a second).
+bool SensorSim::Impl::lastReplyTaken(double since) const {
+    const double waited = monotonicSeconds() - since;
+    int queued = 0;
+    // The pty hands bytes on asynchronously: give them a moment to reach the slave's queue.
+    return waited > 1.0 || (waited > 0.02 && ioctl(slave, FIONREAD, &queued) == 0 && queued == 0);
+}
+
 void SensorSim::Impl::wakeUp() const {
     const char c = 1;
     [[maybe_unused]] auto n = ::write(wake[1], &c, 1);
@@ -150,13 +169,8 @@ void SensorSim::Impl::record(const std::vector<std::uint8_t>& bytes, double t, L
         req.valid = a.valid;
         state.requests.push_back(req);
         notify = hook;
-        if (!a.reply.empty()) {
-            double start = t + a.delay;
-            start = std::max(start, line.outFree);
-            line.outFree =
-                start + (cfg.wireTime ? kByteSeconds * static_cast<double>(a.reply.size()) : 0);
-            line.out.push_back({std::move(a.reply), start});
-        }
+        if (!a.reply.empty())
+            line.schedule(std::move(a.reply), t + a.delay);
         cv.notify_all();
     }
     if (notify)
@@ -188,6 +202,8 @@ void SensorSim::Impl::accept(Line& line, std::uint8_t b, double at) {
 void SensorSim::Impl::send(Line& line, double now) {
     while (!line.out.empty() && master >= 0) {
         auto& r = line.out.front();
+        if (r.sent == 0 && cfg.wireTime)
+            r.start = std::max(r.start, line.outFree); // wait for the wire
         while (r.sent < r.bytes.size()) {
             const double due =
                 r.start + (cfg.wireTime ? kByteSeconds * static_cast<double>(r.sent + 1) : 0);
@@ -196,6 +212,7 @@ void SensorSim::Impl::send(Line& line, double now) {
             // A full slave queue (nobody reading) loses the byte, as a real line would.
             [[maybe_unused]] auto n = ::write(master, &r.bytes[r.sent], 1);
             ++r.sent;
+            line.outFree = due;
         }
         line.out.pop_front();
         bool hangNow = false;
@@ -207,7 +224,7 @@ void SensorSim::Impl::send(Line& line, double now) {
             cv.notify_all();
         }
         if (hangNow)
-            closeLine();
+            line.unplugAt = now;
     }
 }
 
@@ -241,14 +258,19 @@ double SensorSim::Impl::nextDeadline(const Line& line) const {
 void SensorSim::Impl::run() {
     Line line;
     while (!stopRequested && master >= 0) {
-        if (hangupRequested) {
+        if (hangupRequested || (line.unplugAt != kNever && lastReplyTaken(line.unplugAt))) {
             closeLine();
             break;
         }
+        if (line.unplugAt != kNever) { // the line is dead already; just let the reply drain
+            const timespec pause = toTimespec(0.005);
+            nanosleep(&pause, nullptr);
+            continue;
+        }
         double now = monotonicSeconds();
         service(line, now);
-        if (master < 0)
-            break;
+        if (line.unplugAt != kNever)
+            continue;
         const double next = nextDeadline(line);
         if (next - now < kSleepInstead) {
             const timespec at = toTimespec(next);
