@@ -58,21 +58,28 @@ void Append(const std::string& device, const std::string& description) {
 } // namespace
 
 std::vector<ComPortEntry> ComPortTable() {
+    auto found = QSerialPortInfo::availablePorts();
+    std::sort(found.begin(), found.end(), [](const QSerialPortInfo& a, const QSerialPortInfo& b) {
+        return NameLess(a.systemLocation(), b.systemLocation());
+    });
+    const auto describe = [&found](const QString& device) {
+        for (const QSerialPortInfo& info : found) {
+            if (info.systemLocation() == device) {
+                return info.description().toStdString();
+            }
+        }
+        return std::string();
+    };
     // Re-read on every scan: a port named there later in the run gets the next number.
     if (const char* env = std::getenv("ZURID_PORTS"); env != nullptr) {
         const QString list = QString::fromLocal8Bit(env);
         for (const QString& path : list.split(QLatin1Char(':'), Qt::SkipEmptyParts)) {
             const QString device = path.trimmed();
-            if (device.isEmpty()) {
-                continue;
+            if (!device.isEmpty()) {
+                Append(device.toStdString(), describe(device));
             }
-            Append(device.toStdString(), QSerialPortInfo(device).description().toStdString());
         }
     }
-    auto found = QSerialPortInfo::availablePorts();
-    std::sort(found.begin(), found.end(), [](const QSerialPortInfo& a, const QSerialPortInfo& b) {
-        return NameLess(a.systemLocation(), b.systemLocation());
-    });
     for (const QSerialPortInfo& info : found) {
         Append(info.systemLocation().toStdString(), info.description().toStdString());
     }
