@@ -132,6 +132,17 @@ class TestSerial : public QObject {
         qputenv("ZURID_PORTS", now + ':' + device.toLocal8Bit());
     }
 
+    int portOf(const QString& device) {
+        addToEnvironment(device);
+        const auto table = ComPortTable();
+        for (std::size_t i = 0; i < table.size(); ++i) {
+            if (QString::fromStdString(table[i].device) == device) {
+                return static_cast<int>(i) + 1;
+            }
+        }
+        return -1;
+    }
+
   private slots:
     void initTestCase() {
         QVERIFY(peer1_.open());
@@ -211,9 +222,7 @@ class TestSerial : public QObject {
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.close();
         QVERIFY(f.setPermissions(QFileDevice::Permissions{}));
-        addToEnvironment(locked);
-        const int port = static_cast<int>(ComPortTable().size());
-        QCOMPARE(Open(port), kComCannotOpen);
+        QCOMPARE(Open(portOf(locked)), kComCannotOpen);
         f.remove();
     }
 
@@ -308,6 +317,25 @@ class TestSerial : public QObject {
         QVERIFY2(idle < 0.1, qPrintable(QString::number(idle)));
         QVERIFY2(polling < 0.1, qPrintable(QString::number(polling)));
         QVERIFY(ComWrt(2, buf, 4) < 0);
+
+        // Hung up while a read waits: the read ends early, and so does the port.
+        PtyPeer third;
+        QVERIFY(third.open());
+        // Its path may be one freed above: it then keeps that device's number.
+        const int port = portOf(third.path);
+        QCOMPARE(Open(port), 0);
+        QCOMPARE(SetComTime(port, 2.0), 0);
+        std::thread pull([&third] {
+            Sleep(100);
+            third.hangUp();
+        });
+        QElapsedTimer clock;
+        clock.start();
+        const int n = ComRd(port, buf, 4);
+        pull.join();
+        QVERIFY2(n < 0, qPrintable(QString::number(n)));
+        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(GetInQLen(port) < 0);
     }
 
     void timerAndSleep() {
