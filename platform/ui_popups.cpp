@@ -14,8 +14,9 @@
 namespace {
 
 // A message box that shows its text in lines as given: QMessageBox on its own wraps anything
-// wider than about 500 pixels, which breaks the help texts' long lines at odd places. Lines
-// wrap only when the box would not fit on the screen.
+// wider than about 500 pixels, which breaks the help texts' long lines at odd places. Here the
+// text gets the width of its longest line (trailing spaces aside, they hang past the edge);
+// lines wrap only where the screen is narrower than that.
 class PlainMessageBox : public QMessageBox {
   public:
     using QMessageBox::QMessageBox;
@@ -40,17 +41,26 @@ class PlainMessageBox : public QMessageBox {
             return;
         }
         fitted_ = true;
+        const QFontMetrics metrics(label->font());
+        int textWidth = 0;
+        for (const QString& line : label->text().split(QLatin1Char('\n'))) {
+            qsizetype end = line.size();
+            while (end > 0 && line.at(end - 1).isSpace()) {
+                --end;
+            }
+            textWidth = qMax(textWidth, metrics.horizontalAdvance(line.left(end)) + 2);
+        }
         const QScreen* s = screen();
         const int limit = s != nullptr ? s->availableGeometry().width() - 40 : 1200;
-        label->setWordWrap(false);
+        label->setWordWrap(true);
+        label->setMinimumWidth(0);
         layout()->activate();
-        QSize size = layout()->totalSizeHint();
-        if (size.width() > limit) {
-            label->setWordWrap(true);
-            layout()->activate();
-            size = QSize(limit, layout()->totalHeightForWidth(limit));
-        }
-        setFixedSize(size);
+        const int frame = layout()->totalSizeHint().width() - label->sizeHint().width();
+        const int width =
+            qMin(limit, qMax(layout()->totalMinimumSize().width(), textWidth + frame));
+        label->setMinimumWidth(qMax(0, qMin(textWidth, width - frame)));
+        layout()->activate();
+        setFixedSize(width, layout()->totalHeightForWidth(width));
     }
     bool fitted_ = false;
 };
