@@ -3,6 +3,7 @@
 #include "platform/ui_internal.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QLabel>
@@ -78,6 +79,20 @@ class EventRouter : public QObject {
     }
 };
 
+// An entry still being typed into a spin box counts before the action that follows it (a
+// button or a shortcut key): the spin box takes its text as if it had lost the focus, and
+// commits if the value changed.
+void CommitPendingEdit() {
+    QWidget* focus = QApplication::focusWidget();
+    auto* spin = qobject_cast<QAbstractSpinBox*>(focus);
+    if (spin == nullptr && focus != nullptr) {
+        spin = qobject_cast<QAbstractSpinBox*>(focus->parentWidget());
+    }
+    if (spin != nullptr && !spin->isReadOnly()) {
+        spin->interpretText();
+    }
+}
+
 EventRouter* Router() {
     static EventRouter* router = new EventRouter;
     return router;
@@ -110,6 +125,7 @@ void WireControl(QWidget* ctrl) {
         });
     } else if (auto* ring = qobject_cast<QComboBox*>(ctrl)) {
         QObject::connect(ring, &QComboBox::activated, ring, [guard](int) {
+            CommitPendingEdit();
             if (guard) {
                 DispatchCtrl(guard, EVENT_COMMIT);
             }
@@ -117,6 +133,7 @@ void WireControl(QWidget* ctrl) {
     } else if (auto* button = qobject_cast<QAbstractButton*>(ctrl)) {
         const bool isSwitch = button->property("ctrlKind").toString() == QLatin1String("switch");
         QObject::connect(button, &QAbstractButton::clicked, button, [guard, isSwitch](bool) {
+            CommitPendingEdit();
             if (!guard) {
                 return;
             }

@@ -224,6 +224,17 @@ class ToolkitTest : public QObject {
         SetCtrlVal(panel_, PANEL_FILE, 0);
         SetCtrlVal(panel_, PANEL_PARA, 1);
         QCOMPARE(W<QAbstractButton>(PANEL_PARA)->text(), QStringLiteral("BASIC"));
+
+        // A number typed but not yet entered is committed before a shortcut key acts.
+        g_events.clear();
+        threshold->setFocus();
+        threshold->selectAll();
+        QTest::keyClicks(threshold, QStringLiteral("99"));
+        QTest::keyClick(threshold, Qt::Key_F9);
+        QTRY_COMPARE(g_events, (std::vector<Ev>{{PANEL_THRESHOLD, EVENT_COMMIT},
+                                                {PANEL_SEND, EVENT_COMMIT}}));
+        GetCtrlVal(panel_, PANEL_THRESHOLD, &v);
+        QCOMPARE(v, 99);
     }
 
     void rightClickOnlyReports() {
