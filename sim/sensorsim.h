@@ -72,7 +72,8 @@ class SensorSim {
     // also limits the random faults.
     void setFault(Fault f, unsigned orderMask = 0);
     void setLateSeconds(double s); // for Fault::Late (default 3.5)
-    // Close the pty after N more replies have been written (0: now); -1 never.
+    // Close the pty after N more replies have been written (0: now); -1 never. The close waits
+    // until the program has read the last reply (at most a second), since closing discards it.
     void setHangupAfter(int replies);
     void hangUp(); // close now (a pulled USB plug); returns once it is closed
     bool hungUp() const;
