@@ -1,17 +1,20 @@
 // The main panel resource: every control of the control map with its id, kind, value type and
 // callback, read both from the XML itself and through the loaded panel; the rings, ranges,
-// start state, shared places and shortcut keys.
+// start state, shared places and shortcut keys; what plotting does to its graphs.
 #include "platform/Dovarid10.h"
 #include "platform/qtaccess.h"
 #include "platform/userint.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QChart>
 #include <QChartView>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLineSeries>
 #include <QSpinBox>
 #include <QTest>
 #include <QXmlStreamReader>
@@ -150,6 +153,23 @@ std::vector<CallbackEntry> MakeTable() {
         }
     }
     return table;
+}
+
+QList<QLineSeries*> SeriesOf(int panel, int control) {
+    QList<QLineSeries*> result;
+    auto* view = qobject_cast<QChartView*>(CtrlWidget(panel, control));
+    for (QAbstractSeries* s : view->chart()->series()) {
+        result << qobject_cast<QLineSeries*>(s);
+    }
+    return result;
+}
+
+QList<double> Ys(const QLineSeries* s) {
+    QList<double> ys;
+    for (const QPointF& p : s->points()) {
+        ys << p.y();
+    }
+    return ys;
 }
 
 QRect Geometry(int panel, int control) {
@@ -366,6 +386,92 @@ class PanelTest : public QObject {
             QTRY_COMPARE(g_events.size(), std::size_t{1});
             QCOMPARE(g_events[0], std::make_pair(control, EVENT_COMMIT));
         }
+    }
+
+    void graphPlots() {
+        unsigned char edge[101] = {};
+        unsigned char window[101] = {};
+        edge[30] = 150;
+        window[60] = 150;
+        const int h1 = PlotY(panel_, PANEL_GRAPH_ADJ, edge, 100, VAL_UNSIGNED_CHAR, VAL_THICK_LINE,
+                             VAL_EMPTY_SQUARE, VAL_SOLID, 1, 0x0000FF);
+        const int h2 = PlotY(panel_, PANEL_GRAPH_ADJ, window, 100, VAL_UNSIGNED_CHAR,
+                             VAL_THICK_LINE, VAL_EMPTY_SQUARE, VAL_SOLID, 1, 0xFF0000);
+        QVERIFY(h1 > 0 && h2 > 0 && h1 != h2);
+        QList<QLineSeries*> plots = SeriesOf(panel_, PANEL_GRAPH_ADJ);
+        QCOMPARE(plots.size(), 2);
+        QCOMPARE(plots[0]->count(), 100);
+        QCOMPARE(plots[0]->at(30), QPointF(30, 150));
+        QCOMPARE(plots[0]->at(31), QPointF(31, 0));
+        QCOMPARE(plots[1]->at(60), QPointF(60, 150));
+        QCOMPARE(plots[0]->pen().color(), QColor(0, 0, 255));
+        QCOMPARE(plots[1]->pen().color(), QColor(255, 0, 0));
+        QVERIFY(plots[0]->pen().width() >= 2);
+        QCOMPARE(DeleteGraphPlot(panel_, PANEL_GRAPH_ADJ, -1, 1), 0);
+        QCOMPARE(SeriesOf(panel_, PANEL_GRAPH_ADJ).size(), 0);
+        const double doubles[3] = {1.5, 2.5, 3.5};
+        PlotY(panel_, PANEL_GRAPH_JMPBUF, doubles, 3, VAL_DOUBLE, VAL_THICK_LINE, 0, 0, 1, 0);
+        QCOMPARE(Ys(SeriesOf(panel_, PANEL_GRAPH_JMPBUF).at(0)), (QList<double>{1.5, 2.5, 3.5}));
+        DeleteGraphPlot(panel_, PANEL_GRAPH_JMPBUF, -1, 1);
+    }
+
+    void stripChartTraces() {
+        QList<QLineSeries*> traces = SeriesOf(panel_, PANEL_STRIPCHART);
+        QCOMPARE(traces.size(), 5);
+        QStringList names;
+        for (QLineSeries* t : traces) {
+            names << t->name();
+        }
+        QCOMPARE(names, (QStringList{"DAT0", "DAT1", "NORM", "THRESHOLD", "HYSTERESIS"}));
+        for (int i = 0; i < 5; ++i) {
+            for (int j = 0; j < i; ++j) {
+                QVERIFY(traces[i]->pen().color() != traces[j]->pen().color());
+            }
+        }
+        QCOMPARE(SetCtrlAttribute(panel_, PANEL_STRIPCHART, ATTR_POINTS_PER_SCREEN, 101), 0);
+        // Two calls of 100 samples each: every trace keeps its last 101 values.
+        double all[500];
+        for (int round = 0; round < 2; ++round) {
+            for (int k = 0; k < 500; ++k) {
+                all[k] = round * 1000 + k;
+            }
+            QCOMPARE(PlotStripChart(panel_, PANEL_STRIPCHART, all, 500, 0, 0, VAL_DOUBLE), 0);
+        }
+        for (int t = 0; t < 5; ++t) {
+            const QList<double> ys = Ys(traces[t]);
+            QCOMPARE(ys.size(), 101);
+            QCOMPARE(ys.first(), 495.0 + t); // newest of the first call
+            QCOMPARE(ys.at(1), 1000.0 + t);  // then the whole second call
+            QCOMPARE(ys.last(), 1495.0 + t);
+        }
+        int points = 0;
+        SetCtrlAttribute(panel_, PANEL_STRIPCHART, ATTR_POINTS_PER_SCREEN, 20);
+        GetCtrlAttribute(panel_, PANEL_STRIPCHART, ATTR_POINTS_PER_SCREEN, &points);
+        QCOMPARE(points, 20);
+        QCOMPARE(traces[2]->count(), 20);
+        QCOMPARE(Ys(traces[2]).last(), 1497.0);
+        SetCtrlAttribute(panel_, PANEL_STRIPCHART, ATTR_POINTS_PER_SCREEN, 101);
+
+        QCOMPARE(SetTraceAttribute(panel_, PANEL_STRIPCHART, 2, ATTR_TRACE_VISIBLE, 0), 0);
+        QVERIFY(traces[0]->isVisible() && !traces[1]->isVisible());
+        SetTraceAttribute(panel_, PANEL_STRIPCHART, 2, ATTR_TRACE_VISIBLE, 1);
+        QVERIFY(traces[1]->isVisible());
+        QVERIFY(SetTraceAttribute(panel_, PANEL_STRIPCHART, 6, ATTR_TRACE_VISIBLE, 0) < 0);
+
+        // Drawing stays cheap: a full update of 500 values, painted, in a few milliseconds.
+        QWidget* chart =
+            qobject_cast<QChartView*>(CtrlWidget(panel_, PANEL_STRIPCHART))->viewport();
+        QElapsedTimer t;
+        t.start();
+        constexpr int kRounds = 20;
+        for (int round = 0; round < kRounds; ++round) {
+            PlotStripChart(panel_, PANEL_STRIPCHART, all, 500, 0, 0, VAL_DOUBLE);
+            QCoreApplication::processEvents(); // the scene takes the new points
+            chart->repaint();
+        }
+        const double ms = static_cast<double>(t.nsecsElapsed()) / 1e6 / kRounds;
+        qInfo("strip chart update and repaint: %.2f ms", ms);
+        QVERIFY(ms < 5.0);
     }
 
     void cleanupTestCase() { DiscardPanel(panel_); }
