@@ -5,6 +5,7 @@
 #include "link/blocks.h"
 #include "link/state.h"
 #include "platform/Dovarid10.h"
+#include "platform/qtaccess.h"
 #include "platform/rs232.h"
 #include "platform/utility.h"
 #include "support/popups.h"
@@ -24,7 +25,7 @@ namespace {
 const sim::Block kRam = {100, 120, 23, 1, 1, 0, 20, 50, 2, 0, 7, 1, 12, 13, 14};
 
 QList<QAbstractSeries*> SeriesOf(int control) {
-    auto* view = Ctrl(control)->findChild<QChartView*>();
+    auto* view = qobject_cast<QChartView*>(Ctrl(control));
     return view != nullptr ? view->chart()->series() : QList<QAbstractSeries*>();
 }
 
@@ -126,10 +127,7 @@ class LiveDataTest : public QObject {
         sensor.setLiveData(sim::DataBlock{11, 22, 33, 0, 0, 0, 0, 0, 0});
         SetCtrlVal(zurid::panel, PANEL_THRESHOLD, 44);
         SetCtrlVal(zurid::panel, PANEL_HYSTERESIS, 55);
-        After(0, [this] {
-            WaitUntil([this] { return DataRequests() >= 1 && zurid::alldata[495] != 0.0; }, 2000);
-            Click(PANEL_STOP);
-        });
+        ClickWhen(PANEL_STOP, [] { return zurid::alldata[495] != 0.0; });
         Click(PANEL_GO);
         for (int i = 0; i < 495; ++i) {
             QCOMPARE(zurid::alldata[i], 0.0);
@@ -152,10 +150,8 @@ class LiveDataTest : public QObject {
                     sim::DataBlock{static_cast<std::uint8_t>(cycles + 1), 0, 0, 0, 0, 0, 0, 0, 0});
             }
         });
-        After(0, [&] {
-            WaitUntil([&] { return zurid::alldata[495] >= 101.0; }, 30000);
-            Click(PANEL_STOP);
-        });
+        ClickWhen(
+            PANEL_STOP, [] { return zurid::alldata[495] >= 101.0; }, 30000);
         Click(PANEL_GO);
         sensor.setRequestHook(nullptr);
         QCOMPARE(zurid::alldata[0], 2.0);     // DAT0 of the second reply
@@ -183,10 +179,7 @@ class LiveDataTest : public QObject {
         auto hi = [](int v) { return static_cast<std::uint8_t>(v >> 8); };
         sensor.setLiveData(
             sim::DataBlock{1, 2, 3, lo(edge), hi(edge), lo(in0), hi(in0), lo(in1), hi(in1)});
-        After(0, [this] {
-            WaitUntil([this] { return DataRequests() >= 2; }, 2000);
-            Click(PANEL_STOP);
-        });
+        ClickWhen(PANEL_STOP, [this] { return DataRequests() >= 2 && IntVal(PANEL_DAT0) == 1; });
         Click(PANEL_GO);
         QCOMPARE(IntVal(PANEL_EDGE), edgePct);
         QCOMPARE(IntVal(PANEL_WIN), winPct);
@@ -220,10 +213,7 @@ class LiveDataTest : public QObject {
     void adjustmentViewMarksEdgeAndWindow() {
         sensor.setLiveData(sim::DataBlock{1, 2, 3, 90, 0, 44, 1, 44, 1}); // edge 30 %, window 100 %
         ChooseRingItem(PANEL_SOURCE, 2);
-        After(0, [this] {
-            WaitUntil([this] { return SeriesOf(PANEL_GRAPH_ADJ).size() == 2; }, 3000);
-            Click(PANEL_STOP);
-        });
+        ClickWhen(PANEL_STOP, [] { return SeriesOf(PANEL_GRAPH_ADJ).size() == 2; });
         const double t0 = Timer();
         Click(PANEL_GO);
         QVERIFY(Timer() - t0 >= 1.0); // a cycle of this view takes at least its delay
@@ -232,8 +222,8 @@ class LiveDataTest : public QObject {
         QCOMPARE(static_cast<QXYSeries*>(plots[0])->count(), 101);
         QCOMPARE(Peak(plots[0]), QPointF(30, 150));
         QCOMPARE(Peak(plots[1]), QPointF(100, 150)); // a marker at exactly 100 is drawn
-        QCOMPARE(static_cast<QXYSeries*>(plots[0])->color(), QColor(0x0000FF));
-        QCOMPARE(static_cast<QXYSeries*>(plots[1])->color(), QColor(0xFF0000));
+        QCOMPARE(static_cast<QXYSeries*>(plots[0])->color(), QColor(QRgb(0x0000FF)));
+        QCOMPARE(static_cast<QXYSeries*>(plots[1])->color(), QColor(QRgb(0xFF0000)));
     }
 
     void jumpBufferReadShowsItsGraphAndEndsTheLoop() {
@@ -254,7 +244,7 @@ class LiveDataTest : public QObject {
         QCOMPARE(plots.size(), 2);
         QCOMPARE(static_cast<QXYSeries*>(plots[0])->at(15), QPointF(15, 135));
         QCOMPARE(static_cast<QXYSeries*>(plots[1])->at(7), QPointF(7, 120));
-        QCOMPARE(static_cast<QXYSeries*>(plots[1])->color(), QColor(0x000000));
+        QCOMPARE(static_cast<QXYSeries*>(plots[1])->color(), QColor(Qt::black));
 
         // A 15-byte answer times out and changes nothing.
         sensor.setReply(6, Bytes(15, 1));

@@ -24,7 +24,8 @@ const sim::Block kRam = {100, 120, 23, 0, 1, 1, 20, 50, 2, 1, 7, 1, 12, 13, 14};
 
 class StartupTest : public QObject {
     Q_OBJECT
-    sim::SensorSim sensor;
+    // Without wire time, so that a four-byte answer is all queued when the wait ends.
+    sim::SensorSim sensor{sim::Config{.answerDelay = 0.002, .wireTime = false}};
     PopupWatcher* popups = nullptr;
 
   private slots:

@@ -127,6 +127,21 @@ void After(int ms, std::function<void()> action) {
     QTimer::singleShot(ms, std::move(action));
 }
 
+void ClickWhen(int control, std::function<bool()> pred, int timeoutMs) {
+    auto* timer = new QTimer;
+    auto* since = new QElapsedTimer;
+    since->start();
+    QObject::connect(timer, &QTimer::timeout, [=] {
+        if (pred() || since->elapsed() > timeoutMs) {
+            timer->stop();
+            timer->deleteLater();
+            delete since;
+            Click(control);
+        }
+    });
+    timer->start(5);
+}
+
 bool WaitUntil(const std::function<bool()>& pred, int timeoutMs) {
     QElapsedTimer t;
     t.start();

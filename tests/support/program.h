@@ -41,6 +41,9 @@ void CloseWindow();  // the window manager's close request
 
 // Runs `action` after `ms` from the event loop (useful before a click that runs a loop).
 void After(int ms, std::function<void()> action);
+// Clicks `control` as soon as `pred` holds, checked from the event loop every few ms (also
+// inside the program's own nested loops); gives up after `timeoutMs`.
+void ClickWhen(int control, std::function<bool()> pred, int timeoutMs = 10000);
 // Pumps events until `pred` holds or `timeoutMs` has passed.
 bool WaitUntil(const std::function<bool()>& pred, int timeoutMs);
 
