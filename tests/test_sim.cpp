@@ -394,13 +394,14 @@ class TestSim : public QObject {
         const double first = port.arrivals.front().t - t0, last = port.arrivals.back().t - t0;
         QVERIFY2(last >= 26 * bt + cfg.answerDelay - 0.0005, qPrintable(QString::number(last)));
         QVERIFY2(first >= 18 * bt + cfg.answerDelay - 0.0005, qPrintable(QString::number(first)));
-        QVERIFY2(last < 26 * bt + cfg.answerDelay + 0.050, qPrintable(QString::number(last)));
-        QVERIFY(last - first >= 8 * bt - 0.001); // one byte at a time, not all at once
+        // The lower bounds prove the pacing (all at once, the last byte would come at 18 byte
+        // times); the upper bound is loose because a loaded machine delays the reader.
+        QVERIFY2(last < 26 * bt + cfg.answerDelay + 0.5, qPrintable(QString::number(last)));
 
         QVERIFY(s.waitForRequests(1, 1));
         const auto r = s.requests().at(0);
         QCOMPARE(r.bytes, frame(5, block));
-        QVERIFY(r.t - t0 >= 17 * bt && r.t - t0 < 17 * bt + 0.020);
+        QVERIFY(r.t - t0 >= 17 * bt && r.t - t0 < 17 * bt + 0.5);
 
         // Waiting idle with a late reply and a partial frame pending costs next to no CPU.
         s.setLateSeconds(0.8);
