@@ -91,9 +91,11 @@ int MessagePopup(const char* title, const char* message) {
     PlainMessageBox box(PopupParent());
     box.setWindowModality(Qt::ApplicationModal);
     box.setIcon(QMessageBox::Information);
-    box.setWindowTitle(QString::fromLatin1(title));
+    // The program's texts are ASCII; a file path in a message is in the local encoding, as
+    // the file dialog hands it out.
+    box.setWindowTitle(QString::fromLocal8Bit(title));
     box.setTextFormat(Qt::PlainText);
-    box.setText(QString::fromLatin1(message));
+    box.setText(QString::fromLocal8Bit(message));
     box.setStandardButtons(QMessageBox::Ok);
     box.exec();
     return 0;
