@@ -79,7 +79,8 @@ class ParamFileTest : public QObject {
     Q_OBJECT
     sim::SensorSim sensor{sim::Config{.answerDelay = 0.002, .wireTime = false}};
     PopupWatcher* popups = nullptr;
-    QTemporaryDir dir;
+    // A directory name beyond ASCII, as in a user's home: paths must come through intact.
+    QTemporaryDir dir{QDir::tempPath() + QString::fromUtf8("/paramfile-\u00e4\u00f6\u00fc-XXXXXX")};
 
     QString Path(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }
 
@@ -241,7 +242,7 @@ class ParamFileTest : public QObject {
         QFETCH(QString, name);
         QFETCH(QString, reason);
         QFETCH(bool, sizeLimit);
-        QTemporaryDir here;
+        QTemporaryDir here{dir.filePath("failXXXXXX")};
         const QString file = here.filePath(name);
         const QString plain = here.filePath("plain");
         Put(plain, "not a directory\n");
