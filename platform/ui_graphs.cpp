@@ -20,7 +20,9 @@ namespace {
 
 class ChartCtrl : public QChartView {
   public:
-    explicit ChartCtrl(QWidget* parent) : QChartView(parent) {}
+    // Given its chart from the start: a chart view made without one makes its own, and
+    // setChart() later would orphan that one.
+    ChartCtrl(QChart* chart, QWidget* parent) : QChartView(chart, parent) {}
 
     bool strip = false;
     QValueAxis* axisX = nullptr;
@@ -109,20 +111,18 @@ void SetupStrip(ChartCtrl* view, const QWidget* place) {
 namespace ui {
 
 QWidget* MakeChart(QWidget* place) {
-    auto* view = new ChartCtrl(place->parentWidget());
+    auto* chart = new QChart;
+    chart->setAnimationOptions(QChart::NoAnimation);
+    chart->setBackgroundRoundness(0);
+    chart->setMargins(QMargins(2, 2, 2, 2));
+    chart->layout()->setContentsMargins(0, 0, 0, 0);
+    auto* view = new ChartCtrl(chart, place->parentWidget());
     view->setObjectName(place->objectName());
     view->setGeometry(place->geometry());
     for (const QByteArray& name : place->dynamicPropertyNames()) {
         view->setProperty(name.constData(), place->property(name.constData()));
     }
     view->strip = place->property("ctrlKind").toString() == QLatin1String("stripchart");
-
-    auto* chart = new QChart;
-    chart->setAnimationOptions(QChart::NoAnimation);
-    chart->setBackgroundRoundness(0);
-    chart->setMargins(QMargins(2, 2, 2, 2));
-    chart->layout()->setContentsMargins(0, 0, 0, 0);
-    view->setChart(chart);
     // The strip chart redraws many times a second; the plain graphs can afford smooth lines.
     view->setRenderHint(QPainter::Antialiasing, !view->strip);
     view->axisX = MakeAxis(place, 'x');

@@ -1,0 +1,98 @@
+// Qt objects left behind: loading and discarding the panel, and running the data loop, must not
+// leave objects alive that nothing owns. Counts live QObjects through Qt's exported object
+// hooks (the table debugging tools use), so a leak shows in any build, not only a sanitized one.
+#include "app/shell.h"
+#include "platform/Dovarid10.h"
+#include "platform/userint.h"
+#include "support/popups.h"
+#include "support/program.h"
+
+#include <QApplication>
+#include <QTest>
+
+// Qt's hook table: entry 0 its version, 3 called from every QObject constructor, 4 from every
+// destructor.
+extern quintptr qtHookData[];
+
+namespace {
+
+constexpr int kHookVersion = 0;
+constexpr int kAddObject = 3;
+constexpr int kRemoveObject = 4;
+
+long liveObjects = 0;
+
+void Added(QObject*) {
+    ++liveObjects;
+}
+void Removed(QObject*) {
+    --liveObjects;
+}
+
+// Live objects once everything scheduled for deletion is gone.
+long Settled() {
+    for (int i = 0; i < 3; ++i) {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCoreApplication::processEvents();
+    }
+    return liveObjects;
+}
+
+} // namespace
+
+using namespace testing_support;
+
+class ObjectLeaksTest : public QObject {
+    Q_OBJECT
+    sim::SensorSim sensor{sim::Config{.answerDelay = 0.002, .wireTime = false}};
+
+    static void LoadAndDiscard() {
+        RegisterCallbacks(zurid::CallbackTable());
+        const int panel = LoadPanel(0, "Dovarid10.uir", PANEL);
+        QVERIFY(panel > 0);
+        DisplayPanel(panel);
+        QCoreApplication::processEvents();
+        DiscardPanel(panel);
+    }
+
+    static void RunLoopFor(int ms) {
+        After(ms, [] { Click(PANEL_STOP); });
+        Click(PANEL_GO);
+    }
+
+  private slots:
+    void initTestCase() {
+        QVERIFY(qtHookData[kHookVersion] >= 1);
+        qtHookData[kAddObject] = reinterpret_cast<quintptr>(&Added);
+        qtHookData[kRemoveObject] = reinterpret_cast<quintptr>(&Removed);
+        QVERIFY(sensor.start());
+        QCOMPARE(AddPort(sensor.path()), 1);
+    }
+    void cleanupTestCase() {
+        qtHookData[kAddObject] = 0;
+        qtHookData[kRemoveObject] = 0;
+    }
+
+    void panelLoadsLeaveNothingBehind() {
+        LoadAndDiscard(); // Qt's own caches fill on first use
+        const long before = Settled();
+        for (int i = 0; i < 3; ++i) {
+            LoadAndDiscard();
+        }
+        QCOMPARE(Settled(), before);
+    }
+
+    void dataCyclesAllocateNoObjects() {
+        PopupWatcher popups;
+        QCOMPARE(StartProgram(), 0);
+        RunLoopFor(300);
+        const long before = Settled();
+        RunLoopFor(1000);
+        QCOMPARE(Settled(), before);
+        QVERIFY(popups.popups.empty());
+        StopProgram();
+    }
+};
+
+QTEST_MAIN(ObjectLeaksTest)
+#include "test_objectleaks.moc"
