@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all deps configure build test run clean format
+.PHONY: all deps configure build test run install package clean format
 
 all: build
 
@@ -21,6 +21,16 @@ test: build
 
 run: build
 	./scripts/demo $(BUILD)
+
+# Installs the program, sensor-sim, their data, the menu entry and the icon under PREFIX
+# (default: the configured /usr/local); PREFIX=~/.local needs no root. DESTDIR is honoured.
+PREFIX ?=
+install: build
+	cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))
+
+# A Debian package in the build directory: $(BUILD)/tavrin-zurid_<version>_<arch>.deb.
+package: build
+	cmake --build $(BUILD) --target package
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
