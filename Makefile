@@ -37,3 +37,33 @@ format:
 
 clean:
 	rm -rf $(BUILD)
+
+# Address, undefined-behaviour and leak sanitizers over the whole test suite, in a build of its
+# own. Leaks that belong to Qt and the libraries below it are listed in tests/sanitizers/lsan.supp.
+SANITIZE_BUILD ?= build-sanitize
+SANITIZE_FLAGS = -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer
+
+.PHONY: test-sanitize fuzz fuzz-deps
+
+test-sanitize: deps
+	cmake -S . -B $(SANITIZE_BUILD) $(CMAKE_FLAGS) "-DCMAKE_CXX_FLAGS=$(SANITIZE_FLAGS)" \
+	  "-DCMAKE_EXE_LINKER_FLAGS=$(SANITIZE_FLAGS)"
+	cmake --build $(SANITIZE_BUILD) -j$(JOBS)
+	cd $(SANITIZE_BUILD) && QT_QPA_PLATFORM=offscreen \
+	  ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1 \
+	  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitizers/lsan.supp:print_suppressions=0 \
+	  ctest --output-on-failure
+
+# libFuzzer targets (clang), each run for FUZZ_SECONDS on a copy of its committed seed corpus.
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+
+fuzz-deps:
+	./scripts/install-fuzz-deps
+
+fuzz: deps fuzz-deps
+	cmake -S . -B $(FUZZ_BUILD) $(CMAKE_FLAGS) -DZURID_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++ \
+	  -DBUILD_TESTING=OFF -DCMAKE_PROJECT_INCLUDE=$(CURDIR)/fuzz/hook.cmake
+	cmake --build $(FUZZ_BUILD) -j$(JOBS) --target fuzz-targets
+	./fuzz/run $(FUZZ_BUILD) $(FUZZ_SECONDS)
