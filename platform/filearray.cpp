@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <string_view>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -75,9 +76,17 @@ std::string Printable(std::string_view token) {
 
 // Reads at most `limit` bytes; false with errno's text in `why` when the file cannot be read.
 bool ReadAtMost(const char* fileName, std::size_t limit, std::string* text, std::string* why) {
-    const int fd = ::open(fileName, O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that a named pipe or a device chosen by mistake cannot hang the
+    // program; only regular files hold parameters.
+    const int fd = ::open(fileName, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         *why = std::strerror(errno);
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        *why = "not a regular file";
+        ::close(fd);
         return false;
     }
     text->assign(limit, '\0');

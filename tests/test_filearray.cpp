@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 #include <array>
 #include <csignal>
 #include <sys/resource.h>
@@ -123,7 +125,13 @@ class TestFileArray : public QObject {
                  missing + ": cannot be read: No such file or directory");
         QVERIFY(Read(dir_.path(), &block) < 0);
         QCOMPARE(QString::fromStdString(LastFileError()),
-                 dir_.path() + ": cannot be read: Is a directory");
+                 dir_.path() + ": cannot be read: not a regular file");
+        // A named pipe with nobody writing must not hang the program.
+        const QString fifo = path("pipe.dat");
+        QCOMPARE(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+        QVERIFY(Read(fifo, &block) < 0);
+        QCOMPARE(QString::fromStdString(LastFileError()),
+                 fifo + ": cannot be read: not a regular file");
         QCOMPARE(block, kUntouched);
     }
 
