@@ -10,9 +10,8 @@
 
 namespace zurid {
 
-// Title of every help popup, and of the time-out popup.
+// Title of every help popup (the time-out popup has its own, TimeoutTitle in link/frames.h).
 inline constexpr char InfoTitle[] = "Info";
-inline constexpr char TimeoutTitle[] = "INFO";
 
 // clang-format off
 inline constexpr char InfoEditConnect[] =

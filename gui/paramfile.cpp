@@ -2,6 +2,7 @@
 
 #include "gui/params.h"
 #include "link/blocks.h"
+#include "link/frames.h"
 #include "link/state.h"
 #include "platform/userint.h"
 #include "platform/utility.h"
@@ -23,7 +24,7 @@ bool ChooseFile() {
 
 void ReportFileProblem(const char* what) {
     const std::string text = std::string(what) + "\n" + LastFileError();
-    MessagePopup("INFO", text.c_str());
+    MessagePopup(TimeoutTitle, text.c_str());
 }
 
 } // namespace

@@ -56,7 +56,7 @@ Reply RequestReply(unsigned char ord, int expected, ReplyRead how) {
 
 void ReportTimeout() {
     SetCtrlVal(panel, PANEL_STATUS, "TIMEOUT");
-    MessagePopup("INFO", InfoTimeout);
+    MessagePopup(TimeoutTitle, InfoTimeout);
 }
 
 void EventDelay(double seconds) {

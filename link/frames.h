@@ -54,5 +54,7 @@ void ReportTimeout();
 void EventDelay(double seconds);
 
 extern const char InfoTimeout[];
+// Title of the time-out popup and of the other popups that report a failure.
+inline constexpr char TimeoutTitle[] = "INFO";
 
 } // namespace zurid
