@@ -114,7 +114,7 @@ void ChooseRingItem(int control, int index) {
 
 void Key(int qtKey) {
     QWidget* p = PanelWidget(zurid::panel);
-    p->activateWindow();
+    QApplication::setActiveWindow(p);
     QTest::keyClick(p, static_cast<Qt::Key>(qtKey));
 }
 

@@ -1,0 +1,194 @@
+// An operator storm: for a while, random operator actions through real widget events (buttons,
+// shortcut keys, selectors, SOURCE, the group switch, port changes, right clicks) against a
+// simulator with random faults; popups and dialogs are answered as they appear. Afterwards the
+// program still answers, the panel's parameter set is the last one read, loaded or sent, and
+// the close request ends the program with exit code 0.
+// ZURID_STORM_SEED replays a run; ZURID_STORM_SECONDS sets its length (default 30).
+#include "app/shell.h"
+#include "gui/params.h"
+#include "link/blocks.h"
+#include "link/state.h"
+#include "platform/Dovarid10.h"
+#include "platform/utility.h"
+#include "support/popups.h"
+#include "support/program.h"
+
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <functional>
+
+using namespace testing_support;
+
+namespace {
+
+const sim::Block kRam = {100, 120, 23, 1, 1, 0, 20, 50, 2, 0, 7, 1, 12, 13, 14};
+const sim::Block kEeprom = {90, 110, 0, 0, 2, 2, 30, 60, 3, 1, 3, 0, 7, 8, 9};
+
+constexpr int kBound[] = {PANEL_THRESHOLD, PANEL_HYSTERESIS, PANEL_TRIGGER,      PANEL_PMOD,
+                          PANEL_POWER,     PANEL_HOLD,       PANEL_BACKLIM,      PANEL_REGCNT,
+                          PANEL_AVERAGE,   PANEL_OUTMODE,    PANEL_DEADTIMEMODE, PANEL_DEADTIME};
+// pp byte of each bound control, in the same order.
+constexpr int kByte[] = {0, 1, 5, 3, 2, 4, 6, 7, 8, 11, 9, 10};
+
+constexpr int kRightClickable[] = {PANEL_SEND,      PANEL_GET,    PANEL_GO,        PANEL_STOP,
+                                   PANEL_GETBUFF,   PANEL_RAM,    PANEL_EEPROM,    PANEL_FILE,
+                                   PANEL_PARA,      PANEL_SOURCE, PANEL_COM,       PANEL_STATUS,
+                                   PANEL_THRESHOLD, PANEL_POWER,  PANEL_DAT0,      PANEL_NORM,
+                                   PANEL_DECO1,     PANEL_DECO6,  PANEL_STRIPCHART};
+
+int Seed() {
+    bool ok = false;
+    const int s = qEnvironmentVariableIntValue("ZURID_STORM_SEED", &ok);
+    return ok ? s : static_cast<int>(QRandomGenerator::global()->bounded(1 << 30));
+}
+
+double Seconds() {
+    bool ok = false;
+    const int s = qEnvironmentVariableIntValue("ZURID_STORM_SECONDS", &ok);
+    return ok ? s : 30.0;
+}
+
+} // namespace
+
+class StormTest : public QObject {
+    Q_OBJECT
+    sim::SensorSim sensor{sim::Config{.answerDelay = 0.003, .ram = kRam, .eeprom = kEeprom}};
+    QTemporaryDir dir;
+    QRandomGenerator rng;
+    PopupWatcher* popups = nullptr;
+    double deadline = 0;
+    int actions = 0;
+    int depth = 0; // actions still running (a GO runs its loop inside its click)
+    bool stormOver = false;
+
+    int Pick(int n) { return static_cast<int>(rng.bounded(n)); }
+
+    void Act() {
+        switch (Pick(16)) {
+        case 0:
+            Click(PANEL_GO);
+            break;
+        case 1:
+            Key(Qt::Key_F11);
+            break;
+        case 2:
+            Click(PANEL_STOP);
+            break;
+        case 3:
+            Key(Qt::Key_F12);
+            break;
+        case 4:
+            Pick(2) == 0 ? Click(PANEL_SEND) : Key(Qt::Key_F9);
+            break;
+        case 5:
+            Pick(2) == 0 ? Click(PANEL_GET) : Key(Qt::Key_F10);
+            break;
+        case 6:
+            Pick(2) == 0 ? Click(PANEL_GETBUFF) : Key(Qt::Key_F8);
+            break;
+        case 7:
+            Click(PANEL_RAM);
+            break;
+        case 8:
+            Click(PANEL_EEPROM);
+            break;
+        case 9: {
+            Click(PANEL_FILE);
+            // The next file dialog: cancel, save/load the storm's own file, or a bad name.
+            const int answer = Pick(3);
+            popups->fileAnswers.clear();
+            if (answer == 1) {
+                popups->fileAnswers.push_back(dir.filePath("storm.dat"));
+            } else if (answer == 2) {
+                popups->fileAnswers.push_back(dir.filePath("missing/nothing.dat"));
+            }
+            break;
+        }
+        case 10:
+        case 11:
+            ChooseRingItem(PANEL_SOURCE, Pick(3));
+            break;
+        case 12:
+            Click(PANEL_PARA);
+            break;
+        case 13:
+            ChooseRingItem(PANEL_COM, 0);
+            break;
+        default:
+            RightClick(kRightClickable[Pick(std::size(kRightClickable))]);
+            break;
+        }
+    }
+
+    // One action, then the next a little later; the chain also runs inside the loops that the
+    // actions start, as an operator's clicks would.
+    void Step() {
+        if (Timer() > deadline) {
+            stormOver = true;
+            return;
+        }
+        ++actions;
+        After(20 + Pick(180), [this] { Step(); });
+        ++depth;
+        Act();
+        --depth;
+    }
+
+  private slots:
+    void initTestCase() {
+        QVERIFY(sensor.start());
+        QCOMPARE(AddPort(sensor.path()), 1);
+        QVERIFY(dir.isValid());
+    }
+
+    void storm() {
+        const int seed = Seed();
+        qInfo("storm seed %d (replay with ZURID_STORM_SEED=%d)", seed, seed);
+        rng.seed(static_cast<quint32>(seed));
+        popups = new PopupWatcher(this);
+        sensor.setRandomFaults(0.05);
+        zurid::proj_dir = dir.path().toStdString();
+
+        int exitCode = -2;
+        After(200, [this] {
+            deadline = Timer() + Seconds();
+            Step();
+        });
+        // When the storm is over: stop every loop, let the actions unwind, check the program
+        // still answers, then close the window.
+        std::function<void()> finish = [&] {
+            if (!stormOver || depth > 0) {
+                Click(PANEL_STOP);
+                After(100, finish);
+                return;
+            }
+            sensor.setRandomFaults(0.0);
+            SetCtrlVal(zurid::panel, PANEL_STATUS, "");
+            ChooseRingItem(PANEL_COM, 0);
+            QCOMPARE(TextVal(PANEL_STATUS), QString("LINE OK                              V1.0"));
+            // The set on the panel is the one that last went through pp.
+            for (std::size_t i = 0; i < std::size(kBound); ++i) {
+                const int byte = zurid::pp[static_cast<std::size_t>(kByte[i])];
+                const int shown = kBound[i] == PANEL_POWER
+                                      ? zurid::PowerCodeToPercent(static_cast<unsigned char>(byte))
+                                      : byte;
+                QCOMPARE(IntVal(kBound[i]), shown);
+            }
+            CloseWindow();
+        };
+        After(500, finish);
+        static int argc = 1;
+        static char name[] = "tavrin-zurid-storm";
+        static char* argv[] = {name, nullptr};
+        exitCode = zurid::RunProgram(argc, argv);
+        QCOMPARE(exitCode, 0);
+        qInfo("%d actions, %zu popups, %zu file dialogs, %zu requests", actions,
+              popups->popups.size(), popups->dialogs.size(), sensor.requests().size());
+        QVERIFY(actions > 100);
+    }
+};
+
+QTEST_MAIN(StormTest)
+#include "test_storm.moc"
