@@ -45,12 +45,8 @@ class CommandsTest : public QObject {
     }
     void init() {
         popups = new PopupWatcher(this);
-        sensor.setRam(kRam);
+        ResetSensor(sensor, kRam);
         sensor.setEeprom(kEeprom);
-        sensor.setFault(sim::Fault::None);
-        for (int order = 1; order <= 7; ++order) {
-            sensor.setReply(order, std::nullopt);
-        }
         zurid::pp.fill(0);
         QCOMPARE(StartProgram(), 0);
         QCOMPARE(TextVal(PANEL_STATUS), QString("LINE OK                              V1.0"));

@@ -94,13 +94,7 @@ class HelpTest : public QObject {
     sim::SensorSim sensor{sim::Config{.answerDelay = 0.002, .wireTime = false}};
     PopupWatcher* popups = nullptr;
 
-    std::size_t DataRequests() {
-        std::size_t n = 0;
-        for (const Bytes& f : Frames(sensor)) {
-            n += f.size() > 1 && f[1] == 5 ? 1 : 0;
-        }
-        return n;
-    }
+    std::size_t DataRequests() { return CountOrder(sensor, 5); }
     // Right click on `control`; the one popup it opened, or an empty title if none or more.
     SeenPopup HelpOf(int control) {
         const std::size_t before = popups->popups.size();
@@ -118,8 +112,7 @@ class HelpTest : public QObject {
     }
     void init() {
         popups = new PopupWatcher(this);
-        sensor.setRam(kRam);
-        sensor.setFault(sim::Fault::None);
+        ResetSensor(sensor, kRam);
         QCOMPARE(StartProgram(), 0);
         sensor.clearRequests();
     }

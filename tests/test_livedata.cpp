@@ -59,13 +59,7 @@ class LiveDataTest : public QObject {
         After(ms, [] { Click(PANEL_STOP); });
         Click(PANEL_GO);
     }
-    std::size_t DataRequests() {
-        std::size_t n = 0;
-        for (const Bytes& f : Frames(sensor)) {
-            n += f.size() > 1 && f[1] == 5 ? 1 : 0;
-        }
-        return n;
-    }
+    std::size_t DataRequests() { return CountOrder(sensor, 5); }
 
   private slots:
     void initTestCase() {
@@ -74,12 +68,7 @@ class LiveDataTest : public QObject {
     }
     void init() {
         popups = new PopupWatcher(this);
-        sensor.setRam(kRam);
-        sensor.setFault(sim::Fault::None);
-        sensor.setLiveData(std::nullopt);
-        for (int order = 1; order <= 7; ++order) {
-            sensor.setReply(order, std::nullopt);
-        }
+        ResetSensor(sensor, kRam);
         zurid::alldata.fill(0.0);
         QCOMPARE(StartProgram(), 0);
         sensor.clearRequests();

@@ -101,13 +101,7 @@ class ParamFileTest : public QObject {
         Click(PANEL_FILE);
         QCOMPARE(PP(), AsPP(b));
     }
-    std::size_t DataRequests() {
-        std::size_t n = 0;
-        for (const Bytes& f : Frames(sensor)) {
-            n += f.size() > 1 && f[1] == 5 ? 1 : 0;
-        }
-        return n;
-    }
+    std::size_t DataRequests() { return CountOrder(sensor, 5); }
 
   private slots:
     void initTestCase() {

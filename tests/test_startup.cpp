@@ -35,11 +35,7 @@ class StartupTest : public QObject {
     }
     void init() {
         popups = new PopupWatcher(this);
-        sensor.setRam(kRam);
-        sensor.setFault(sim::Fault::None);
-        for (int order = 1; order <= 7; ++order) {
-            sensor.setReply(order, std::nullopt);
-        }
+        ResetSensor(sensor, kRam);
         sensor.clearRequests();
         zurid::pp.fill(0);
     }

@@ -155,6 +155,24 @@ bool WaitUntil(const std::function<bool()>& pred, int timeoutMs) {
     return true;
 }
 
+void ResetSensor(sim::SensorSim& s, const sim::Block& ram) {
+    s.setRam(ram);
+    s.setFault(sim::Fault::None);
+    s.setLiveData(std::nullopt);
+    for (int order = 1; order <= 7; ++order) {
+        s.setReply(order, std::nullopt);
+    }
+    s.clearRequests();
+}
+
+std::size_t CountOrder(const sim::SensorSim& s, std::uint8_t order) {
+    std::size_t n = 0;
+    for (const sim::Request& r : s.requests()) {
+        n += r.bytes.size() > 1 && r.bytes[1] == order ? 1 : 0;
+    }
+    return n;
+}
+
 std::vector<Bytes> Frames(const sim::SensorSim& s) {
     std::vector<Bytes> out;
     for (const sim::Request& r : s.requests()) {

@@ -47,6 +47,11 @@ void ClickWhen(int control, std::function<bool()> pred, int timeoutMs = 10000);
 // Pumps events until `pred` holds or `timeoutMs` has passed.
 bool WaitUntil(const std::function<bool()>& pred, int timeoutMs);
 
+// Back to a healthy sensor with this RAM block: no fault, normal replies, model data, an
+// empty request log.
+void ResetSensor(sim::SensorSim& s, const sim::Block& ram);
+// How many requests with this order the simulator received since its log was cleared.
+std::size_t CountOrder(const sim::SensorSim& s, std::uint8_t order);
 // Bytes of every request the simulator received, in order.
 std::vector<Bytes> Frames(const sim::SensorSim& s);
 // A 17-byte request.
