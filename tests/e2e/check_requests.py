@@ -2,12 +2,12 @@
 """Checks the simulator's request log of one end-to-end run against what the operator did.
 
 Usage:
-  check_requests.py live LOG --ram B0,...,B14 --f11 T0 T1 --f12 T0 T1 --f10 T0 T1
+  check_requests.py live LOG --ram B0,...,B14 --f11 T --f12 T --f10 T
   check_requests.py silent LOG
 
-Each key is given as the monotonic times taken just before and just after it was pressed,
-so the program received it somewhere in between. Log lines are "SECONDS HEX HEX ..." as
-sensor-sim --log writes them. Prints what it found; exits 1 on the first mismatch."""
+Each key is given as the monotonic time at which the X server took it (xkey.py). Log lines
+are "SECONDS HEX HEX ..." as sensor-sim --log writes them, SECONDS on the same clock. Prints
+what it found; exits 1 on the first mismatch."""
 import argparse
 import statistics
 import sys
@@ -15,7 +15,10 @@ import sys
 FRAME = 17
 SETTLE = 0.1  # GO and GET wait this long with RAM selected before their first request
 EPSILON = 0.001  # rounding of the logged times
-REPLY_SLACK = 0.6  # how late after the key the first request may come on a loaded machine
+# From the key to the program acting on it: event delivery, and the button the key belongs to
+# shows its press for 0.1 s before it acts, as a click on it would.
+KEY_LATENCY = 0.2
+REPLY_SLACK = 0.5  # how much later than the settle delay the request may come on a loaded machine
 
 
 class Mismatch(Exception):
@@ -59,7 +62,7 @@ def check_start(requests):
 
 def check_live(requests, ram, f11, f12, f10):
     check_start(requests)
-    if requests[1][0] >= f11[0]:
+    if requests[1][0] >= f11:
         raise Mismatch("the RAM read came after F11")
     rest = requests[2:]
     data = []
@@ -71,35 +74,35 @@ def check_live(requests, ram, f11, f12, f10):
         expect_frame(f"data request at {t:.3f}", frame, 5, ram)
 
     first = data[0][0]
-    if first - f11[0] < SETTLE - EPSILON:
-        raise Mismatch(f"first data request {first - f11[0]:.3f} s after F11: no settle delay")
-    if first - f11[1] > SETTLE + REPLY_SLACK:
-        raise Mismatch(f"first data request {first - f11[1]:.3f} s after F11 returned")
+    if not SETTLE - EPSILON <= first - f11 <= SETTLE + REPLY_SLACK:
+        raise Mismatch(f"first data request {first - f11:.3f} s after F11, expected the "
+                       f"settle delay of {SETTLE} s and the request's wire time")
     cycles = [b[0] - a[0] for a, b in zip(data, data[1:])]
     median = statistics.median(cycles)
     if not 0.060 <= median <= 0.200:
         raise Mismatch(f"median data cycle {median * 1000:.1f} ms, expected 60..200 ms")
-    print(f"ok: {len(data)} data requests from {first - f11[0]:.3f} s after F11, "
+    print(f"ok: {len(data)} data requests from {first - f11:.3f} s after F11, "
           f"median cycle {median * 1000:.1f} ms (min {min(cycles) * 1000:.1f}, "
           f"max {max(cycles) * 1000:.1f})")
 
-    # Polling runs until Stop: at most the one request already under way once F12 is in.
-    late = [t for t, _ in data if t > f12[1]]
+    # Polling runs until Stop. Once the program has the key, one request may still arrive: one
+    # on the wire, or one sent from a pause that ended before the loop saw the key; never two.
+    late = [t for t, _ in data if t > f12 + KEY_LATENCY]
     if len(late) > 1:
-        raise Mismatch(f"{len(late)} data requests after F12 was pressed, at most 1 expected")
-    if data[-1][0] < f12[0] - 0.5:
-        raise Mismatch(f"data requests ended {f12[0] - data[-1][0]:.3f} s before F12")
-    print(f"ok: last data request {data[-1][0] - f12[0]:+.3f} s from F12, "
-          f"{len(late)} after it returned")
+        raise Mismatch(f"{len(late)} data requests more than {KEY_LATENCY} s after F12, "
+                       "at most 1 expected")
+    if data[-1][0] < f12 - 0.5:
+        raise Mismatch(f"data requests ended {f12 - data[-1][0]:.3f} s before F12")
+    print(f"ok: last data request {data[-1][0] - f12:+.3f} s from F12")
 
     if len(rest) != 1:
         raise Mismatch(f"expected exactly one request after the data, got "
                        f"{[hexs(f) for _, f in rest]}")
     t, frame = rest[0]
     expect_frame("request after F10 (RAM read)", frame, 3, ram)
-    if t - f10[0] < SETTLE - EPSILON or t - f10[1] > SETTLE + REPLY_SLACK:
-        raise Mismatch(f"RAM read {t - f10[0]:.3f} s after F10, expected about {SETTLE} s")
-    print(f"ok: RAM read {t - f10[0]:.3f} s after F10 was pressed, nothing after it")
+    if not SETTLE - EPSILON <= t - f10 <= SETTLE + REPLY_SLACK:
+        raise Mismatch(f"RAM read {t - f10:.3f} s after F10, expected about {SETTLE} s")
+    print(f"ok: RAM read {t - f10:.3f} s after F10, nothing after it")
 
 
 def check_silent(requests):
@@ -123,7 +126,7 @@ def main():
     parser.add_argument("log")
     parser.add_argument("--ram", type=parse_block)
     for key in ("f11", "f12", "f10"):
-        parser.add_argument(f"--{key}", type=float, nargs=2, metavar=("BEFORE", "AFTER"))
+        parser.add_argument(f"--{key}", type=float, metavar="T")
     args = parser.parse_args()
     try:
         requests = read_log(args.log)
