@@ -64,6 +64,16 @@ class EventRouter : public QObject {
         }
         case QEvent::ContextMenu:
             return OwningControl(obj) != nullptr;
+        case QEvent::Shortcut: {
+            // A shortcut key acts at once, as a click does, instead of Qt's 100 ms pressed look
+            // first: the operator's key starts the command without a delay of its own.
+            auto* button = qobject_cast<QAbstractButton*>(obj);
+            if (button == nullptr || !button->isEnabled()) {
+                return false;
+            }
+            button->click();
+            return true;
+        }
         case QEvent::Close: {
             auto* w = qobject_cast<QWidget*>(obj);
             if (w == nullptr || !w->property("panelHandle").isValid()) {

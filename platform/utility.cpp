@@ -21,6 +21,12 @@ QString ExecutableDir() {
     return target.isEmpty() ? QDir::currentPath() : QFileInfo(target).absolutePath();
 }
 
+// Installed, the program sits in bin/ and its resources in share/tavrin-zurid/; from the build
+// directory the panel resource lies beside it.
+bool RunsInstalled(const QString& exeDir) {
+    return !QFileInfo::exists(exeDir + QStringLiteral("/Dovarid10.uir"));
+}
+
 } // namespace
 
 double Timer() {
@@ -37,8 +43,7 @@ void Sleep(int milliseconds) {
 int GetProjectDir(std::string* directory) {
     const QString exeDir = ExecutableDir();
     QString dir = exeDir;
-    // Installed: the program sits in bin/ and its resources in share/tavrin-zurid/.
-    if (!QFileInfo::exists(exeDir + QStringLiteral("/Dovarid10.uir"))) {
+    if (RunsInstalled(exeDir)) {
         const QFileInfo data(exeDir + QStringLiteral("/../share/tavrin-zurid"));
         if (data.isDir()) {
             dir = data.canonicalFilePath();
@@ -49,8 +54,10 @@ int GetProjectDir(std::string* directory) {
 }
 
 std::string GetUserFileDir() {
+    // The program's own directory only when it runs from its build directory; an installed
+    // program's bin/ is no place for parameter files, even when root could write there.
     const QString exeDir = ExecutableDir();
-    if (::access(QFile::encodeName(exeDir).constData(), W_OK) == 0) {
+    if (!RunsInstalled(exeDir) && ::access(QFile::encodeName(exeDir).constData(), W_OK) == 0) {
         return exeDir.toStdString();
     }
     return QDir::homePath().toStdString();

@@ -15,9 +15,8 @@ import sys
 FRAME = 17
 SETTLE = 0.1  # GO and GET wait this long with RAM selected before their first request
 EPSILON = 0.001  # rounding of the logged times
-# From the key to the program acting on it: event delivery, and the button the key belongs to
-# shows its press for 0.1 s before it acts, as a click on it would.
-KEY_LATENCY = 0.2
+# From the key to the program acting on it: event delivery only, the key acts at once.
+KEY_LATENCY = 0.05
 REPLY_SLACK = 0.5  # how much later than the settle delay the request may come on a loaded machine
 
 
