@@ -7,9 +7,13 @@
 
 #include <QChart>
 #include <QChartView>
+#include <QCoreApplication>
 #include <QGraphicsLayout>
+#include <QGraphicsObject>
+#include <QGraphicsScene>
 #include <QLegend>
 #include <QLineSeries>
+#include <QPointer>
 #include <QValueAxis>
 
 #include <deque>
@@ -234,6 +238,15 @@ int DeleteGraphPlot(int panel, int control, int plotHandle, int /*refresh*/) {
     if (view->strip) {
         return ui::kErrType;
     }
+    // Qt Charts deletes the graphics items of a removed series only once control is back in
+    // the event loop; inside a long callback (the data loop redrawing a graph every cycle) that
+    // is never, and they would pile up. They are let go here, once the series are gone.
+    std::vector<QPointer<QGraphicsObject>> items;
+    for (QGraphicsItem* item : view->scene()->items()) {
+        if (QGraphicsObject* object = item->toGraphicsObject()) {
+            items.emplace_back(object);
+        }
+    }
     for (auto it = view->plots.begin(); it != view->plots.end();) {
         if (plotHandle == -1 || it->first == plotHandle) {
             view->chart()->removeSeries(it->second);
@@ -241,6 +254,11 @@ int DeleteGraphPlot(int panel, int control, int plotHandle, int /*refresh*/) {
             it = view->plots.erase(it);
         } else {
             ++it;
+        }
+    }
+    for (const QPointer<QGraphicsObject>& object : items) {
+        if (!object.isNull()) {
+            QCoreApplication::sendPostedEvents(object, QEvent::DeferredDelete);
         }
     }
     return 0;

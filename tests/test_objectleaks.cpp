@@ -8,7 +8,11 @@
 #include "support/program.h"
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QTest>
+#include <QTimer>
+
+#include <vector>
 
 // Qt's hook table: entry 0 its version, 3 called from every QObject constructor, 4 from every
 // destructor.
@@ -89,6 +93,31 @@ class ObjectLeaksTest : public QObject {
         const long before = Settled();
         RunLoopFor(1000);
         QCOMPARE(Settled(), before);
+        QVERIFY(popups.popups.empty());
+        StopProgram();
+    }
+
+    // The adjustment view replaces its two plots every cycle. Run from the program's event loop,
+    // as GO is, the plots it replaces must go while the loop runs, not only once it has ended.
+    void adjustmentCyclesAllocateNoObjects() {
+        PopupWatcher popups;
+        QCOMPARE(StartProgram(), 0);
+        ChooseRingItem(PANEL_SOURCE, 2);
+        // One timer samples, so that the sampling itself adds and removes nothing.
+        std::vector<long> samples;
+        QTimer sampler;
+        sampler.setInterval(1000);
+        QObject::connect(&sampler, &QTimer::timeout, [&] { samples.push_back(liveObjects); });
+        sampler.start();
+        QEventLoop program;
+        After(0, [] { Click(PANEL_GO); });
+        After(9000, [] { Click(PANEL_STOP); });
+        After(9100, [&] { program.quit(); });
+        program.exec();
+        QVERIFY(samples.size() >= 8);
+        const long first = samples[2]; // once the loop has drawn a few times
+        QVERIFY2(samples.back() - first < 3,
+                 qPrintable(QString("%1 -> %2").arg(first).arg(samples.back())));
         QVERIFY(popups.popups.empty());
         StopProgram();
     }
