@@ -369,5 +369,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         break;
     }
     FUZZ_CHECK(GetInQLen(zurid::com) >= 0, "the port was lost");
+    // What the program's event loop does once a callback has returned; the harness runs outside
+    // any loop, where objects Qt deletes later would otherwise pile up.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return 0;
 }
