@@ -50,6 +50,9 @@ struct AllocCensus {
     long other = 0;       // Qt, the toolkit layer, libc and everything else on the main thread
     long otherThread = 0; // other threads (the simulator)
 };
+// Loads what the census needs (symbol table, unwinder) once; StartProgramOn calls it so that
+// it is in place before any memory figure is taken.
+void PrepareCensus();
 void BeginCensus();
 AllocCensus EndCensus();
 // Prints the most frequent callers behind the last census, program code first.
