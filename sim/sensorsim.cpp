@@ -168,6 +168,12 @@ void SensorSim::Impl::record(const std::vector<std::uint8_t>& bytes, double t, L
         Answer a = state.handle(bytes, t);
         req.valid = a.valid;
         state.requests.push_back(req);
+        // A long-running simulator keeps only the recent past; drop the older half at once so
+        // that the log costs no more than a copy now and then.
+        if (state.requests.size() > kRequestLogLimit) {
+            state.requests.erase(state.requests.begin(),
+                                 state.requests.begin() + kRequestLogLimit / 2);
+        }
         notify = hook;
         if (!a.reply.empty())
             line.schedule(std::move(a.reply), t + a.delay);

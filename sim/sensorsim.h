@@ -29,6 +29,7 @@ constexpr std::size_t kFrameLength = 17;
 constexpr double kByteSeconds = 10.0 / 4800.0; // 8N1 at 4800 baud: 2.083 ms a byte
 constexpr double kFrameGapSeconds = 0.020;     // a longer pause discards a partial frame
 constexpr double kDefaultLateSeconds = 3.5;
+constexpr std::size_t kRequestLogLimit = 8192; // beyond it the older half of the log goes
 
 enum class Fault { None, Silent, Short, Long, WrongLineCheck, Late, Garbage };
 
@@ -93,7 +94,8 @@ class SensorSim {
     // nullopt restores the normal reply. Faults still apply on top.
     void setReply(int order, std::optional<std::vector<std::uint8_t>> raw);
 
-    std::vector<Request> requests() const; // every complete or discarded frame, in order
+    // Every complete or discarded frame, in order (the most recent kRequestLogLimit at most).
+    std::vector<Request> requests() const;
     void clearRequests();
     std::size_t replyCount() const; // replies written completely (not counting silences)
     // Waits until requests() holds at least n entries; false on time-out.

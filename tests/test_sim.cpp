@@ -380,6 +380,31 @@ class TestSim : public QObject {
         t.stop(); // after a hang-up, stopping is still clean
     }
 
+    void requestLogKeepsTheRecentPast() {
+        sim::SensorSim s(fast());
+        QVERIFY(s.start());
+        Port port(s.path());
+        const std::size_t total = sim::kRequestLogLimit + 10;
+        for (std::size_t i = 0; i < total; ++i) {
+            sim::Block b{};
+            b[0] = static_cast<std::uint8_t>(i & 0xFF);
+            const Bytes f = frame(1, b); // writes: no replies to wait for
+            std::size_t done = 0;
+            while (done < f.size()) {
+                const ssize_t n = ::write(port.fd, f.data() + done, f.size() - done);
+                if (n > 0) {
+                    done += static_cast<std::size_t>(n);
+                } else {
+                    pollfd p{port.fd, POLLOUT, 0};
+                    ::poll(&p, 1, 100);
+                }
+            }
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(s.requests().back().bytes[2], std::uint8_t((total - 1) & 0xFF),
+                                  10000);
+        QCOMPARE(s.requests().size(), total - sim::kRequestLogLimit / 2);
+    }
+
     void wireTimeAndRequestLog() {
         sim::Config cfg;
         cfg.answerDelay = 0.010;
