@@ -210,16 +210,20 @@ void SensorSim::Impl::send(Line& line, double now) {
         auto& r = line.out.front();
         if (r.sent == 0 && cfg.wireTime)
             r.start = std::max(r.start, line.outFree); // wait for the wire
-        while (r.sent < r.bytes.size()) {
-            const double due =
-                r.start + (cfg.wireTime ? kByteSeconds * static_cast<double>(r.sent + 1) : 0);
-            if (due > now)
-                return;
-            // A full slave queue (nobody reading) loses the byte, as a real line would.
-            [[maybe_unused]] auto n = ::write(master, &r.bytes[r.sent], 1);
-            ++r.sent;
-            line.outFree = due;
+        // Every byte that is due goes out in one write, so that a reader never sees a reply
+        // half written that the wire would have delivered whole by now.
+        std::size_t due = r.sent;
+        while (due < r.bytes.size() &&
+               r.start + (cfg.wireTime ? kByteSeconds * static_cast<double>(due + 1) : 0) <= now)
+            ++due;
+        if (due > r.sent) {
+            // A full slave queue (nobody reading) loses the bytes, as a real line would.
+            [[maybe_unused]] auto n = ::write(master, &r.bytes[r.sent], due - r.sent);
+            line.outFree = r.start + (cfg.wireTime ? kByteSeconds * static_cast<double>(due) : 0);
+            r.sent = due;
         }
+        if (r.sent < r.bytes.size())
+            return;
         line.out.pop_front();
         bool hangNow = false;
         {
