@@ -138,14 +138,30 @@ int SetCtrlVal(int panel, int control, const std::string& value) {
     return SetCtrlVal(panel, control, value.c_str());
 }
 
-int ReplaceListItem(int panel, int control, int index, const char* label, int value) {
-    int error = 0;
-    auto* ring = qobject_cast<QComboBox*>(ui::FindCtrl(panel, control, &error));
+namespace {
+
+// The ring `control` when `index` names one of its items; else nullptr and the error code.
+QComboBox* RingItem(int panel, int control, int index, int* error) {
+    *error = 0;
+    auto* ring = qobject_cast<QComboBox*>(ui::FindCtrl(panel, control, error));
     if (ring == nullptr) {
-        return error != 0 ? error : ui::kErrType;
+        *error = *error != 0 ? *error : ui::kErrType;
+        return nullptr;
     }
     if (index < 0 || index >= ring->count()) {
-        return ui::kErrIndex;
+        *error = ui::kErrIndex;
+        return nullptr;
+    }
+    return ring;
+}
+
+} // namespace
+
+int ReplaceListItem(int panel, int control, int index, const char* label, int value) {
+    int error = 0;
+    QComboBox* ring = RingItem(panel, control, index, &error);
+    if (ring == nullptr) {
+        return error;
     }
     const QSignalBlocker quiet(ring);
     ring->setItemText(index, QString::fromLatin1(label));
@@ -155,12 +171,9 @@ int ReplaceListItem(int panel, int control, int index, const char* label, int va
 
 int GetLabelFromIndex(int panel, int control, int index, std::string* label) {
     int error = 0;
-    auto* ring = qobject_cast<QComboBox*>(ui::FindCtrl(panel, control, &error));
+    QComboBox* ring = RingItem(panel, control, index, &error);
     if (ring == nullptr) {
-        return error != 0 ? error : ui::kErrType;
-    }
-    if (index < 0 || index >= ring->count()) {
-        return ui::kErrIndex;
+        return error;
     }
     *label = ring->itemText(index).toStdString();
     return 0;

@@ -1,6 +1,7 @@
 // The parameter file format: exact bytes written, strict reading, and what a failure leaves.
 #include "platform/userint.h"
 #include "platform/utility.h"
+#include "support/files.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -27,17 +28,6 @@ int Write(const QString& path, const Block& block) {
 int Read(const QString& path, Block* block) {
     return FileToArray(QFile::encodeName(path).constData(), block->data(), VAL_UNSIGNED_CHAR, 15, 1,
                        0, 0, 1);
-}
-
-void Put(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(f.write(bytes), bytes.size());
-}
-
-QByteArray Contents(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(unreadable)");
 }
 
 // Fifteen values 1..15, one per line, with line 7 replaced.

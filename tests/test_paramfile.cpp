@@ -4,6 +4,7 @@
 #include "link/blocks.h"
 #include "link/state.h"
 #include "platform/Dovarid10.h"
+#include "support/files.h"
 #include "support/panelstate.h"
 #include "support/popups.h"
 #include "support/program.h"
@@ -46,17 +47,6 @@ QByteArray Lines(int count, const char* value) {
 // Fifteen values 7 with line 3 replaced.
 QByteArray WithLine3(const char* line3) {
     return Lines(2, "7") + line3 + '\n' + Lines(12, "7");
-}
-
-void Put(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(f.write(bytes), bytes.size());
-}
-
-QByteArray Contents(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(unreadable)");
 }
 
 QString DeadTimeShown() {
