@@ -11,6 +11,8 @@
 #include "platform/Dovarid10.h"
 #include "platform/rs232.h"
 
+#include <algorithm>
+#include <string_view>
 #include <vector>
 
 namespace zurid {
@@ -21,11 +23,8 @@ constexpr double kSettleEeprom = 1.5;
 constexpr double kSettleOther = 0.1;
 
 void ShowHelp(int control) {
-    for (const HelpEntry& e : HelpTable) {
-        if (e.control == control) {
-            MessagePopup(InfoTitle, e.text);
-            return;
-        }
+    if (const char* text = HelpTextOf(control)) {
+        MessagePopup(InfoTitle, text);
     }
 }
 
@@ -200,10 +199,8 @@ int CBF_DECO(int, int control, int event, void*, int, int) {
     if (event != EVENT_RIGHT_CLICK) {
         return 0;
     }
-    for (const DecoHelpEntry& e : DecoHelpTable) {
-        if (e.control == control) {
-            MessagePopup(InfoTitle, para == 1 ? e.basic : e.additional);
-        }
+    if (const char* text = DecoHelpTextOf(control, para)) {
+        MessagePopup(InfoTitle, text);
     }
     return 0;
 }
@@ -225,13 +222,14 @@ std::span<const CallbackEntry> CallbackTable() {
             {"CBF_SelectSource", CBF_SelectSource, nullptr},
             {"CBF_EditPmod", CBF_EditPmod, nullptr},
         };
-        const std::size_t working = t.size();
+        // Every other control of the help table only shows its help.
+        const auto working = [&t](const char* name) {
+            return std::any_of(t.begin(), t.end(), [name](const CallbackEntry& c) {
+                return std::string_view(c.name) == name;
+            });
+        };
         for (const HelpEntry& e : HelpTable) {
-            bool bound = false;
-            for (std::size_t i = 0; i < working; ++i) {
-                bound = bound || std::string_view(t[i].name) == e.callback;
-            }
-            if (!bound) {
+            if (!working(e.callback)) {
                 t.push_back({e.callback, CBF_HelpOnly, nullptr});
             }
         }

@@ -6,7 +6,6 @@
 #include "platform/Dovarid10.h"
 
 #include <array>
-#include <string_view>
 
 namespace zurid {
 
@@ -221,20 +220,22 @@ inline constexpr auto DecoHelpTable = std::to_array<DecoHelpEntry>({
     {"CBF_DECO6", PANEL_DECO6, InfoEditPower, InfoEditDeadTime},
 });
 
-// Help text of decoration n (1..6) for the group selected by para; nullptr for any other n.
-constexpr const char* DecoHelpText(int n, int para) {
-    if (n < 1 || n > static_cast<int>(DecoHelpTable.size())) {
-        return nullptr;
+// Help text of a control of HelpTable; nullptr when it has none there.
+constexpr const char* HelpTextOf(int control) {
+    for (const HelpEntry& e : HelpTable) {
+        if (e.control == control) {
+            return e.text;
+        }
     }
-    const DecoHelpEntry& e = DecoHelpTable[static_cast<std::size_t>(n - 1)];
-    return para == 1 ? e.basic : e.additional;
+    return nullptr;
 }
 
-// Help text of a callback of HelpTable by its name; nullptr when it has none there.
-constexpr const char* HelpTextFor(std::string_view callback) {
-    for (const HelpEntry& e : HelpTable) {
-        if (callback == e.callback) {
-            return e.text;
+// Help text of a decoration for the group selected by para (1 basic, anything else additional);
+// nullptr for a control that is not one of the six decorations.
+constexpr const char* DecoHelpTextOf(int control, int para) {
+    for (const DecoHelpEntry& e : DecoHelpTable) {
+        if (e.control == control) {
+            return para == 1 ? e.basic : e.additional;
         }
     }
     return nullptr;

@@ -40,8 +40,7 @@ class CommandsTest : public QObject {
 
   private slots:
     void initTestCase() {
-        QVERIFY(sensor.start());
-        QCOMPARE(AddPort(sensor.path()), 1);
+        ConnectAsCom1(sensor);
     }
     void init() {
         popups = new PopupWatcher(this);

@@ -107,8 +107,7 @@ class HelpTest : public QObject {
 
   private slots:
     void initTestCase() {
-        QVERIFY(sensor.start());
-        QCOMPARE(AddPort(sensor.path()), 1);
+        ConnectAsCom1(sensor);
     }
     void init() {
         popups = new PopupWatcher(this);

@@ -176,13 +176,13 @@ void TestHelpTexts::everyTextIsShownAndTablesAgree() {
         callbacks.insert(e.callback);
         controls.insert(e.control);
         memSelectors += std::string_view(e.text) == InfoSelectMEM;
-        QVERIFY(HelpTextFor(e.callback) == e.text);
+        QVERIFY(HelpTextOf(e.control) == e.text);
     }
     QCOMPARE(callbacks.size(), HelpTable.size());
     QCOMPARE(controls.size(), HelpTable.size());
     QCOMPARE(memSelectors, 3);
-    QVERIFY(HelpTextFor("CBF_DECO1") == nullptr);
-    QVERIFY(HelpTextFor("CBF_ButtonGoX") == nullptr);
+    QVERIFY(HelpTextOf(PANEL_DECO1) == nullptr);
+    QVERIFY(HelpTextOf(PANEL_LOGO) == nullptr);
 
     // Each decoration text is one parameter editor's text, and twelve editors are covered.
     std::set<std::string_view> decoTexts;
@@ -204,14 +204,14 @@ void TestHelpTexts::everyTextIsShownAndTablesAgree() {
 
 void TestHelpTexts::decorationFollowsGroup() {
     // para 1 is the basic group; 0 (and anything else) the additional one.
-    QVERIFY(DecoHelpText(1, 1) == InfoEditThreshold);
-    QVERIFY(DecoHelpText(1, 0) == InfoEditBacklim);
-    QVERIFY(DecoHelpText(3, 1) == InfoEditTrigger);
-    QVERIFY(DecoHelpText(3, 0) == InfoEditAverage);
-    QVERIFY(DecoHelpText(6, 1) == InfoEditPower);
-    QVERIFY(DecoHelpText(6, 2) == InfoEditDeadTime);
-    QVERIFY(DecoHelpText(0, 1) == nullptr);
-    QVERIFY(DecoHelpText(7, 0) == nullptr);
+    QVERIFY(DecoHelpTextOf(PANEL_DECO1, 1) == InfoEditThreshold);
+    QVERIFY(DecoHelpTextOf(PANEL_DECO1, 0) == InfoEditBacklim);
+    QVERIFY(DecoHelpTextOf(PANEL_DECO3, 1) == InfoEditTrigger);
+    QVERIFY(DecoHelpTextOf(PANEL_DECO3, 0) == InfoEditAverage);
+    QVERIFY(DecoHelpTextOf(PANEL_DECO6, 1) == InfoEditPower);
+    QVERIFY(DecoHelpTextOf(PANEL_DECO6, 2) == InfoEditDeadTime);
+    QVERIFY(DecoHelpTextOf(PANEL_THRESHOLD, 1) == nullptr);
+    QVERIFY(DecoHelpTextOf(PANEL_GO, 0) == nullptr);
 }
 
 QTEST_APPLESS_MAIN(TestHelpTexts)

@@ -63,8 +63,7 @@ class LiveDataTest : public QObject {
 
   private slots:
     void initTestCase() {
-        QVERIFY(sensor.start());
-        QCOMPARE(AddPort(sensor.path()), 1);
+        ConnectAsCom1(sensor);
     }
     void init() {
         popups = new PopupWatcher(this);

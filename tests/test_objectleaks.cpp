@@ -69,8 +69,7 @@ class ObjectLeaksTest : public QObject {
         QVERIFY(qtHookData[kHookVersion] >= 1);
         qtHookData[kAddObject] = reinterpret_cast<quintptr>(&Added);
         qtHookData[kRemoveObject] = reinterpret_cast<quintptr>(&Removed);
-        QVERIFY(sensor.start());
-        QCOMPARE(AddPort(sensor.path()), 1);
+        ConnectAsCom1(sensor);
     }
     void cleanupTestCase() {
         qtHookData[kAddObject] = 0;

@@ -96,8 +96,7 @@ class ParamFileTest : public QObject {
   private slots:
     void initTestCase() {
         QVERIFY(dir.isValid());
-        QVERIFY(sensor.start());
-        QCOMPARE(AddPort(sensor.path()), 1);
+        ConnectAsCom1(sensor);
     }
     void init() {
         popups = new PopupWatcher(this);

@@ -33,8 +33,7 @@ class ShellTest : public QObject {
 
   private slots:
     void initTestCase() {
-        QVERIFY(sensor.start());
-        QCOMPARE(AddPort(sensor.path()), 1);
+        ConnectAsCom1(sensor);
     }
 
     void missingPanelResourceExitsMinusOne() {

@@ -30,8 +30,7 @@ class StartupTest : public QObject {
 
   private slots:
     void initTestCase() {
-        QVERIFY(sensor.start());
-        QCOMPARE(AddPort(sensor.path()), 1);
+        ConnectAsCom1(sensor);
     }
     void init() {
         popups = new PopupWatcher(this);

@@ -138,8 +138,7 @@ class StormTest : public QObject {
 
   private slots:
     void initTestCase() {
-        QVERIFY(sensor.start());
-        QCOMPARE(AddPort(sensor.path()), 1);
+        ConnectAsCom1(sensor);
         QVERIFY(dir.isValid());
     }
 

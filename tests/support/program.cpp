@@ -35,6 +35,11 @@ int AddPort(const std::string& devicePath) {
     return -1;
 }
 
+void ConnectAsCom1(sim::SensorSim& s) {
+    QVERIFY(s.start());
+    QCOMPARE(AddPort(s.path()), 1);
+}
+
 int StartProgram() {
     static int argc = 1;
     static char name[] = "tavrin-zurid-test";

@@ -18,6 +18,9 @@ using Bytes = std::vector<std::uint8_t>;
 
 // Adds a device path to the port table (ZURID_PORTS) and returns its port number.
 int AddPort(const std::string& devicePath);
+// Starts the simulator and makes its port COM1, the port the program opens at start-up; call
+// once per test program, before any other port is looked up.
+void ConnectAsCom1(sim::SensorSim& s);
 
 // Start-up as the program does it, up to the shown panel; 0 on success.
 int StartProgram();
