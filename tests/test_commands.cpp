@@ -39,9 +39,7 @@ class CommandsTest : public QObject {
     std::vector<Bytes> Sent() { return Frames(sensor); }
 
   private slots:
-    void initTestCase() {
-        ConnectAsCom1(sensor);
-    }
+    void initTestCase() { ConnectAsCom1(sensor); }
     void init() {
         popups = new PopupWatcher(this);
         ResetSensor(sensor, kRam);

@@ -106,9 +106,7 @@ class HelpTest : public QObject {
     }
 
   private slots:
-    void initTestCase() {
-        ConnectAsCom1(sensor);
-    }
+    void initTestCase() { ConnectAsCom1(sensor); }
     void init() {
         popups = new PopupWatcher(this);
         ResetSensor(sensor, kRam);

@@ -62,9 +62,7 @@ class LiveDataTest : public QObject {
     std::size_t DataRequests() { return CountOrder(sensor, 5); }
 
   private slots:
-    void initTestCase() {
-        ConnectAsCom1(sensor);
-    }
+    void initTestCase() { ConnectAsCom1(sensor); }
     void init() {
         popups = new PopupWatcher(this);
         ResetSensor(sensor, kRam);

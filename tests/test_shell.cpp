@@ -32,9 +32,7 @@ class ShellTest : public QObject {
     }
 
   private slots:
-    void initTestCase() {
-        ConnectAsCom1(sensor);
-    }
+    void initTestCase() { ConnectAsCom1(sensor); }
 
     void missingPanelResourceExitsMinusOne() {
         QTemporaryDir dir;

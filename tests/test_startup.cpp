@@ -29,9 +29,7 @@ class StartupTest : public QObject {
     PopupWatcher* popups = nullptr;
 
   private slots:
-    void initTestCase() {
-        ConnectAsCom1(sensor);
-    }
+    void initTestCase() { ConnectAsCom1(sensor); }
     void init() {
         popups = new PopupWatcher(this);
         ResetSensor(sensor, kRam);
