@@ -3,7 +3,7 @@
 #pragma once
 
 #include "link/frames.h" // InfoTimeout, raised by the sensor transactions
-#include "platform/Dovarid10.h"
+#include "platform/ui/Dovarid10.h"
 
 #include <array>
 

@@ -1,7 +1,7 @@
 // Start-up, shut-down and the callbacks of the main panel.
 #pragma once
 
-#include "platform/userint.h"
+#include "platform/ui/userint.h"
 
 #include <span>
 

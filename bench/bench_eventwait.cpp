@@ -1,8 +1,8 @@
 // The reply wait as the program runs it (ProcessSystemEvents, GetInQLen, Timer), on a
 // pseudo-terminal: its CPU share while nothing arrives, and how soon it notices a reply.
-#include "platform/rs232.h"
-#include "platform/userint.h"
-#include "platform/utility.h"
+#include "platform/serial/rs232.h"
+#include "platform/ui/userint.h"
+#include "platform/serial/utility.h"
 
 #include <algorithm>
 #include <atomic>

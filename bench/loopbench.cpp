@@ -3,8 +3,8 @@
 #include "app/shell.h"
 #include "gui/transfer.h"
 #include "link/state.h"
-#include "platform/Dovarid10.h"
-#include "platform/qtaccess.h"
+#include "platform/ui/Dovarid10.h"
+#include "platform/ui/qtaccess.h"
 
 #include <QAbstractButton>
 #include <QMetaObject>

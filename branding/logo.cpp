@@ -1,8 +1,8 @@
 #include "branding/logo.h"
 
 #include "link/state.h"
-#include "platform/Dovarid10.h"
-#include "platform/userint.h"
+#include "platform/ui/Dovarid10.h"
+#include "platform/ui/userint.h"
 
 #include <array>
 

@@ -15,10 +15,10 @@
 #include "link/blocks.h"
 #include "link/frames.h"
 #include "link/state.h"
-#include "platform/Dovarid10.h"
-#include "platform/qtaccess.h"
-#include "platform/rs232.h"
-#include "platform/userint.h"
+#include "platform/ui/Dovarid10.h"
+#include "platform/ui/qtaccess.h"
+#include "platform/serial/rs232.h"
+#include "platform/ui/userint.h"
 
 #include <QApplication>
 #include <QChartView>

@@ -3,8 +3,8 @@
 #include "link/blocks.h"
 #include "link/frames.h"
 #include "link/state.h"
-#include "platform/Dovarid10.h"
-#include "platform/userint.h"
+#include "platform/ui/Dovarid10.h"
+#include "platform/ui/userint.h"
 
 #include <initializer_list>
 

@@ -2,8 +2,8 @@
 
 #include "link/blocks.h"
 #include "link/state.h"
-#include "platform/Dovarid10.h"
-#include "platform/userint.h"
+#include "platform/ui/Dovarid10.h"
+#include "platform/ui/userint.h"
 
 #include <array>
 

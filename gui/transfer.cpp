@@ -3,9 +3,9 @@
 #include "gui/params.h"
 #include "link/frames.h"
 #include "link/state.h"
-#include "platform/Dovarid10.h"
-#include "platform/rs232.h"
-#include "platform/userint.h"
+#include "platform/ui/Dovarid10.h"
+#include "platform/serial/rs232.h"
+#include "platform/ui/userint.h"
 
 namespace zurid {
 

@@ -6,9 +6,9 @@
 #include "gui/transfer.h"
 #include "link/blocks.h"
 #include "link/state.h"
-#include "platform/Dovarid10.h"
-#include "platform/rs232.h"
-#include "platform/utility.h"
+#include "platform/ui/Dovarid10.h"
+#include "platform/serial/rs232.h"
+#include "platform/serial/utility.h"
 #include "support/popups.h"
 #include "support/program.h"
 

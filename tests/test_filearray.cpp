@@ -1,6 +1,6 @@
 // The parameter file format: exact bytes written, strict reading, and what a failure leaves.
-#include "platform/userint.h"
-#include "platform/utility.h"
+#include "platform/ui/userint.h"
+#include "platform/serial/utility.h"
 #include "support/files.h"
 
 #include <QDir>

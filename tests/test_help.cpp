@@ -4,7 +4,7 @@
 // is the one message titled "INFO".
 #include "app/helptexts.h"
 #include "link/state.h"
-#include "platform/Dovarid10.h"
+#include "platform/ui/Dovarid10.h"
 #include "support/panelstate.h"
 #include "support/popups.h"
 #include "support/program.h"

@@ -2,8 +2,8 @@
 // leave objects alive that nothing owns. Counts live QObjects through Qt's exported object
 // hooks (the table debugging tools use), so a leak shows in any build, not only a sanitized one.
 #include "app/shell.h"
-#include "platform/Dovarid10.h"
-#include "platform/userint.h"
+#include "platform/ui/Dovarid10.h"
+#include "platform/ui/userint.h"
 #include "support/popups.h"
 #include "support/program.h"
 

@@ -1,9 +1,9 @@
 // The main panel resource: every control of the control map with its id, kind, value type and
 // callback, read both from the XML itself and through the loaded panel; the rings, ranges,
 // start state, shared places and shortcut keys; what plotting does to its graphs.
-#include "platform/Dovarid10.h"
-#include "platform/qtaccess.h"
-#include "platform/userint.h"
+#include "platform/ui/Dovarid10.h"
+#include "platform/ui/qtaccess.h"
+#include "platform/ui/userint.h"
 
 #include <QAbstractButton>
 #include <QApplication>

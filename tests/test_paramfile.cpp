@@ -3,7 +3,7 @@
 // file operation leaves the data loop running.
 #include "link/blocks.h"
 #include "link/state.h"
-#include "platform/Dovarid10.h"
+#include "platform/ui/Dovarid10.h"
 #include "support/files.h"
 #include "support/panelstate.h"
 #include "support/popups.h"

@@ -1,8 +1,8 @@
 // The serial layer against a real pseudo-terminal peer: the port table and its ring, open
 // errors, byte-exact traffic, queue counts and flushes, read time-outs, and a hang-up.
-#include "platform/comports_qt.h"
-#include "platform/rs232.h"
-#include "platform/utility.h"
+#include "platform/ui/comports_qt.h"
+#include "platform/serial/rs232.h"
+#include "platform/serial/utility.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>

@@ -5,9 +5,9 @@
 #include "link/blocks.h"
 #include "link/frames.h"
 #include "link/state.h"
-#include "platform/Dovarid10.h"
-#include "platform/qtaccess.h"
-#include "platform/utility.h"
+#include "platform/ui/Dovarid10.h"
+#include "platform/ui/qtaccess.h"
+#include "platform/serial/utility.h"
 #include "support/popups.h"
 #include "support/program.h"
 

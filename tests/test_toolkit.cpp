@@ -1,9 +1,9 @@
 // The toolkit layer on Qt, driven through the real panel: which operator actions reach the
 // callbacks and with which events, what program calls change, graphs, popups and the loop.
-#include "platform/Dovarid10.h"
-#include "platform/qtaccess.h"
-#include "platform/userint.h"
-#include "platform/utility.h"
+#include "platform/ui/Dovarid10.h"
+#include "platform/ui/qtaccess.h"
+#include "platform/ui/userint.h"
+#include "platform/serial/utility.h"
 #include "support/popups.h"
 
 #include <QAbstractButton>

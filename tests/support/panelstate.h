@@ -5,8 +5,8 @@
 
 #include "link/blocks.h"
 #include "link/state.h"
-#include "platform/qtaccess.h"
-#include "platform/userint.h"
+#include "platform/ui/qtaccess.h"
+#include "platform/ui/userint.h"
 
 #include <QAbstractButton>
 #include <QChartView>

@@ -1,6 +1,6 @@
 #include "popups.h"
 
-#include "platform/utility.h"
+#include "platform/serial/utility.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -2,9 +2,9 @@
 
 #include "app/shell.h"
 #include "link/state.h"
-#include "platform/qtaccess.h"
-#include "platform/rs232.h"
-#include "platform/userint.h"
+#include "platform/ui/qtaccess.h"
+#include "platform/serial/rs232.h"
+#include "platform/ui/userint.h"
 
 #include <QAbstractButton>
 #include <QApplication>

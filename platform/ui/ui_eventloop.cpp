@@ -1,6 +1,6 @@
 // The toolkit's start-up and event loop.
-#include "platform/ui_internal.h"
-#include "platform/userint.h"
+#include "platform/ui/ui_internal.h"
+#include "platform/ui/userint.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

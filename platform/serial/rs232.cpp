@@ -1,5 +1,5 @@
 // Serial ports on QSerialPort: one QSerialPort per open port number.
-#include "platform/rs232.h"
+#include "platform/serial/rs232.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -2,8 +2,8 @@
 // properties of the graph place in the panel resource (xMin, xMax, yMin, yMax, xTick, yTick,
 // xTitle, traceNames, traceColors, pointsPerScreen). Drawing is kept cheap: series are reused
 // and their points replaced, no animation, no OpenGL.
-#include "platform/ui_internal.h"
-#include "platform/userint.h"
+#include "platform/ui/ui_internal.h"
+#include "platform/ui/userint.h"
 
 #include <QChart>
 #include <QChartView>

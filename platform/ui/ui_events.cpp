@@ -1,6 +1,6 @@
 // Operator actions to callback events: commits, value changes, right clicks and the close
 // request of a panel.
-#include "platform/ui_internal.h"
+#include "platform/ui/ui_internal.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -8,7 +8,7 @@
 // carries labelFor = the control's id and follows its visibility and dimming.
 #pragma once
 
-#include "platform/userint.h"
+#include "platform/ui/userint.h"
 
 #include <QPointer>
 #include <QWidget>

@@ -1,6 +1,6 @@
 // Modal popups: the message box and the file dialog.
-#include "platform/ui_internal.h"
-#include "platform/userint.h"
+#include "platform/ui/ui_internal.h"
+#include "platform/ui/userint.h"
 
 #include <QApplication>
 #include <QFileDialog>

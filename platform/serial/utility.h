@@ -3,6 +3,10 @@
 
 #include <string>
 
+// Data types of arrays in files and graphs.
+constexpr int VAL_DOUBLE = 4;
+constexpr int VAL_UNSIGNED_CHAR = 8;
+
 // Seconds from a fixed origin on a monotonic clock.
 double Timer();
 // Plain pause of the calling thread.

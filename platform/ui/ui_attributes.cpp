@@ -1,6 +1,6 @@
 // Control attributes: visibility, dimming, caption, position, colours and font.
-#include "platform/ui_internal.h"
-#include "platform/userint.h"
+#include "platform/ui/ui_internal.h"
+#include "platform/ui/userint.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -1,7 +1,7 @@
 // The serial-port ring on a QComboBox.
-#include "platform/comports_qt.h"
+#include "platform/ui/comports_qt.h"
 
-#include "platform/rs232.h"
+#include "platform/serial/rs232.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>

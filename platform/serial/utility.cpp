@@ -1,5 +1,5 @@
 // Time, pauses and the program's directories.
-#include "platform/utility.h"
+#include "platform/serial/utility.h"
 
 #include <QCoreApplication>
 #include <QDir>

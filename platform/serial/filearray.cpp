@@ -1,6 +1,5 @@
 // Byte arrays as ASCII files: one right-aligned value per line, read back strictly.
-#include "platform/userint.h"
-#include "platform/utility.h"
+#include "platform/serial/utility.h"
 
 #include <QFile>
 #include <QSaveFile>

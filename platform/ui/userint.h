@@ -3,6 +3,8 @@
 // argument orders are the toolkit's; the inner working is Qt (hidden in platform/*.cpp).
 #pragma once
 
+#include "platform/serial/utility.h"
+
 #include <span>
 #include <string>
 
@@ -28,10 +30,6 @@ constexpr int ATTR_TRACE_VISIBLE = 1234;
 
 // Control style for NewCtrl.
 constexpr int CTRL_TEXT_MSG = 160;
-
-// Data types of plotted arrays.
-constexpr int VAL_DOUBLE = 4;
-constexpr int VAL_UNSIGNED_CHAR = 8;
 
 // Plot, point and line styles.
 constexpr int VAL_THICK_LINE = 5;

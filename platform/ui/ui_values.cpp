@@ -1,6 +1,6 @@
 // Control values and ring items. Values set here raise no event.
-#include "platform/ui_internal.h"
-#include "platform/userint.h"
+#include "platform/ui/ui_internal.h"
+#include "platform/ui/userint.h"
 
 #include <QAbstractButton>
 #include <QComboBox>

@@ -1,6 +1,6 @@
 // The port table: ZURID_PORTS entries first, then the system's serial ports in name order.
 // It only grows during a run, so a port number keeps its device.
-#include "platform/rs232.h"
+#include "platform/serial/rs232.h"
 
 #include <QSerialPortInfo>
 #include <QString>
