@@ -18,6 +18,9 @@ void ShutDown();
 // Defaults, status "InitVars", basic parameter group, graph layout, banner, panel values.
 void InitVars();
 
+// Draws banner variant 0..10 on the main panel (branding/logo.h).
+void ShowLogo(int variant);
+
 // Set by the panel's close event: commands whose settle delay is running do not start.
 extern bool quitRequested;
 

@@ -1,11 +1,11 @@
 #include "gui/paramfile.h"
 
 #include "gui/params.h"
+#include "gui/report.h"
+#include "gui/state.h"
 #include "link/blocks.h"
-#include "link/frames.h"
-#include "link/state.h"
-#include "platform/ui/userint.h"
 #include "platform/serial/utility.h"
+#include "platform/ui/userint.h"
 
 #include <array>
 #include <string>
