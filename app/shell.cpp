@@ -33,6 +33,18 @@ void InitVars() {
 void ShowLogo(int variant) {
     ShowLogo(panel, variant);
 }
+void ShowInfoText1(const char* text, int left, int top, int size) {
+    ShowInfoText1(panel, text, left, top, size);
+}
+void ShowInfoText2(const char* text, int left, int top, int size) {
+    ShowInfoText2(panel, text, left, top, size);
+}
+void ShowInfoText3(const char* text, int left, int top, int size) {
+    ShowInfoText3(panel, text, left, top, size);
+}
+void ShowInfoText4(const char* text, int left, int top, int size) {
+    ShowInfoText4(panel, text, left, top, size);
+}
 
 int CBF_P(int /*pnl*/, int event, void* /*callbackData*/, int /*eventData1*/, int /*eventData2*/) {
     if (event == EVENT_CLOSE) {
