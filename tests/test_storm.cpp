@@ -8,8 +8,8 @@
 #include "gui/params.h"
 #include "link/blocks.h"
 #include "link/state.h"
-#include "platform/ui/Dovarid10.h"
 #include "platform/serial/utility.h"
+#include "platform/ui/Dovarid10.h"
 #include "support/popups.h"
 #include "support/program.h"
 

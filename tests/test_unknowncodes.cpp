@@ -20,10 +20,10 @@ using namespace testing_support;
 
 namespace {
 
-const char* const kByteNames[15] = {
-    "THRESHOLD", "HYSTERESIS", "POWER",          "PMOD",      "HOLD",   "TRIGGER", "BACKLIM",
-    "REGCNT",    "AVERAGE",    "DEAD TIME MODE", "DEAD TIME", "OUTMODE", "spare 13", "spare 14",
-    "spare 15"};
+const char* const kByteNames[15] = {"THRESHOLD", "HYSTERESIS",     "POWER",     "PMOD",
+                                    "HOLD",      "TRIGGER",        "BACKLIM",   "REGCNT",
+                                    "AVERAGE",   "DEAD TIME MODE", "DEAD TIME", "OUTMODE",
+                                    "spare 13",  "spare 14",       "spare 15"};
 
 // Block k of 256: byte i holds (k + 17 i) mod 256, so over the 256 blocks every byte takes
 // every value once, each time beside other neighbours.

@@ -38,6 +38,19 @@ QWidget* OwningControl(QObject* obj) {
     return nullptr;
 }
 
+// Rings and spin boxes step with the wheel only while they have the keyboard focus. A turn
+// they ignore is dropped, so the value stays and nothing behind them scrolls either.
+bool WheelIgnored(QObject* obj) {
+    for (auto* w = qobject_cast<QWidget*>(obj); w != nullptr && !w->isWindow();
+         w = w->parentWidget()) {
+        if (qobject_cast<QComboBox*>(w) != nullptr ||
+            qobject_cast<QAbstractSpinBox*>(w) != nullptr) {
+            return !w->hasFocus();
+        }
+    }
+    return false;
+}
+
 // Right clicks become EVENT_RIGHT_CLICK (data: vertical, horizontal position in the control)
 // and do nothing else: no context menu, no change of value. Closing a panel becomes
 // EVENT_CLOSE; the window stays until the program discards it.
@@ -64,6 +77,8 @@ class EventRouter : public QObject {
         }
         case QEvent::ContextMenu:
             return OwningControl(obj) != nullptr;
+        case QEvent::Wheel:
+            return WheelIgnored(obj);
         case QEvent::Shortcut: {
             // A shortcut key acts at once, as a click does, instead of Qt's 100 ms pressed look
             // first: the operator's key starts the command without a delay of its own.
@@ -124,6 +139,13 @@ namespace ui {
 
 void WireControl(QWidget* ctrl) {
     FilterTree(ctrl);
+    if (qobject_cast<QComboBox*>(ctrl) != nullptr ||
+        qobject_cast<QAbstractSpinBox*>(ctrl) != nullptr) {
+        // A wheel turn must not give the focus (and with it the value) to the control.
+        if (ctrl->focusPolicy() == Qt::WheelFocus) {
+            ctrl->setFocusPolicy(Qt::StrongFocus);
+        }
+    }
     const QPointer<QWidget> guard(ctrl);
     if (auto* spin = qobject_cast<QSpinBox*>(ctrl)) {
         // Typing commits once (on Enter or leaving the field), a step commits at once.
