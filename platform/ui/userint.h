@@ -60,7 +60,9 @@ struct CallbackEntry {
 
 // Start-up and the event loop.
 // Brings up the toolkit for this process; 1 on success, 0 on failure. argc and argv must
-// outlive the toolkit (pass main's).
+// outlive the toolkit (pass main's). When the window system cannot be reached, one line on
+// stderr names the display or platform; a failure that Qt would end with abort() ends the
+// process at once with -1 instead.
 int InitToolkit(int& argc, char** argv);
 // The program's callbacks by name; LoadPanel binds the names in the resource file to them.
 // The table must outlive the panels.
