@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QSpinBox>
+#include <QTimer>
 
 namespace {
 
@@ -51,6 +52,26 @@ bool WheelIgnored(QObject* obj) {
     return false;
 }
 
+// A panel is a fixed instrument layout: its minimum and maximum size are equal, and window
+// managers keep it so. Resized all the same (no window manager), it goes back to its size. A
+// size imposed a second time is left alone, so that a window manager that insists on it is not
+// fought.
+void KeepFixedSize(QWidget* window) {
+    const QSize fixed = window->minimumSize();
+    const QSize now = window->size();
+    if (fixed != window->maximumSize() || now == fixed ||
+        window->property("refusedSize").toSize() == now) {
+        return;
+    }
+    window->setProperty("refusedSize", now);
+    const QPointer<QWidget> guard(window);
+    QTimer::singleShot(0, window, [guard, fixed] {
+        if (guard) {
+            guard->resize(fixed);
+        }
+    });
+}
+
 // Right clicks become EVENT_RIGHT_CLICK (data: vertical, horizontal position in the control)
 // and do nothing else: no context menu, no change of value. Closing a panel becomes
 // EVENT_CLOSE; the window stays until the program discards it.
@@ -88,6 +109,13 @@ class EventRouter : public QObject {
             }
             button->click();
             return true;
+        }
+        case QEvent::Resize: {
+            auto* w = qobject_cast<QWidget*>(obj);
+            if (w != nullptr && w->isWindow() && w->property("panelHandle").isValid()) {
+                KeepFixedSize(w);
+            }
+            return false;
         }
         case QEvent::Close: {
             auto* w = qobject_cast<QWidget*>(obj);

@@ -1,8 +1,10 @@
-// Desktop manners of the panel's rings and spin boxes: the wheel over a control without the
-// keyboard focus changes nothing, and COM PORT changes only on a choice from its opened list,
-// never by the wheel or by stepping keys (each step would close one port and open the next).
+// Desktop manners of the panel: the wheel over a ring or spin box without the keyboard focus
+// changes nothing; COM PORT changes only on a choice from its opened list, never by the wheel
+// or by stepping keys (each step would close one port and open the next); the window keeps
+// the panel's size.
 #include "link/state.h"
 #include "platform/ui/Dovarid10.h"
+#include "platform/ui/qtaccess.h"
 #include "support/popups.h"
 #include "support/program.h"
 
@@ -12,6 +14,7 @@
 #include <QSpinBox>
 #include <QTest>
 #include <QWheelEvent>
+#include <QWindow>
 
 using namespace testing_support;
 
@@ -48,7 +51,7 @@ QComboBox* ComRing() {
 
 } // namespace
 
-class WheelTest : public QObject {
+class MannersTest : public QObject {
     Q_OBJECT
     sim::SensorSim com1{sim::Config{.answerDelay = 0.001, .wireTime = false}};
     sim::SensorSim com2{sim::Config{.answerDelay = 0.001, .wireTime = false}};
@@ -143,7 +146,26 @@ class WheelTest : public QObject {
         QCOMPARE(CountOrder(com2, 7), std::size_t(1));
         QVERIFY(popups->popups.empty());
     }
+
+    void windowKeepsThePanelSize() {
+        QWidget* window = PanelWidget(zurid::panel);
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        const QSize fixed(860, 620);
+        QCOMPARE(window->size(), fixed);
+        QCOMPARE(window->minimumSize(), fixed);
+        QCOMPARE(window->maximumSize(), fixed);
+        // Resized from outside (as with no window manager, which would enforce the size
+        // hints): back to the panel's size.
+        window->windowHandle()->setMaximumSize(QSize(4000, 4000));
+        window->windowHandle()->resize(1200, 900);
+        QVERIFY(QTest::qWaitFor([window] { return window->size() != QSize(860, 620); }, 2000));
+        QVERIFY(QTest::qWaitFor([window, fixed] { return window->size() == fixed; }, 2000));
+        // The same size imposed again is not fought over.
+        window->windowHandle()->resize(1200, 900);
+        QTest::qWait(100);
+        QCOMPARE(window->size(), QSize(1200, 900));
+    }
 };
 
-QTEST_MAIN(WheelTest)
-#include "test_wheel.moc"
+QTEST_MAIN(MannersTest)
+#include "test_manners.moc"
