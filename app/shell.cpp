@@ -5,9 +5,9 @@
 #include "gui/params.h"
 #include "gui/transfer.h"
 #include "link/state.h"
-#include "platform/ui/Dovarid10.h"
 #include "platform/serial/rs232.h"
 #include "platform/serial/utility.h"
+#include "platform/ui/Dovarid10.h"
 
 namespace zurid {
 
@@ -47,8 +47,9 @@ int StartUp(int& argc, char** argv) {
     if (panel < 0) {
         return -1;
     }
-    // Resources come from the program's directory; parameter files go where the operator can
-    // write, which is the same directory unless the program is installed read-only.
+    // Resources come from the program's directory. The file dialogs open there only when the
+    // program runs from its build directory (and may write there), otherwise in the home
+    // directory: an installed bin/ is no place for parameter files.
     proj_dir = GetUserFileDir();
     quitRequested = false;
     InitVars();

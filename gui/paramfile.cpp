@@ -4,8 +4,8 @@
 #include "link/blocks.h"
 #include "link/frames.h"
 #include "link/state.h"
-#include "platform/ui/userint.h"
 #include "platform/serial/utility.h"
+#include "platform/ui/userint.h"
 
 #include <array>
 #include <string>
@@ -16,7 +16,7 @@ namespace {
 
 constexpr int kFieldWidth = 4;
 
-// Both dialogs open in the program's directory with "init.dat" proposed, .dat files only.
+// Both dialogs open in proj_dir with "init.dat" proposed, .dat files only.
 bool ChooseFile() {
     return FileSelectPopup(proj_dir.c_str(), "init.dat", "*.dat", "init", 0, 0, 1, 1, 1,
                            &file_name) > 0;
