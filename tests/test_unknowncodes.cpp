@@ -35,14 +35,6 @@ sim::Block Pattern(int k) {
     return b;
 }
 
-QByteArray FileText(const sim::Block& b) {
-    QByteArray text;
-    for (std::uint8_t v : b) {
-        text += QByteArray::number(v).rightJustified(4, ' ') + '\n';
-    }
-    return text;
-}
-
 // The bytes that differ, as "POWER 60 -> 0" lines.
 QStringList Differences(const sim::Block& sent, const Bytes& got) {
     QStringList out;
