@@ -40,7 +40,7 @@ const std::array<Binding, 12> bindings = {{
 }};
 
 // A code read that the panel has no item or percent for is shown as unknown and goes back
-// unchanged unless the operator picks a known value: a ring gets an extra last item "? code"
+// unchanged unless the operator picks a known value: a ring gets an extra last item "? N"
 // until the next set is shown, POWER shows "? code N" in place of a percent.
 const std::string kUnknownMark = "? ";
 unsigned char unknownPowerCode = 0;
