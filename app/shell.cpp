@@ -64,8 +64,9 @@ int StartUp(int& argc, char** argv) {
     if (panel < 0) {
         return -1;
     }
-    // Resources come from the program's directory; parameter files go where the operator can
-    // write, which is the same directory unless the program is installed read-only.
+    // Resources come from the program's directory. The file dialogs open there only when the
+    // program runs from its build directory (and may write there), otherwise in the home
+    // directory: an installed bin/ is no place for parameter files.
     proj_dir = GetUserFileDir();
     quitRequested = false;
     InitVars();

@@ -15,7 +15,7 @@ namespace zurid {
 
 namespace {
 
-// Both dialogs open in the program's directory with "init.dat" proposed, .dat files only.
+// Both dialogs open in proj_dir with "init.dat" proposed, .dat files only.
 bool ChooseFile() {
     return FileSelectPopup(proj_dir.c_str(), "init.dat", "*.dat", "init", 0, 0, 1, 1, 1,
                            &file_name) > 0;

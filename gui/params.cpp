@@ -16,23 +16,63 @@ namespace {
 struct Binding {
     int control;
     unsigned char* variable;
+    bool ring;
 };
 
 // The bound controls in the order in which the panel is read and written.
 const std::array<Binding, 12> bindings = {{
-    {PANEL_THRESHOLD, &threshold},
-    {PANEL_HYSTERESIS, &hysteresis},
-    {PANEL_TRIGGER, &trigger},
-    {PANEL_PMOD, &pmod},
-    {PANEL_POWER, &power},
-    {PANEL_HOLD, &hold},
-    {PANEL_BACKLIM, &backlim},
-    {PANEL_REGCNT, &regcnt},
-    {PANEL_AVERAGE, &average},
-    {PANEL_OUTMODE, &outmode},
-    {PANEL_DEADTIMEMODE, &deadtimemode},
-    {PANEL_DEADTIME, &deadtime},
+    {PANEL_THRESHOLD, &threshold, false},
+    {PANEL_HYSTERESIS, &hysteresis, false},
+    {PANEL_TRIGGER, &trigger, true},
+    {PANEL_PMOD, &pmod, true},
+    {PANEL_POWER, &power, false},
+    {PANEL_HOLD, &hold, true},
+    {PANEL_BACKLIM, &backlim, false},
+    {PANEL_REGCNT, &regcnt, false},
+    {PANEL_AVERAGE, &average, true},
+    {PANEL_OUTMODE, &outmode, true},
+    {PANEL_DEADTIMEMODE, &deadtimemode, true},
+    {PANEL_DEADTIME, &deadtime, true},
 }};
+
+// A code read that the panel has no item or percent for is shown as unknown and goes back
+// unchanged unless the operator picks a known value: a ring gets an extra last item "? N"
+// until the next set is shown, POWER shows "? code N" in place of a percent.
+const std::string kUnknownMark = "? ";
+unsigned char unknownPowerCode = 0;
+
+void ShowRingCode(int control, unsigned char code) {
+    int count = 0;
+    GetNumListItems(panel, control, &count);
+    std::string last;
+    GetLabelFromIndex(panel, control, count - 1, &last);
+    if (last.starts_with(kUnknownMark)) {
+        DeleteListItem(panel, control, count - 1, 1);
+    }
+    if (SetCtrlVal(panel, control, static_cast<int>(code)) < 0) {
+        const std::string label = kUnknownMark + std::to_string(code);
+        InsertListItem(panel, control, -1, label.c_str(), code);
+        SetCtrlVal(panel, control, static_cast<int>(code));
+    }
+}
+
+void ShowPower() {
+    const unsigned char pct = PowerCodeToPercent(power);
+    if (pct <= 100 && PowerPercentToCode(pct) == power) {
+        SetCtrlVal(panel, PANEL_POWER, static_cast<int>(pct));
+        return;
+    }
+    unknownPowerCode = power;
+    const std::string text = kUnknownMark + "code " + std::to_string(power);
+    SetCtrlNoValue(panel, PANEL_POWER, text.c_str());
+}
+
+unsigned char PowerOnPanel() {
+    int pct = 0;
+    GetCtrlVal(panel, PANEL_POWER, &pct);
+    // Below the 0-100 range: the unknown code is still selected.
+    return pct < 0 ? unknownPowerCode : PowerPercentToCode(static_cast<unsigned char>(pct));
+}
 
 constexpr std::array<int, 6> basicGroup = {PANEL_THRESHOLD, PANEL_HYSTERESIS, PANEL_TRIGGER,
                                            PANEL_PMOD,      PANEL_POWER,      PANEL_HOLD};
@@ -60,17 +100,23 @@ unsigned char PowerCodeToPercent(unsigned char code) {
 
 void GetPanelValues() {
     for (const Binding& b : bindings) {
-        GetCtrlVal(panel, b.control, b.variable);
         if (b.variable == &power) {
-            power = PowerPercentToCode(power);
+            power = PowerOnPanel();
+        } else {
+            GetCtrlVal(panel, b.control, b.variable);
         }
     }
 }
 
 void SetPanelValues() {
     for (const Binding& b : bindings) {
-        const unsigned char shown = b.variable == &power ? PowerCodeToPercent(power) : *b.variable;
-        SetCtrlVal(panel, b.control, static_cast<int>(shown));
+        if (b.variable == &power) {
+            ShowPower();
+        } else if (b.ring) {
+            ShowRingCode(b.control, *b.variable);
+        } else {
+            SetCtrlVal(panel, b.control, static_cast<int>(*b.variable));
+        }
     }
 }
 

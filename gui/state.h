@@ -11,9 +11,9 @@ namespace zurid {
 
 extern int panel;             // handle of the main panel
 extern std::string szStatus;  // status line text
-extern unsigned char para;    // parameter group on show: nonzero basic, 0 additional
+extern unsigned char para;    // PANEL_PARA as last read: 1 basic group on show, 0 additional
 extern int source;            // graph source 0, 1 or 2, as last read from PANEL_SOURCE
-extern std::string proj_dir;  // the program's directory, where the file dialogs open
+extern std::string proj_dir;  // where the file dialogs open (see GetUserFileDir)
 extern std::string file_name; // path chosen in the last file dialog
 
 } // namespace zurid

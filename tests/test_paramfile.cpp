@@ -27,15 +27,6 @@ namespace {
 const sim::Block kRam = {100, 120, 23, 1, 1, 0, 20, 50, 2, 0, 7, 1, 12, 13, 14};
 const sim::Block kOther = {5, 6, 40, 0, 3, 1, 9, 8, 4, 1, 3, 0, 200, 201, 202};
 
-// The file text for a block: one value per line, right-aligned in four characters.
-QByteArray FileText(const sim::Block& b) {
-    QByteArray text;
-    for (std::uint8_t v : b) {
-        text += QByteArray::number(v).rightJustified(4, ' ') + '\n';
-    }
-    return text;
-}
-
 QByteArray Lines(int count, const char* value) {
     QByteArray text;
     for (int i = 0; i < count; ++i) {

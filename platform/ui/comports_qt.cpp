@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QEvent>
+#include <QKeyEvent>
 #include <QSignalBlocker>
 
 namespace {
@@ -31,8 +32,34 @@ void AppendNewPorts(QComboBox* ring) {
     }
 }
 
+// Stepping keys on the closed ring open its list instead; typing does not jump to a port.
+// Choosing from the list (click or Return) is the one way to a new port: each step would
+// close the port in use and open the next.
+bool OpensListInstead(QComboBox* ring, const QKeyEvent* key) {
+    if (ring->view()->isVisible() || (key->modifiers() & Qt::AltModifier) != 0) {
+        return false;
+    }
+    switch (key->key()) {
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown:
+    case Qt::Key_Home:
+    case Qt::Key_End:
+        ring->showPopup();
+        return true;
+    case Qt::Key_Space:
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+        return false;
+    default:
+        return !key->text().isEmpty() && key->text().at(0).isPrint();
+    }
+}
+
 // Rescans before the list opens: on a press on the ring, and when its popup is shown (which
-// also covers a popup opened from code). A second trigger within a moment is skipped.
+// also covers a popup opened from code). A second trigger within a moment is skipped. The
+// wheel never changes the port.
 class RescanFilter : public QObject {
   public:
     RescanFilter(QComboBox* ring, QObject* popup) : QObject(ring), ring_(ring), popup_(popup) {}
@@ -45,6 +72,12 @@ class RescanFilter : public QObject {
         if ((onRing || onPopup) && (!lastScan_.isValid() || lastScan_.elapsed() > 300)) {
             lastScan_.start();
             AppendNewPorts(ring_);
+        }
+        if (watched == ring_ && type == QEvent::Wheel) {
+            return true;
+        }
+        if (watched == ring_ && type == QEvent::KeyPress) {
+            return OpensListInstead(ring_, static_cast<QKeyEvent*>(event));
         }
         return false;
     }

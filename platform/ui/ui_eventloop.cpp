@@ -8,28 +8,11 @@
 #include <QStyleFactory>
 #include <QTimer>
 
-#include <cstdlib>
-#include <cstring>
-
 namespace {
 
 bool g_quitRequested = false;
 int g_quitCode = 0;
 QEventLoop* g_mainLoop = nullptr;
-
-// Without a display the platform plugin would abort the process; report failure instead.
-bool DisplayAvailable(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "-platform") == 0) {
-            return true;
-        }
-    }
-    auto set = [](const char* name) {
-        const char* v = std::getenv(name);
-        return v != nullptr && *v != '\0';
-    };
-    return set("QT_QPA_PLATFORM") || set("DISPLAY") || set("WAYLAND_DISPLAY");
-}
 
 // While the program waits in ProcessSystemEvents, this timer makes sure the wait for the next
 // event ends after a few milliseconds even when nothing happens. It stops itself once the
@@ -62,10 +45,9 @@ class Pacer {
 
 int InitToolkit(int& argc, char** argv) {
     if (QApplication::instance() == nullptr) {
-        if (!DisplayAvailable(argc, argv)) {
+        if (!ui::StartApplication(argc, argv)) {
             return 0;
         }
-        new QApplication(argc, argv);
     }
     if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) {
         return 0;

@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QSpinBox>
+#include <QTimer>
 
 namespace {
 
@@ -38,6 +39,39 @@ QWidget* OwningControl(QObject* obj) {
     return nullptr;
 }
 
+// Rings and spin boxes step with the wheel only while they have the keyboard focus. A turn
+// they ignore is dropped, so the value stays and nothing behind them scrolls either.
+bool WheelIgnored(QObject* obj) {
+    for (auto* w = qobject_cast<QWidget*>(obj); w != nullptr && !w->isWindow();
+         w = w->parentWidget()) {
+        if (qobject_cast<QComboBox*>(w) != nullptr ||
+            qobject_cast<QAbstractSpinBox*>(w) != nullptr) {
+            return !w->hasFocus();
+        }
+    }
+    return false;
+}
+
+// A panel is a fixed instrument layout: its minimum and maximum size are equal, and window
+// managers keep it so. Resized all the same (no window manager), it goes back to its size. A
+// size imposed a second time is left alone, so that a window manager that insists on it is not
+// fought.
+void KeepFixedSize(QWidget* window) {
+    const QSize fixed = window->minimumSize();
+    const QSize now = window->size();
+    if (fixed != window->maximumSize() || now == fixed ||
+        window->property("refusedSize").toSize() == now) {
+        return;
+    }
+    window->setProperty("refusedSize", now);
+    const QPointer<QWidget> guard(window);
+    QTimer::singleShot(0, window, [guard, fixed] {
+        if (guard) {
+            guard->resize(fixed);
+        }
+    });
+}
+
 // Right clicks become EVENT_RIGHT_CLICK (data: vertical, horizontal position in the control)
 // and do nothing else: no context menu, no change of value. Closing a panel becomes
 // EVENT_CLOSE; the window stays until the program discards it.
@@ -64,6 +98,8 @@ class EventRouter : public QObject {
         }
         case QEvent::ContextMenu:
             return OwningControl(obj) != nullptr;
+        case QEvent::Wheel:
+            return WheelIgnored(obj);
         case QEvent::Shortcut: {
             // A shortcut key acts at once, as a click does, instead of Qt's 100 ms pressed look
             // first: the operator's key starts the command without a delay of its own.
@@ -73,6 +109,13 @@ class EventRouter : public QObject {
             }
             button->click();
             return true;
+        }
+        case QEvent::Resize: {
+            auto* w = qobject_cast<QWidget*>(obj);
+            if (w != nullptr && w->isWindow() && w->property("panelHandle").isValid()) {
+                KeepFixedSize(w);
+            }
+            return false;
         }
         case QEvent::Close: {
             auto* w = qobject_cast<QWidget*>(obj);
@@ -124,6 +167,13 @@ namespace ui {
 
 void WireControl(QWidget* ctrl) {
     FilterTree(ctrl);
+    if (qobject_cast<QComboBox*>(ctrl) != nullptr ||
+        qobject_cast<QAbstractSpinBox*>(ctrl) != nullptr) {
+        // A wheel turn must not give the focus (and with it the value) to the control.
+        if (ctrl->focusPolicy() == Qt::WheelFocus) {
+            ctrl->setFocusPolicy(Qt::StrongFocus);
+        }
+    }
     const QPointer<QWidget> guard(ctrl);
     if (auto* spin = qobject_cast<QSpinBox*>(ctrl)) {
         // Typing commits once (on Enter or leaving the field), a step commits at once.

@@ -75,4 +75,9 @@ int PointsPerScreen(const QWidget* chart, int* points);
 // A file name as given, or in the program's directory when it is relative.
 QString ResolveProgramFile(const char* file);
 
+// Builds the QApplication when the window system can be reached (ui_display.cpp). Otherwise,
+// or when Qt's platform plugin fails all the same, one line on stderr names the display or
+// platform; false then, or for a failure inside Qt the process ends at once with -1.
+bool StartApplication(int& argc, char** argv);
+
 } // namespace ui

@@ -34,9 +34,22 @@ int NumberOf(QWidget* w, int* value) {
     return ui::kErrType;
 }
 
+// A spin box without a value keeps its own minimum here while it is lowered by one.
+const char* const kRangeMinimum = "rangeMinimum";
+
+void EndNoValue(QSpinBox* spin) {
+    const QVariant minimum = spin->property(kRangeMinimum);
+    if (minimum.isValid()) {
+        spin->setMinimum(minimum.toInt());
+        spin->setSpecialValueText(QString());
+        spin->setProperty(kRangeMinimum, QVariant());
+    }
+}
+
 int SetNumber(QWidget* w, int value) {
     const QSignalBlocker quiet(w);
     if (auto* spin = qobject_cast<QSpinBox*>(w)) {
+        EndNoValue(spin);
         spin->setValue(value); // coerced to the range
         return 0;
     }
@@ -138,6 +151,23 @@ int SetCtrlVal(int panel, int control, const std::string& value) {
     return SetCtrlVal(panel, control, value.c_str());
 }
 
+int SetCtrlNoValue(int panel, int control, const char* text) {
+    int error = 0;
+    auto* spin = qobject_cast<QSpinBox*>(ui::FindCtrl(panel, control, &error));
+    if (spin == nullptr) {
+        return error != 0 ? error : ui::kErrType;
+    }
+    const QSignalBlocker quiet(spin);
+    EndNoValue(spin);
+    const int minimum = spin->minimum();
+    spin->setProperty(kRangeMinimum, minimum);
+    spin->setMinimum(minimum - 1);
+    // Shown for the minimum only, which is now the step below the range.
+    spin->setSpecialValueText(QString::fromLatin1(text));
+    spin->setValue(minimum - 1);
+    return 0;
+}
+
 namespace {
 
 // The ring `control` when `index` names one of its items; else nullptr and the error code.
@@ -166,6 +196,40 @@ int ReplaceListItem(int panel, int control, int index, const char* label, int va
     const QSignalBlocker quiet(ring);
     ring->setItemText(index, QString::fromLatin1(label));
     ring->setItemData(index, value);
+    return 0;
+}
+
+int InsertListItem(int panel, int control, int index, const char* label, int value) {
+    int error = 0;
+    auto* ring = qobject_cast<QComboBox*>(ui::FindCtrl(panel, control, &error));
+    if (ring == nullptr) {
+        return error != 0 ? error : ui::kErrType;
+    }
+    if (index == -1) {
+        index = ring->count();
+    }
+    if (index < 0 || index > ring->count()) {
+        return ui::kErrIndex;
+    }
+    const QSignalBlocker quiet(ring);
+    ring->insertItem(index, QString::fromLatin1(label), value);
+    return 0;
+}
+
+int DeleteListItem(int panel, int control, int index, int count) {
+    int error = 0;
+    QComboBox* ring = RingItem(panel, control, index, &error);
+    if (ring == nullptr) {
+        return error;
+    }
+    const int end = count == -1 ? ring->count() : index + count;
+    if (count < -1 || end > ring->count()) {
+        return ui::kErrIndex;
+    }
+    const QSignalBlocker quiet(ring);
+    for (int i = end - 1; i >= index; --i) {
+        ring->removeItem(i);
+    }
     return 0;
 }
 

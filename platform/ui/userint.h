@@ -60,7 +60,9 @@ struct CallbackEntry {
 
 // Start-up and the event loop.
 // Brings up the toolkit for this process; 1 on success, 0 on failure. argc and argv must
-// outlive the toolkit (pass main's).
+// outlive the toolkit (pass main's). When the window system cannot be reached, one line on
+// stderr names the display or platform; a failure that Qt would end with abort() ends the
+// process at once with -1 instead.
 int InitToolkit(int& argc, char** argv);
 // The program's callbacks by name; LoadPanel binds the names in the resource file to them.
 // The table must outlive the panels.
@@ -85,6 +87,10 @@ int SetCtrlVal(int panel, int control, int value);
 int SetCtrlVal(int panel, int control, double value);
 int SetCtrlVal(int panel, int control, const char* value);
 int SetCtrlVal(int panel, int control, const std::string& value);
+// A numeric control for a value it has no number for: it shows `text` instead, one step below
+// its minimum, and reads as that (minimum - 1) until the program sets a value. The operator
+// can step up into the range and back down to the text meanwhile.
+int SetCtrlNoValue(int panel, int control, const char* text);
 
 // Attributes: numbers, colours and flags, or texts (label text, font name).
 int SetCtrlAttribute(int panel, int control, int attribute, int value);
@@ -94,6 +100,10 @@ int GetCtrlAttribute(int panel, int control, int attribute, std::string* value);
 
 // Rings.
 int ReplaceListItem(int panel, int control, int index, const char* label, int value);
+// Inserts an item before `index`; -1 appends it.
+int InsertListItem(int panel, int control, int index, const char* label, int value);
+// Deletes `count` items from `index` on; -1 deletes all from there to the end.
+int DeleteListItem(int panel, int control, int index, int count);
 int GetLabelFromIndex(int panel, int control, int index, std::string* label);
 int GetNumListItems(int panel, int control, int* count);
 
