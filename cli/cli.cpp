@@ -91,7 +91,12 @@ std::optional<qint64> IntOption(const QCommandLineParser& parser, const QString&
 
 int RunLoop() { return QCoreApplication::exec(); }
 
-void Finish(int status) { QCoreApplication::exit(status); }
+void Finish(int status) {
+    // Queued, so that it also ends a loop that is only about to start.
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [status] { QCoreApplication::exit(status); },
+        Qt::QueuedConnection);
+}
 
 QList<PortRef> PortTable() {
     QList<PortRef> out;

@@ -34,7 +34,7 @@ QString CommandHelp(const QString& name, QCommandLineParser& parser, const QStri
 std::optional<qint64> IntOption(const QCommandLineParser& parser, const QString& name,
                                 qint64 fallback, qint64 min, qint64 max);
 
-// Runs the event loop until Finish(status); returns that status.
+// Runs the event loop until Finish(status); returns that status. Finish may come first.
 int RunLoop();
 void Finish(int status);
 
