@@ -22,14 +22,21 @@ enum class ParamKind {
 };
 
 struct ParamInfo {
-    std::string_view name;  // as on the panel: "THRESHOLD", "DEAD TIME MODE"; spares "SPARE13"
-    std::string_view key;   // one word for the command line: "THRESHOLD", "DEADTIMEMODE"
-    int pos;                // index in the block
+    std::string_view name; // as on the panel: "THRESHOLD", "DEAD TIME MODE"; spares "SPARE13"
+    std::string_view key;  // one word for the command line: "THRESHOLD", "DEADTIMEMODE"
+    int pos;               // index in the block
     ParamKind kind;
-    int maxCode;            // highest known code (255 for Number and Spare, 46 for Power)
-    std::span<const std::string_view> labels; // Ring: label per code 0..maxCode
-    std::string_view unit;  // "ms" (HOLD), "%" (POWER), "" otherwise; DEAD TIME by mode
+    int maxCode; // highest known code (255 for Number and Spare, 46 for Power)
+    std::span<const std::string_view> labels; // Ring: label per code 0..maxCode, as the panel
+                                              // shows it; DeadTime: see LabelsOf
+    std::string_view unit; // "ms" (HOLD), "%" (POWER), "" otherwise; DEAD TIME by mode
 };
+
+// Block positions of the parameters that other rules depend on.
+inline constexpr int kPosPower = 2;
+inline constexpr int kPosPmod = 3;
+inline constexpr int kPosDeadTimeMode = 9;
+inline constexpr int kPosDeadTime = 10;
 
 // All fifteen, in block order.
 std::span<const ParamInfo> ParamTable();
@@ -38,8 +45,9 @@ const ParamInfo* FindParam(std::string_view name);
 // Keys of every parameter, for messages ("THRESHOLD, HYSTERESIS, ...").
 std::string ParamKeyList();
 
-// POWER. Percent to code truncates (code = 46 - pct*46/100); code to percent rounds up, so every
-// code 0-46 survives a read followed by a send. Codes above 46 have no percent value.
+// POWER. Percent to code truncates (code = 46 - pct*46/100, low 8 bits); code to percent rounds
+// up, so every code 0-46 survives a read followed by a send. Codes above 46 have no percent
+// value: the same arithmetic gives a negative number for them.
 Byte PowerPercentToCode(int percent);
 int PowerCodeToPercent(Byte code);
 inline constexpr int kPowerMaxCode = 46;
@@ -47,6 +55,11 @@ inline constexpr int kPowerMaxCode = 46;
 // DEAD TIME labels: mode 0 percent, any other mode milliseconds (16 each).
 std::span<const std::string_view> DeadTimeLabels(Byte deadTimeMode);
 std::string_view DeadTimeUnit(Byte deadTimeMode);
+inline constexpr int kDeadTimeCodes = 16;
+
+// Labels and unit of a parameter for this block (DEAD TIME follows the block's mode byte).
+std::span<const std::string_view> LabelsOf(const ParamInfo& info, const ParamBlock& block);
+std::string_view UnitOf(const ParamInfo& info, const ParamBlock& block);
 
 // Whether the code has a label or value on the panel.
 bool IsKnownCode(const ParamInfo& info, const ParamBlock& block);

@@ -1,0 +1,120 @@
+#include "core/paramfile.h"
+
+#include <algorithm>
+
+namespace zurid::core {
+
+namespace {
+
+constexpr std::size_t kFieldWidth = 4;
+
+bool IsSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// A token as it may be quoted in a reason: short, anything unprintable as \xNN.
+std::string Quoted(std::string_view token) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string out;
+    for (std::size_t i = 0; i < token.size() && i < 20; ++i) {
+        const auto c = static_cast<unsigned char>(token[i]);
+        if (c >= 0x20 && c < 0x7f) {
+            out += static_cast<char>(c);
+        } else {
+            out += "\\x";
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        }
+    }
+    return token.size() > 20 ? out + "..." : out;
+}
+
+ParamFileRead Refuse(std::string reason) {
+    ParamFileRead r;
+    r.reason = std::move(reason);
+    return r;
+}
+
+// The value of one token, or the reason it is none.
+std::optional<Byte> Value(std::string_view token, std::string* why) {
+    const bool negative = token.size() > 1 && token[0] == '-';
+    const std::string_view digits = negative ? token.substr(1) : token;
+    if (!std::all_of(digits.begin(), digits.end(), IsDigit)) {
+        *why = "\"" + Quoted(token) + "\" is not a whole number";
+        return std::nullopt;
+    }
+    if (negative) {
+        *why = Quoted(token) + " is below 0";
+        return std::nullopt;
+    }
+    const std::size_t first = std::min(digits.find_first_not_of('0'), digits.size() - 1);
+    const std::string_view significant = digits.substr(first);
+    int value = 0;
+    for (char c : significant.substr(0, 4)) {
+        value = value * 10 + (c - '0');
+    }
+    if (significant.size() > 3 || value > 255) {
+        *why = Quoted(token) + " is above 255";
+        return std::nullopt;
+    }
+    return static_cast<Byte>(value);
+}
+
+} // namespace
+
+std::string WriteParamFile(const ParamBlock& block) {
+    std::string text;
+    for (Byte b : block) {
+        const std::string value = std::to_string(b);
+        text.append(kFieldWidth - value.size(), ' ');
+        text += value;
+        text += '\n';
+    }
+    return text;
+}
+
+ParamFileRead ReadParamFile(std::string_view text) {
+    if (text.empty()) {
+        return Refuse("the file is empty");
+    }
+    if (text.size() > kParamFileMaxBytes) {
+        return Refuse("too large (more than " + std::to_string(kParamFileMaxBytes) + " bytes)");
+    }
+    ParamFileRead r;
+    int count = 0;
+    int line = 1;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        if (IsSpace(text[i])) {
+            line += text[i] == '\n' ? 1 : 0;
+            ++i;
+            continue;
+        }
+        std::size_t end = i;
+        while (end < text.size() && !IsSpace(text[end])) {
+            ++end;
+        }
+        if (count == kParamLen) {
+            return Refuse("more than " + std::to_string(kParamLen) + " values");
+        }
+        std::string why;
+        const std::optional<Byte> value = Value(text.substr(i, end - i), &why);
+        if (!value) {
+            return Refuse("line " + std::to_string(line) + ": " + why);
+        }
+        r.block[static_cast<std::size_t>(count++)] = *value;
+        i = end;
+    }
+    if (count < kParamLen) {
+        return Refuse("only " + std::to_string(count) + " values, " + std::to_string(kParamLen) +
+                      " needed");
+    }
+    r.ok = true;
+    return r;
+}
+
+} // namespace zurid::core
