@@ -3,6 +3,7 @@
 #include "cli/commands.h"
 #include "cli/fleet.h"
 #include "cli/manifest.h"
+#include "cli/paramtext.h"
 
 #include "core/paramfile.h"
 
@@ -50,9 +51,7 @@ class Backup {
     std::vector<FleetStep> plan(FleetPort&) const {
         const auto keep = [](Memory m) {
             return [m](FleetPort& p, const Reply& r) {
-                core::ParamBlock b{};
-                std::copy(r.bytes.begin(), r.bytes.end(), b.begin());
-                (m == Memory::Ram ? p.ram : p.eeprom) = b;
+                (m == Memory::Ram ? p.ram : p.eeprom) = ToBlock(r.bytes);
                 return QString();
             };
         };
@@ -86,7 +85,11 @@ class Backup {
         manifest_.complete = final && !fleet_.interrupted();
         manifest_.entries.clear();
         for (const auto& p : fleet_.ports()) {
-            ManifestEntry e{p->ref.label, p->ref.device, p->location, p->time};
+            ManifestEntry e;
+            e.port = p->ref.label;
+            e.device = p->ref.device;
+            e.location = p->location;
+            e.time = p->time;
             switch (p->state) {
             case FleetPort::State::Ok:
                 e.result = BackupResult::Ok;

@@ -4,6 +4,7 @@
 #include "cli/commands.h"
 #include "cli/fleet.h"
 #include "cli/manifest.h"
+#include "cli/paramtext.h"
 
 #include "core/params.h"
 
@@ -41,12 +42,6 @@ const char* const kVerifyDetails =
     "\n"
     "Exit status: 0 every sensor holds its saved set, 1 a sensor differs or failed, 2 bad usage\n"
     "or a refused backup.";
-
-core::ParamBlock ToBlock(const QByteArray& bytes) {
-    core::ParamBlock b{};
-    std::copy(bytes.begin(), bytes.end(), b.begin());
-    return b;
-}
 
 // The backup, loaded and checked, and the ports it is about.
 struct Plan {
@@ -120,26 +115,28 @@ const core::ParamBlock& Saved(const Plan& plan, const FleetPort& p, Memory m) {
     return m == Memory::Ram ? e.ram : e.eeprom;
 }
 
+// "THRESHOLD, POWER"; past a handful only how many, the lines on stdout name them all.
 QString NameList(const core::ParamBlock& a, const core::ParamBlock& b) {
+    const std::vector<int> positions = core::DifferingPositions(a, b);
+    if (positions.size() > 4) {
+        return QStringLiteral("%1 parameters").arg(positions.size());
+    }
     QStringList names;
-    for (int pos : core::DifferingPositions(a, b)) {
+    for (int pos : positions) {
         names << QString::fromLatin1(core::ParamTable()[static_cast<std::size_t>(pos)].key);
     }
     return names.join(QStringLiteral(", "));
 }
 
-// One line per differing parameter: port, memory, name, saved value, the sensor's value.
+// One line per differing parameter: port, memory, name, the saved value -> the sensor's.
 QString DifferenceLines(const FleetPort& p, Memory m, const core::ParamBlock& saved,
                         const core::ParamBlock& now) {
     QString out;
-    for (int pos : core::DifferingPositions(saved, now)) {
-        const core::ParamInfo& info = core::ParamTable()[static_cast<std::size_t>(pos)];
-        out +=
-            QStringLiteral("%1\t%2\t%3\tbackup %4\tsensor %5\n")
-                .arg(p.ref.label, QLatin1String(MemoryName(m)),
-                     QString::fromLatin1(info.key.data(), static_cast<qsizetype>(info.key.size())),
-                     QString::fromStdString(core::FormatValue(info, saved)),
-                     QString::fromStdString(core::FormatValue(info, now)));
+    for (const QString& line : DiffLines(saved, now)) {
+        out += QStringLiteral("%1  %2  %3\n")
+                   .arg(p.ref.label)
+                   .arg(QLatin1String(MemoryName(m)), -6)
+                   .arg(line);
     }
     return out;
 }
@@ -152,7 +149,7 @@ FleetStep Read(Memory m) {
     return {QStringLiteral("%1 read").arg(QLatin1String(MemoryName(m))),
             [m](PortSession& s, Done d) { s.readParams(m, d); },
             [m](FleetPort& p, const Reply& r) {
-                (m == Memory::Ram ? p.ram : p.eeprom) = ToBlock(r.bytes);
+                (m == Memory::Ram ? p.ram : p.eeprom) = *ToBlock(r.bytes);
                 return QString();
             }};
 }
@@ -167,7 +164,7 @@ FleetStep ReadBack(const core::ParamBlock& block, Memory m) {
     return {QStringLiteral("%1 read-back").arg(QLatin1String(MemoryName(m))),
             [m](PortSession& s, Done d) { s.readParams(m, d); },
             [block](FleetPort&, const Reply& r) {
-                const core::ParamBlock got = ToBlock(r.bytes);
+                const core::ParamBlock got = *ToBlock(r.bytes);
                 return got == block ? QString()
                                     : QStringLiteral("the sensor holds something else (%1)")
                                           .arg(NameList(block, got));
@@ -176,8 +173,7 @@ FleetStep ReadBack(const core::ParamBlock& block, Memory m) {
 
 // Reads `memories` of every port and compares them with the backup; the differences go to
 // stdout in port order once every port has ended. `failOnDifference` makes one a failure.
-int CompareRun(const QString& verb, Plan& plan, const QList<Memory>& memories,
-               bool failOnDifference) {
+int CompareRun(Plan& plan, const QList<Memory>& memories, bool failOnDifference) {
     Fleet& fleet = *plan.fleet;
     fleet.run(
         [&](FleetPort&) {
@@ -193,7 +189,9 @@ int CompareRun(const QString& verb, Plan& plan, const QList<Memory>& memories,
                 const core::ParamBlock& now = *(m == Memory::Ram ? p.ram : p.eeprom);
                 const QString names = NameList(Saved(plan, p, m), now);
                 if (!names.isEmpty()) {
-                    notes << QStringLiteral("%1: %2").arg(QLatin1String(MemoryName(m)), names);
+                    notes << QStringLiteral("%1%2: %3")
+                                 .arg(failOnDifference ? "" : "would change ",
+                                      QLatin1String(MemoryName(m)), names);
                 }
             }
             p.note = notes.isEmpty() ? QStringLiteral("same as the backup") : notes.join("; ");
@@ -210,7 +208,6 @@ int CompareRun(const QString& verb, Plan& plan, const QList<Memory>& memories,
         }
     }
     fleet.printSummary();
-    Q_UNUSED(verb);
     return fleet.exitStatus();
 }
 
@@ -243,7 +240,7 @@ int RunRestore(const QStringList& args) {
         memories << Memory::Ram;
     }
     if (parser.isSet(dryRun)) {
-        return CompareRun(verb, plan, memories, false);
+        return CompareRun(plan, memories, false);
     }
     fleet.run(
         [&](FleetPort& p) {
@@ -278,7 +275,7 @@ int RunVerify(const QStringList& args) {
                      parser.positionalArguments().mid(1), plan)) {
         return kExitUsage;
     }
-    return CompareRun(verb, plan, {Memory::Ram, Memory::Eeprom}, true);
+    return CompareRun(plan, {Memory::Ram, Memory::Eeprom}, true);
 }
 
 } // namespace zurid::cli

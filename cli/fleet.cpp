@@ -1,6 +1,6 @@
 #include "cli/fleet.h"
 
-#include "cli/interrupt.h"
+#include "platform/serial/interrupt.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -86,8 +86,7 @@ void Fleet::addAll() {
 
 void Fleet::run(const std::function<std::vector<FleetStep>(FleetPort&)>& plan,
                 const std::function<void(FleetPort&)>& finished) {
-    StopSignals stop;
-    connect(&stop, &StopSignals::stopRequested, this, &Fleet::interrupt);
+    OnInterrupt([this] { interrupt(); });
     finished_ = finished;
     running_ = false;
     for (auto& p : ports_) {
@@ -113,6 +112,7 @@ void Fleet::run(const std::function<std::vector<FleetStep>(FleetPort&)>& plan,
         RunLoop();
         running_ = false;
     }
+    OnInterrupt({});
     finished_ = nullptr;
 }
 
