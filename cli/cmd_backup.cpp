@@ -63,7 +63,7 @@ class Backup {
                  keep(Memory::Eeprom)}};
     }
 
-    // Both files of the port, then the manifest that names them.
+    // Both files of the port; the manifest follows once every port has ended (or on Ctrl-C).
     void finished(FleetPort& p) {
         const QDir dir(dir_);
         for (const bool ram : {true, false}) {
@@ -75,14 +75,11 @@ class Backup {
                 return;
             }
         }
-        p.state = FleetPort::State::Ok;
-        p.time = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
-        saveManifest(false);
     }
 
-    // The ports that have ended so far; at the end every port, each with its result.
-    QString saveManifest(bool final) {
-        manifest_.complete = final && !fleet_.interrupted();
+    // Every port with its result.
+    QString saveManifest() {
+        manifest_.complete = !fleet_.interrupted();
         manifest_.entries.clear();
         for (const auto& p : fleet_.ports()) {
             ManifestEntry e;
@@ -104,9 +101,6 @@ class Backup {
                 break;
             case FleetPort::State::Running:
             case FleetPort::State::Interrupted:
-                if (!final) {
-                    continue;
-                }
                 e.result = BackupResult::Interrupted;
                 break;
             case FleetPort::State::Differs:
@@ -159,7 +153,7 @@ int RunBackup(const QStringList& args) {
     Backup backup(dir, fleet);
     fleet.run([&](FleetPort& p) { return backup.plan(p); },
               [&](FleetPort& p) { backup.finished(p); });
-    const QString why = backup.saveManifest(true);
+    const QString why = backup.saveManifest();
     fleet.printSummary();
     if (!why.isEmpty()) {
         Message(why);

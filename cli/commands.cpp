@@ -24,7 +24,9 @@ constexpr std::array kCommands{
 
 } // namespace
 
-std::span<const Command> Commands() { return kCommands; }
+std::span<const Command> Commands() {
+    return kCommands;
+}
 
 const Command* FindCommand(const QString& name) {
     for (const Command& c : kCommands) {

@@ -19,14 +19,14 @@ struct Command {
 std::span<const Command> Commands();
 const Command* FindCommand(const QString& name);
 
-int RunPorts(const QStringList& args);  // cmd_ports.cpp
-int RunCheck(const QStringList& args);  // cmd_ports.cpp
-int RunGet(const QStringList& args);    // cmd_params.cpp
-int RunSend(const QStringList& args);   // cmd_params.cpp
-int RunSet(const QStringList& args);    // cmd_params.cpp
-int RunDiff(const QStringList& args);   // cmd_diff.cpp
-int RunWatch(const QStringList& args);  // cmd_watch.cpp
-int RunBuffer(const QStringList& args); // cmd_buffer.cpp
+int RunPorts(const QStringList& args);   // cmd_ports.cpp
+int RunCheck(const QStringList& args);   // cmd_ports.cpp
+int RunGet(const QStringList& args);     // cmd_params.cpp
+int RunSend(const QStringList& args);    // cmd_params.cpp
+int RunSet(const QStringList& args);     // cmd_params.cpp
+int RunDiff(const QStringList& args);    // cmd_diff.cpp
+int RunWatch(const QStringList& args);   // cmd_watch.cpp
+int RunBuffer(const QStringList& args);  // cmd_buffer.cpp
 int RunBackup(const QStringList& args);  // cmd_backup.cpp
 int RunRestore(const QStringList& args); // cmd_restore.cpp
 int RunVerify(const QStringList& args);  // cmd_restore.cpp

@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -51,8 +52,9 @@ Fleet::Fleet(QString verb, QObject* parent) : QObject(parent), verb_(std::move(v
 Fleet::~Fleet() = default;
 
 bool Fleet::addPorts(const QStringList& names) {
+    const QList<PortRef> table = PortTable();
     for (const QString& name : names) {
-        const PortLookup found = LookupPort(name);
+        const PortLookup found = LookupPort(name, table);
         if (!found.error.isEmpty()) {
             Message(found.error);
             return false;
@@ -87,33 +89,43 @@ void Fleet::addAll() {
 void Fleet::run(const std::function<std::vector<FleetStep>(FleetPort&)>& plan,
                 const std::function<void(FleetPort&)>& finished) {
     OnInterrupt([this] { interrupt(); });
+    plan_ = plan;
     finished_ = finished;
-    running_ = false;
-    for (auto& p : ports_) {
-        if (p->state != FleetPort::State::Running) {
-            continue;
-        }
-        p->session = std::make_unique<PortSession>(p->ref.device);
-        const QString error = p->session->open();
-        if (!error.isEmpty()) {
-            end(*p, all_ ? FleetPort::State::Skipped : FleetPort::State::Failed,
-                QStringLiteral("open: %1").arg(error));
-            continue;
-        }
-        p->steps = plan(*p);
-        p->next = 0;
-        advance(*p);
-    }
-    const bool waiting = std::any_of(ports_.begin(), ports_.end(), [](const auto& p) {
+    const bool any = std::any_of(ports_.begin(), ports_.end(), [](const auto& p) {
         return p->state == FleetPort::State::Running;
     });
-    if (waiting) {
+    if (any) {
         running_ = true;
+        // Each port starts as soon as it is open: its line check is on the wire while the next
+        // ports are being opened.
+        QTimer::singleShot(0, this, [this] { startFrom(0); });
         RunLoop();
         running_ = false;
     }
     OnInterrupt({});
+    plan_ = nullptr;
     finished_ = nullptr;
+}
+
+void Fleet::startFrom(std::size_t index) {
+    for (; index < ports_.size() && !interrupted_; ++index) {
+        FleetPort& p = *ports_[index];
+        if (p.state != FleetPort::State::Running) {
+            continue;
+        }
+        p.session = std::make_unique<PortSession>(p.ref.device);
+        const QString error = p.session->open();
+        if (!error.isEmpty()) {
+            end(p, all_ ? FleetPort::State::Skipped : FleetPort::State::Failed,
+                QStringLiteral("open: %1").arg(error));
+            continue;
+        }
+        p.steps = plan_(p);
+        p.next = 0;
+        advance(p);
+        QTimer::singleShot(0, this, [this, index] { startFrom(index + 1); });
+        return;
+    }
 }
 
 void Fleet::advance(FleetPort& p) {

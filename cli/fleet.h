@@ -74,6 +74,7 @@ class Fleet : public QObject {
     int exitStatus() const;
 
   private:
+    void startFrom(std::size_t index);
     void advance(FleetPort& p);
     void onReply(FleetPort& p, const Reply& r);
     void end(FleetPort& p, FleetPort::State s, const QString& note);
@@ -85,6 +86,7 @@ class Fleet : public QObject {
     bool interrupted_ = false;
     bool running_ = false;
     std::vector<std::unique_ptr<FleetPort>> ports_;
+    std::function<std::vector<FleetStep>(FleetPort&)> plan_;
     std::function<void(FleetPort&)> finished_;
 };
 

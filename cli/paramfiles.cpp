@@ -27,8 +27,8 @@ std::optional<core::ParamBlock> LoadParamFile(const QString& path) {
                     .arg(kMaxFileBytes));
         return std::nullopt;
     }
-    const core::ParamFileRead read =
-        core::ReadParamFile(std::string_view(text.constData(), static_cast<std::size_t>(text.size())));
+    const core::ParamFileRead read = core::ReadParamFile(
+        std::string_view(text.constData(), static_cast<std::size_t>(text.size())));
     if (!read.ok) {
         Message(QStringLiteral("%1: not a parameter file: %2")
                     .arg(path, QString::fromStdString(read.reason)));
