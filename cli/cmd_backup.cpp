@@ -123,13 +123,10 @@ class Backup {
 
 int RunBackup(const QStringList& args) {
     QCommandLineParser parser;
-    parser.addPositionalArgument(QStringLiteral("DIR"), QStringLiteral("Folder of the backup."));
-    parser.addPositionalArgument(QStringLiteral("PORT"), QStringLiteral("COMn, n or a device."),
-                                 QStringLiteral("[PORT...]"));
     const QCommandLineOption all(QStringLiteral("all"),
                                  QStringLiteral("Every port in the table that has a sensor."));
     parser.addOption(all);
-    if (const auto status = ParseCommand(parser, args, QLatin1String(kBackupDetails), 1, -1)) {
+    if (const auto status = ParseFleetCommand(parser, args, kBackupDetails)) {
         return *status;
     }
     const QStringList positional = parser.positionalArguments();

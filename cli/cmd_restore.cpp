@@ -43,27 +43,46 @@ const char* const kVerifyDetails =
     "Exit status: 0 every sensor holds its saved set, 1 a sensor differs or failed, 2 bad usage\n"
     "or a refused backup.";
 
-// The backup, loaded and checked, and the ports it is about.
+// The backup named on the command line, loaded and checked, and the ports it is about.
 struct Plan {
+    explicit Plan(const QString& name) : verb(name), fleet(name) {}
+
+    // Parses the command line and chooses the ports: an exit status when the command is over
+    // already (--help, bad usage, a refused backup).
+    std::optional<int> prepare(QCommandLineParser& parser, const QStringList& args,
+                               const char* details) {
+        if (const auto status = ParseFleetCommand(parser, args, details)) {
+            return status;
+        }
+        const QStringList positional = parser.positionalArguments();
+        if (!choosePorts(positional.first(), positional.mid(1))) {
+            return kExitUsage;
+        }
+        return std::nullopt;
+    }
+
+    QString verb;
+    Fleet fleet;
     Manifest manifest;
-    Fleet* fleet = nullptr;
+
+  private:
+    bool choosePorts(const QString& dir, const QStringList& names);
 };
 
 // Which entries to work on: those of the named ports (each must have one), or every entry whose
 // location is a port of the table now. False after a message when the command cannot go on.
-bool ChoosePorts(const QString& verb, const QString& dir, const QStringList& names, Plan& plan) {
+bool Plan::choosePorts(const QString& dir, const QStringList& names) {
     const ManifestRead loaded = LoadBackup(FolderReader(dir));
     if (!loaded.manifest) {
         Message(QStringLiteral("%1: backup in %2 refused, nothing written: %3")
                     .arg(verb, dir, loaded.error));
         return false;
     }
-    plan.manifest = *loaded.manifest;
+    manifest = *loaded.manifest;
     QHash<QString, int> byLocation;
-    for (int i = 0; i < plan.manifest.entries.size(); ++i) {
-        byLocation.insert(plan.manifest.entries[i].location, i);
+    for (int i = 0; i < manifest.entries.size(); ++i) {
+        byLocation.insert(manifest.entries[i].location, i);
     }
-    Fleet& fleet = *plan.fleet;
     if (!names.isEmpty()) {
         if (!fleet.addPorts(names)) {
             return false;
@@ -89,16 +108,16 @@ bool ChoosePorts(const QString& verb, const QString& dir, const QStringList& nam
         }
         p->entry = *it;
         used.insert(*it);
-        const ManifestEntry& e = plan.manifest.entries[*it];
+        const ManifestEntry& e = manifest.entries[*it];
         if (e.result != BackupResult::Ok) {
             p->state = FleetPort::State::Failed;
             p->note = QStringLiteral("no saved set: its backup %1").arg(ResultName(e.result));
         }
     }
     if (names.isEmpty()) {
-        for (int i = 0; i < plan.manifest.entries.size(); ++i) {
+        for (int i = 0; i < manifest.entries.size(); ++i) {
             if (!used.contains(i)) {
-                const ManifestEntry& e = plan.manifest.entries[i];
+                const ManifestEntry& e = manifest.entries[i];
                 Message(QStringLiteral("%1: %2 (%3) is not present; left out")
                             .arg(verb, e.port, e.location));
             }
@@ -174,7 +193,7 @@ FleetStep ReadBack(const core::ParamBlock& block, Memory m) {
 // Reads `memories` of every port and compares them with the backup; the differences go to
 // stdout in port order once every port has ended. `failOnDifference` makes one a failure.
 int CompareRun(Plan& plan, const QList<Memory>& memories, bool failOnDifference) {
-    Fleet& fleet = *plan.fleet;
+    Fleet& fleet = plan.fleet;
     fleet.run(
         [&](FleetPort&) {
             std::vector<FleetStep> steps{LineCheck()};
@@ -215,25 +234,15 @@ int CompareRun(Plan& plan, const QList<Memory>& memories, bool failOnDifference)
 
 int RunRestore(const QStringList& args) {
     QCommandLineParser parser;
-    parser.addPositionalArgument(QStringLiteral("DIR"), QStringLiteral("Folder of the backup."));
-    parser.addPositionalArgument(QStringLiteral("PORT"), QStringLiteral("COMn, n or a device."),
-                                 QStringLiteral("[PORT...]"));
+    Plan plan(QStringLiteral("restore"));
     const QCommandLineOption ram(
         QStringLiteral("ram"),
         QStringLiteral("Write the saved RAM block too (takes effect at once)."));
     const QCommandLineOption dryRun(QStringLiteral("dry-run"),
                                     QStringLiteral("Print the differences; write nothing."));
     parser.addOptions({ram, dryRun});
-    if (const auto status = ParseCommand(parser, args, QLatin1String(kRestoreDetails), 1, -1)) {
+    if (const auto status = plan.prepare(parser, args, kRestoreDetails)) {
         return *status;
-    }
-    const QString verb = QStringLiteral("restore");
-    Fleet fleet(verb);
-    Plan plan;
-    plan.fleet = &fleet;
-    if (!ChoosePorts(verb, parser.positionalArguments().first(),
-                     parser.positionalArguments().mid(1), plan)) {
-        return kExitUsage;
     }
     QList<Memory> memories{Memory::Eeprom};
     if (parser.isSet(ram)) {
@@ -242,7 +251,7 @@ int RunRestore(const QStringList& args) {
     if (parser.isSet(dryRun)) {
         return CompareRun(plan, memories, false);
     }
-    fleet.run(
+    plan.fleet.run(
         [&](FleetPort& p) {
             std::vector<FleetStep> steps{LineCheck()};
             for (Memory m : memories) {
@@ -255,25 +264,15 @@ int RunRestore(const QStringList& args) {
             p.note = memories.size() == 1 ? QStringLiteral("EEPROM written and read back")
                                           : QStringLiteral("EEPROM and RAM written and read back");
         });
-    fleet.printSummary();
-    return fleet.exitStatus();
+    plan.fleet.printSummary();
+    return plan.fleet.exitStatus();
 }
 
 int RunVerify(const QStringList& args) {
     QCommandLineParser parser;
-    parser.addPositionalArgument(QStringLiteral("DIR"), QStringLiteral("Folder of the backup."));
-    parser.addPositionalArgument(QStringLiteral("PORT"), QStringLiteral("COMn, n or a device."),
-                                 QStringLiteral("[PORT...]"));
-    if (const auto status = ParseCommand(parser, args, QLatin1String(kVerifyDetails), 1, -1)) {
+    Plan plan(QStringLiteral("verify"));
+    if (const auto status = plan.prepare(parser, args, kVerifyDetails)) {
         return *status;
-    }
-    const QString verb = QStringLiteral("verify");
-    Fleet fleet(verb);
-    Plan plan;
-    plan.fleet = &fleet;
-    if (!ChoosePorts(verb, parser.positionalArguments().first(),
-                     parser.positionalArguments().mid(1), plan)) {
-        return kExitUsage;
     }
     return CompareRun(plan, {Memory::Ram, Memory::Eeprom}, true);
 }

@@ -47,6 +47,14 @@ QString StateName(FleetPort::State s) {
     return QStringLiteral("skipped");
 }
 
+std::optional<int> ParseFleetCommand(QCommandLineParser& parser, const QStringList& args,
+                                     const char* details) {
+    parser.addPositionalArgument(QStringLiteral("DIR"), QStringLiteral("Folder of the backup."));
+    parser.addPositionalArgument(QStringLiteral("PORT"), QStringLiteral("COMn, n or a device."),
+                                 QStringLiteral("[PORT...]"));
+    return ParseCommand(parser, args, QLatin1String(details), 1, -1);
+}
+
 Fleet::Fleet(QString verb, QObject* parent) : QObject(parent), verb_(std::move(verb)) {}
 
 Fleet::~Fleet() = default;

@@ -92,4 +92,9 @@ class Fleet : public QObject {
 
 QString StateName(FleetPort::State s);
 
+// The arguments every fleet command takes: DIR, then PORT... Parses the command line; an exit
+// status when the command is over already (after --help or a usage error), see ParseCommand.
+std::optional<int> ParseFleetCommand(QCommandLineParser& parser, const QStringList& args,
+                                     const char* details);
+
 } // namespace zurid::cli

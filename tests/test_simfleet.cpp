@@ -111,15 +111,19 @@ class TestSimFleet : public QObject {
         QCOMPARE(lines.size(), 4);
         QCOMPARE(lines[3], lines.mid(0, 3).join(':'));
 
-        for (const QStringList& bad : {QStringList{"--count", "2", "--fault", "3:silent"},
-                                       {"--count", "0"},
-                                       {"--fault", "x:silent"},
-                                       {"--count", "2", "--ram", "2:1,2"}}) {
+        // Refused before any terminal opens, with the reason.
+        const QList<std::pair<QStringList, QByteArray>> bad = {
+            {{"--count", "2", "--fault", "3:silent"}, "names sensor 3, but there are 2"},
+            {{"--count", "0"}, "1..64"},
+            {{"--fault", "x:silent"}, "sensor number"},
+            {{"--count", "2", "--ram", "2:1,2"}, "exactly 15 values"}};
+        for (const auto& [args, reason] : bad) {
             QProcess p;
-            p.start(exe, bad);
+            p.start(exe, args);
             QVERIFY(p.waitForFinished(5000));
             QCOMPARE(p.exitCode(), 2);
-            QVERIFY(!p.readAllStandardError().isEmpty());
+            QVERIFY(p.readAllStandardOutput().isEmpty());
+            QVERIFY(p.readAllStandardError().contains(reason));
         }
 
         // Options for one sensor leave the others as they were; later options win.
