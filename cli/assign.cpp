@@ -4,7 +4,9 @@ namespace zurid::cli {
 
 namespace {
 
-const core::ParamInfo* DeadTimeMode() { return core::FindParam("DEADTIMEMODE"); }
+const core::ParamInfo* DeadTimeMode() {
+    return core::FindParam("DEADTIMEMODE");
+}
 
 bool SetsMode(std::span<const Assignment> items) {
     for (const Assignment& a : items) {

@@ -89,7 +89,9 @@ std::optional<qint64> IntOption(const QCommandLineParser& parser, const QString&
     return v;
 }
 
-int RunLoop() { return QCoreApplication::exec(); }
+int RunLoop() {
+    return QCoreApplication::exec();
+}
 
 void Finish(int status) {
     // Queued, so that it also ends a loop that is only about to start.
@@ -117,7 +119,8 @@ PortLookup LookupPort(const QString& text) {
             const QString have = table.isEmpty()
                                      ? QStringLiteral("no serial ports were found")
                                      : QStringLiteral("the ports are COM1-COM%1").arg(table.size());
-            return {{}, QStringLiteral("COM%1: no such port (%2; see 'zurid ports')").arg(n).arg(have)};
+            return {{},
+                    QStringLiteral("COM%1: no such port (%2; see 'zurid ports')").arg(n).arg(have)};
         }
         return {table[n - 1], {}};
     }
@@ -145,9 +148,10 @@ std::unique_ptr<PortSession> OpenPort(const QString& text, PortRef* ref) {
     auto session = std::make_unique<PortSession>(found.port.device);
     const QString error = session->open();
     if (!error.isEmpty()) {
-        const QString name = found.port.label == found.port.device
-                                 ? found.port.label
-                                 : QStringLiteral("%1 (%2)").arg(found.port.label, found.port.device);
+        const QString name =
+            found.port.label == found.port.device
+                ? found.port.label
+                : QStringLiteral("%1 (%2)").arg(found.port.label, found.port.device);
         Message(QStringLiteral("%1: %2").arg(name, error));
         return nullptr;
     }

@@ -55,10 +55,11 @@ int RunBuffer(const QStringList& args) {
                 QString out = QStringLiteral("THRESHOLD %1\n  #  NORM\n").arg(threshold);
                 for (qsizetype i = 0; i < r.bytes.size(); ++i) {
                     const int v = static_cast<unsigned char>(r.bytes.at(i));
-                    out += QStringLiteral("%1  %2%3\n")
-                               .arg(i + 1, 3)
-                               .arg(v, 4)
-                               .arg(v < threshold ? QStringLiteral("  below THRESHOLD") : QString());
+                    out +=
+                        QStringLiteral("%1  %2%3\n")
+                            .arg(i + 1, 3)
+                            .arg(v, 4)
+                            .arg(v < threshold ? QStringLiteral("  below THRESHOLD") : QString());
                 }
                 Out(out);
             }

@@ -31,8 +31,8 @@ QString Where(const PortRef& port, Memory m) {
 
 // Writes `block`, then with `verify` reads it back; finishes the event loop with the status.
 // `written` runs once the block is written (and verified).
-void WriteBlock(PortSession& session, const PortRef& port, Memory m,
-                const core::ParamBlock& block, bool verify, std::function<void()> written = {}) {
+void WriteBlock(PortSession& session, const PortRef& port, Memory m, const core::ParamBlock& block,
+                bool verify, std::function<void()> written = {}) {
     session.writeParams(m, block, [&session, port, m, block, verify, written](const Reply& w) {
         if (!w.ok) {
             Message(QStringLiteral("%1: write failed: %2").arg(Where(port, m), w.error));
@@ -191,7 +191,8 @@ int RunSet(const QStringList& args) {
         core::ParamBlock block = *old;
         const std::string refused = ApplyAssignments(list.items, block);
         if (!refused.empty()) {
-            Message(QStringLiteral("set: %1; nothing written").arg(QString::fromStdString(refused)));
+            Message(
+                QStringLiteral("set: %1; nothing written").arg(QString::fromStdString(refused)));
             Finish(kExitUsage);
             return;
         }

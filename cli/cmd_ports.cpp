@@ -29,8 +29,8 @@ QString Description(const QString& device) {
 }
 
 void PrintTable(const std::vector<Probe>& probes, bool probed) {
-    QString out = QStringLiteral("%1  %2").arg(QStringLiteral("PORT"), -5).arg(
-        QStringLiteral("DEVICE"), -20);
+    QString out =
+        QStringLiteral("%1  %2").arg(QStringLiteral("PORT"), -5).arg(QStringLiteral("DEVICE"), -20);
     if (probed) {
         out += QStringLiteral("  %1").arg(QStringLiteral("SENSOR"), -30);
     }
@@ -104,7 +104,8 @@ int RunPorts(const QStringList& args) {
         RunLoop();
     }
     PrintTable(probes, true);
-    const bool any = std::any_of(probes.begin(), probes.end(), [](const Probe& p) { return p.found; });
+    const bool any =
+        std::any_of(probes.begin(), probes.end(), [](const Probe& p) { return p.found; });
     return any ? kExitOk : kExitFailed;
 }
 

@@ -104,19 +104,18 @@ class Watch {
         const auto* data = reinterpret_cast<const core::Byte*>(bytes.constData());
         const core::LiveValues v = core::DecodeLiveData(std::span<const core::Byte, core::kDataLen>(
             data, static_cast<std::size_t>(core::kDataLen)));
-        const QString line =
-            QStringLiteral("%1%2,%3,%4,%5,%6,%7,%8,%9,%10,%11")
-                .arg(multi() ? w.port.label + QLatin1Char(',') : QString())
-                .arg(static_cast<double>(clock_.nsecsElapsed()) / 1e9, 0, 'f', 3)
-                .arg(QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs))
-                .arg(v.dat0)
-                .arg(v.dat1)
-                .arg(v.norm)
-                .arg(v.in0)
-                .arg(v.in1)
-                .arg(v.edge)
-                .arg(v.edgePct)
-                .arg(v.winPct);
+        const QString line = QStringLiteral("%1%2,%3,%4,%5,%6,%7,%8,%9,%10,%11")
+                                 .arg(multi() ? w.port.label + QLatin1Char(',') : QString())
+                                 .arg(static_cast<double>(clock_.nsecsElapsed()) / 1e9, 0, 'f', 3)
+                                 .arg(QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs))
+                                 .arg(v.dat0)
+                                 .arg(v.dat1)
+                                 .arg(v.norm)
+                                 .arg(v.in0)
+                                 .arg(v.in1)
+                                 .arg(v.edge)
+                                 .arg(v.edgePct)
+                                 .arg(v.winPct);
         writeLine(line);
     }
 
@@ -126,7 +125,8 @@ class Watch {
         if (csv_ == nullptr) {
             Out(line + QLatin1Char('\n'));
         } else if (csv_->write(bytes) != bytes.size()) {
-            Message(QStringLiteral("%1: cannot write: %2").arg(csv_->fileName(), csv_->errorString()));
+            Message(
+                QStringLiteral("%1: cannot write: %2").arg(csv_->fileName(), csv_->errorString()));
             for (Watcher& w : watchers_) {
                 w.failed = true;
             }
@@ -152,8 +152,8 @@ class Watch {
 
 int RunWatch(const QStringList& args) {
     QCommandLineParser parser;
-    parser.addOption({QStringLiteral("seconds"), QStringLiteral("Stop after S seconds."),
-                      QStringLiteral("S")});
+    parser.addOption(
+        {QStringLiteral("seconds"), QStringLiteral("Stop after S seconds."), QStringLiteral("S")});
     parser.addOption({QStringLiteral("count"), QStringLiteral("Stop after N rows (per port)."),
                       QStringLiteral("N")});
     parser.addOption({QStringLiteral("csv"), QStringLiteral("Write the CSV to FILE, not stdout."),

@@ -21,7 +21,9 @@ constexpr std::array kCommands{
 
 } // namespace
 
-std::span<const Command> Commands() { return kCommands; }
+std::span<const Command> Commands() {
+    return kCommands;
+}
 
 const Command* FindCommand(const QString& name) {
     for (const Command& c : kCommands) {

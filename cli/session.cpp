@@ -28,7 +28,9 @@ QString Hex(const QByteArray& bytes) {
 
 } // namespace
 
-const char* MemoryName(Memory m) { return m == Memory::Ram ? "RAM" : "EEPROM"; }
+const char* MemoryName(Memory m) {
+    return m == Memory::Ram ? "RAM" : "EEPROM";
+}
 
 int PortSession::SettleMs(Memory m) {
     const double s = m == Memory::Ram ? core::kSettleRamSeconds : core::kSettleEepromSeconds;
@@ -73,11 +75,10 @@ QString PortSession::open() {
         }
         return QStringLiteral("cannot open: %1").arg(why);
     }
-    const bool set = port_.setBaudRate(static_cast<qint32>(core::kBaudRate)) &&
-                     port_.setDataBits(QSerialPort::Data8) &&
-                     port_.setParity(QSerialPort::NoParity) &&
-                     port_.setStopBits(QSerialPort::OneStop) &&
-                     port_.setFlowControl(QSerialPort::NoFlowControl);
+    const bool set =
+        port_.setBaudRate(static_cast<qint32>(core::kBaudRate)) &&
+        port_.setDataBits(QSerialPort::Data8) && port_.setParity(QSerialPort::NoParity) &&
+        port_.setStopBits(QSerialPort::OneStop) && port_.setFlowControl(QSerialPort::NoFlowControl);
     if (!set) {
         const QString why = port_.errorString();
         port_.close();
@@ -93,9 +94,13 @@ void PortSession::close() {
     }
 }
 
-bool PortSession::isOpen() const { return port_.isOpen(); }
+bool PortSession::isOpen() const {
+    return port_.isOpen();
+}
 
-bool PortSession::idle() const { return step_ == Step::Idle && queue_.empty(); }
+bool PortSession::idle() const {
+    return step_ == Step::Idle && queue_.empty();
+}
 
 void PortSession::lineCheck(Done done) {
     enqueue({core::Order::LineCheck, 0, false, {}, std::move(done)});
@@ -185,9 +190,8 @@ void PortSession::onReadyRead() {
     if (reply_.size() > expect_) {
         r.error = QStringLiteral("reply of %1 bytes, expected %2").arg(reply_.size()).arg(expect_);
     } else if (current_.order == core::Order::LineCheck &&
-               !core::LineCheckOk(std::span(
-                   reinterpret_cast<const core::Byte*>(reply_.constData()),
-                   static_cast<std::size_t>(reply_.size())))) {
+               !core::LineCheckOk(std::span(reinterpret_cast<const core::Byte*>(reply_.constData()),
+                                            static_cast<std::size_t>(reply_.size())))) {
         r.error = QStringLiteral("wrong line-check answer %1, expected AA 01 00").arg(Hex(reply_));
     } else {
         r.ok = true;
@@ -244,10 +248,9 @@ void PortSession::onError(QSerialPort::SerialPortError e) {
     if (e == QSerialPort::NoError || e == QSerialPort::TimeoutError || !port_.isOpen()) {
         return;
     }
-    const QString reason =
-        e == QSerialPort::ResourceError
-            ? QStringLiteral("the port went away (unplugged or hung up)")
-            : QStringLiteral("port error: %1").arg(port_.errorString());
+    const QString reason = e == QSerialPort::ResourceError
+                               ? QStringLiteral("the port went away (unplugged or hung up)")
+                               : QStringLiteral("port error: %1").arg(port_.errorString());
     // Left open, a failed port's notifier would keep firing.
     port_.close();
     failure_ = reason;

@@ -69,7 +69,7 @@ class PortSession : public QObject {
     void readParams(Memory m, Done done); // settle 0.1 s (RAM) or 1.5 s (EEPROM), 15 bytes
     // No reply; ends when the 17 bytes have left the port and had their wire time.
     void writeParams(Memory m, const core::ParamBlock& block, Done done);
-    void readData(int settleMs, Done done); // 9 bytes
+    void readData(int settleMs, Done done);       // 9 bytes
     void readJumpBuffer(int settleMs, Done done); // 16 bytes
     void enqueue(Transaction t);
 
@@ -113,7 +113,7 @@ class PortSession : public QObject {
     QByteArray reply_;
     qint64 sentNs_ = 0;
     core::ParamBlock block_{};
-    QString failure_; // set once the port failed
+    QString failure_;        // set once the port failed
     quint64 generation_ = 0; // bumped by cancel(), so posted results of dropped work vanish
 };
 
