@@ -173,6 +173,7 @@ void PortSession::sendRequest() {
             QStringLiteral("the port did not take the request: %1").arg(port_.errorString())));
         return;
     }
+    port_.flush(); // out now, not at the next turn of the event loop
     step_ = expect_ > 0 ? Step::Waiting : Step::Writing;
     timer_.start(kReplyLimitMs);
 }
