@@ -2,14 +2,15 @@
 // transaction or view that does the work. A right click on any control shows its help.
 #include "app/helptexts.h"
 #include "app/shell.h"
+#include "core/protocol.h"
 #include "gui/livedata.h"
 #include "gui/paramfile.h"
 #include "gui/params.h"
+#include "gui/state.h"
 #include "gui/transfer.h"
 #include "link/frames.h"
-#include "link/state.h"
-#include "platform/ui/Dovarid10.h"
 #include "platform/serial/rs232.h"
+#include "platform/ui/Dovarid10.h"
 
 #include <algorithm>
 #include <string_view>
@@ -18,9 +19,6 @@
 namespace zurid {
 
 namespace {
-
-constexpr double kSettleEeprom = 1.5;
-constexpr double kSettleOther = 0.1;
 
 void ShowHelp(int control) {
     if (const char* text = HelpTextOf(control)) {
@@ -31,7 +29,7 @@ void ShowHelp(int control) {
 // The pause in front of Get, Go and GetBuff. False when the operator closed the window
 // meanwhile: the command is then not started, so that the program can end.
 bool SettleDelay() {
-    EventDelay(target == EEPROM ? kSettleEeprom : kSettleOther);
+    EventDelay(core::SettleSeconds(target == EEPROM));
     return !quitRequested;
 }
 

@@ -2,14 +2,14 @@
 // break is part of a text: the popups show them exactly as stored here.
 #pragma once
 
-#include "link/frames.h" // InfoTimeout, raised by the sensor transactions
+#include "gui/report.h" // InfoTimeout, raised by the sensor transactions
 #include "platform/ui/Dovarid10.h"
 
 #include <array>
 
 namespace zurid {
 
-// Title of every help popup (the time-out popup has its own, TimeoutTitle in link/frames.h).
+// Title of every help popup (the time-out popup has its own, TimeoutTitle in gui/report.h).
 inline constexpr char InfoTitle[] = "Info";
 
 // clang-format off

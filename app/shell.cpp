@@ -1,13 +1,14 @@
 #include "app/shell.h"
 
 #include "branding/logo.h"
+#include "core/protocol.h"
 #include "gui/livedata.h"
 #include "gui/params.h"
+#include "gui/state.h"
 #include "gui/transfer.h"
-#include "link/state.h"
-#include "platform/ui/Dovarid10.h"
 #include "platform/serial/rs232.h"
 #include "platform/serial/utility.h"
+#include "platform/ui/Dovarid10.h"
 
 namespace zurid {
 
@@ -15,7 +16,7 @@ bool quitRequested = false;
 
 void InitVars() {
     com = 1;
-    sync = 0x55;
+    sync = core::kSync;
     order = 1;
     target = RAM;
     poll = 0;
@@ -27,6 +28,22 @@ void InitVars() {
     DispVis();
     ShowLogo(5);
     GetPanelValues();
+}
+
+void ShowLogo(int variant) {
+    ShowLogo(panel, variant);
+}
+void ShowInfoText1(const char* text, int left, int top, int size) {
+    ShowInfoText1(panel, text, left, top, size);
+}
+void ShowInfoText2(const char* text, int left, int top, int size) {
+    ShowInfoText2(panel, text, left, top, size);
+}
+void ShowInfoText3(const char* text, int left, int top, int size) {
+    ShowInfoText3(panel, text, left, top, size);
+}
+void ShowInfoText4(const char* text, int left, int top, int size) {
+    ShowInfoText4(panel, text, left, top, size);
 }
 
 int CBF_P(int /*pnl*/, int event, void* /*callbackData*/, int /*eventData1*/, int /*eventData2*/) {

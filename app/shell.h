@@ -18,6 +18,13 @@ void ShutDown();
 // Defaults, status "InitVars", basic parameter group, graph layout, banner, panel values.
 void InitVars();
 
+// The banner routines of branding/logo.h on the main panel.
+void ShowLogo(int variant);
+void ShowInfoText1(const char* text, int left, int top, int size);
+void ShowInfoText2(const char* text, int left, int top, int size);
+void ShowInfoText3(const char* text, int left, int top, int size);
+void ShowInfoText4(const char* text, int left, int top, int size);
+
 // Set by the panel's close event: commands whose settle delay is running do not start.
 extern bool quitRequested;
 

@@ -5,7 +5,7 @@
 // Usage: bench_dataloop [SECONDS]   (timed run, default 20)
 #include "loopbench.h"
 
-#include "link/state.h"
+#include "gui/state.h"
 
 #include <cstdio>
 #include <cstdlib>

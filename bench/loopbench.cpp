@@ -2,7 +2,7 @@
 
 #include "app/shell.h"
 #include "gui/transfer.h"
-#include "link/state.h"
+#include "gui/state.h"
 #include "platform/ui/Dovarid10.h"
 #include "platform/ui/qtaccess.h"
 

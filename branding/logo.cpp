@@ -1,6 +1,5 @@
 #include "branding/logo.h"
 
-#include "link/state.h"
 #include "platform/ui/Dovarid10.h"
 #include "platform/ui/userint.h"
 
@@ -25,7 +24,7 @@ constexpr auto Styles = std::to_array<TextStyle>({
     {0x0080FF, 0xFFFFFF},
 });
 
-void ShowInfoText(int style, const char* text, int left, int top, int size) {
+void ShowInfoText(int panel, int style, const char* text, int left, int top, int size) {
     const TextStyle& s = Styles[static_cast<std::size_t>(style - 1)];
     const int id = NewCtrl(panel, CTRL_TEXT_MSG, "", top, left);
     SetCtrlAttribute(panel, id, ATTR_TEXT_FONT, "NIApp");
@@ -35,7 +34,7 @@ void ShowInfoText(int style, const char* text, int left, int top, int size) {
     SetCtrlVal(panel, id, text);
 }
 
-using InfoTextRoutine = void (*)(const char*, int, int, int);
+using InfoTextRoutine = void (*)(int, const char*, int, int, int);
 constexpr std::array<InfoTextRoutine, 4> Routines{ShowInfoText1, ShowInfoText2, ShowInfoText3,
                                                   ShowInfoText4};
 
@@ -107,20 +106,20 @@ constexpr auto Lines = std::to_array<Line>({
 
 } // namespace
 
-void ShowInfoText1(const char* text, int left, int top, int size) {
-    ShowInfoText(1, text, left, top, size);
+void ShowInfoText1(int pnl, const char* text, int left, int top, int size) {
+    ShowInfoText(pnl, 1, text, left, top, size);
 }
-void ShowInfoText2(const char* text, int left, int top, int size) {
-    ShowInfoText(2, text, left, top, size);
+void ShowInfoText2(int pnl, const char* text, int left, int top, int size) {
+    ShowInfoText(pnl, 2, text, left, top, size);
 }
-void ShowInfoText3(const char* text, int left, int top, int size) {
-    ShowInfoText(3, text, left, top, size);
+void ShowInfoText3(int pnl, const char* text, int left, int top, int size) {
+    ShowInfoText(pnl, 3, text, left, top, size);
 }
-void ShowInfoText4(const char* text, int left, int top, int size) {
-    ShowInfoText(4, text, left, top, size);
+void ShowInfoText4(int pnl, const char* text, int left, int top, int size) {
+    ShowInfoText(pnl, 4, text, left, top, size);
 }
 
-void ShowLogo(int variant) {
+void ShowLogo(int panel, int variant) {
     if (variant < 0 || variant >= static_cast<int>(Variants.size())) {
         return;
     }
@@ -133,10 +132,10 @@ void ShowLogo(int variant) {
         DisplayImageFile(panel, PANEL_LOGO, v.bitmap);
     }
     const InfoTextRoutine show = Routines[static_cast<std::size_t>(v.style - 1)];
-    show(Caption, v.captionLeft, v.captionTop, v.captionSize);
+    show(panel, Caption, v.captionLeft, v.captionTop, v.captionSize);
     for (const Line& l : Lines) {
         if (l.variant == variant) {
-            show(l.text, l.left, l.top, l.size);
+            show(panel, l.text, l.left, l.top, l.size);
         }
     }
 }

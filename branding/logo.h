@@ -4,15 +4,16 @@
 
 namespace zurid {
 
-// Draws banner variant 0..10 on the main panel; any other value does nothing. Every call adds
-// new text controls and removes none.
-void ShowLogo(int variant);
+// Draws banner variant 0..10 on panel `pnl`; any other value does nothing. Every call adds new
+// text controls and removes none.
+void ShowLogo(int pnl, int variant);
 
-// Add one banner line as a new text message at (left, top) in `size` points, font "NIApp".
-// Styles: 1 grey on white, 2 black on white, 3 white on transparent, 4 white on blue.
-void ShowInfoText1(const char* text, int left, int top, int size);
-void ShowInfoText2(const char* text, int left, int top, int size);
-void ShowInfoText3(const char* text, int left, int top, int size);
-void ShowInfoText4(const char* text, int left, int top, int size);
+// Add one banner line to panel `pnl` as a new text message at (left, top) in `size` points,
+// font "NIApp". Styles: 1 grey on white, 2 black on white, 3 white on transparent, 4 white on
+// blue.
+void ShowInfoText1(int pnl, const char* text, int left, int top, int size);
+void ShowInfoText2(int pnl, const char* text, int left, int top, int size);
+void ShowInfoText3(int pnl, const char* text, int left, int top, int size);
+void ShowInfoText4(int pnl, const char* text, int left, int top, int size);
 
 } // namespace zurid

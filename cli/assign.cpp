@@ -53,7 +53,7 @@ std::string ApplyAssignments(std::span<const Assignment> items, core::ParamBlock
             }
             const core::ParsedValue v = core::ParseValue(*a.param, a.value, block);
             if (!v.code) {
-                return std::string(a.param->key) + "=" + a.value + ": " + v.error;
+                return v.error;
             }
             block[static_cast<std::size_t>(a.param->pos)] = *v.code;
         }
@@ -63,7 +63,7 @@ std::string ApplyAssignments(std::span<const Assignment> items, core::ParamBlock
 
 std::string CheckAssignments(std::span<const Assignment> items) {
     core::ParamBlock block{};
-    std::string error = ApplyAssignments(items, block);
+    const std::string error = ApplyAssignments(items, block);
     if (error.empty() || SetsMode(items)) {
         return error;
     }
@@ -74,8 +74,22 @@ std::string CheckAssignments(std::span<const Assignment> items) {
     if (other.empty()) {
         return {};
     }
-    if (other != error) {
-        error += "; in the other DEAD TIME MODE: " + other;
+    if (other == error) {
+        return error; // not about DEAD TIME
+    }
+    for (const Assignment& a : items) {
+        if (a.param->kind == core::ParamKind::DeadTime) {
+            std::string text =
+                std::string(a.param->key) + ": \"" + a.value + "\" is a DEAD TIME in neither mode";
+            for (const core::Byte mode : {0, 1}) {
+                text += mode == 0 ? " (" : "; ";
+                text += std::string(core::DeadTimeUnit(mode)) + ":";
+                for (const std::string_view label : core::DeadTimeLabels(mode)) {
+                    text += " " + std::string(label);
+                }
+            }
+            return text + "), nor a raw code #0-#255";
+        }
     }
     return error;
 }

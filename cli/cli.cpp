@@ -110,30 +110,23 @@ QList<PortRef> PortTable() {
 }
 
 PortLookup LookupPort(const QString& text) {
-    return LookupPort(text, PortTable());
-}
-
-PortLookup LookupPort(const QString& text, const QList<PortRef>& table) {
     static const QRegularExpression number(QStringLiteral("^(?:COM)?([0-9]{1,9})$"),
                                            QRegularExpression::CaseInsensitiveOption);
     if (const auto m = number.match(text); m.hasMatch()) {
         const int n = m.captured(1).toInt();
-        if (n < 1 || n > table.size()) {
-            const QString have = table.isEmpty()
-                                     ? QStringLiteral("no serial ports were found")
-                                     : QStringLiteral("the ports are COM1-COM%1").arg(table.size());
+        const QString device = QString::fromStdString(ComPortDevice(n));
+        if (device.isEmpty()) {
+            const qsizetype size = PortTable().size();
+            const QString have = size == 0 ? QStringLiteral("no serial ports were found")
+                                           : QStringLiteral("the ports are COM1-COM%1").arg(size);
             return {{},
                     QStringLiteral("COM%1: no such port (%2; see 'zurid ports')").arg(n).arg(have)};
         }
-        return {table[n - 1], {}};
+        return {{QStringLiteral("COM%1").arg(n), device}, {}};
     }
     if (text.contains(QLatin1Char('/'))) {
-        for (const PortRef& p : table) {
-            if (p.device == text) {
-                return {p, {}};
-            }
-        }
-        return {{text, text}, {}};
+        const int n = ComPortNumber(text.toStdString());
+        return {{n > 0 ? QStringLiteral("COM%1").arg(n) : text, text}, {}};
     }
     return {{},
             QStringLiteral("'%1' is not a port: give COMn, a number or a device path").arg(text)};

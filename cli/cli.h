@@ -50,8 +50,6 @@ struct PortLookup {
     QString error;
 };
 PortLookup LookupPort(const QString& text);
-// The same against a table read once, for many names in a row (each read rescans the system).
-PortLookup LookupPort(const QString& text, const QList<PortRef>& table);
 QList<PortRef> PortTable();
 
 // Looks the port up and opens it; on failure a message naming the port and nullptr.

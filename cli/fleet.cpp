@@ -60,9 +60,8 @@ Fleet::Fleet(QString verb, QObject* parent) : QObject(parent), verb_(std::move(v
 Fleet::~Fleet() = default;
 
 bool Fleet::addPorts(const QStringList& names) {
-    const QList<PortRef> table = PortTable();
     for (const QString& name : names) {
-        const PortLookup found = LookupPort(name, table);
+        const PortLookup found = LookupPort(name);
         if (!found.error.isEmpty()) {
             Message(found.error);
             return false;

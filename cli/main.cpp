@@ -16,9 +16,9 @@ QString Overview() {
         "\n"
         "Commands:\n");
     for (const Command& c : Commands()) {
-        text +=
-            QStringLiteral("  %1 %2\n      %3\n")
-                .arg(QLatin1String(c.name), QLatin1String(c.synopsis), QLatin1String(c.summary));
+        text += QStringLiteral("  %1  %2\n")
+                    .arg(QLatin1String(c.name), -7)
+                    .arg(QLatin1String(c.summary));
     }
     text += QStringLiteral(
         "\n"

@@ -7,26 +7,14 @@
 
 namespace zurid::cli {
 
-namespace {
-
-// Far more than fifteen values with any spacing; a bigger file is not a parameter file.
-constexpr qint64 kMaxFileBytes = 64 * 1024;
-
-} // namespace
-
 std::optional<core::ParamBlock> LoadParamFile(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         Message(QStringLiteral("%1: cannot read: %2").arg(path, file.errorString()));
         return std::nullopt;
     }
-    const QByteArray text = file.read(kMaxFileBytes + 1);
-    if (text.size() > kMaxFileBytes) {
-        Message(QStringLiteral("%1: not a parameter file: larger than %2 bytes")
-                    .arg(path)
-                    .arg(kMaxFileBytes));
-        return std::nullopt;
-    }
+    // A longer file is refused by the reader; no need to read more of it.
+    const QByteArray text = file.read(static_cast<qint64>(core::kParamFileMaxBytes) + 1);
     const core::ParamFileRead read = core::ReadParamFile(
         std::string_view(text.constData(), static_cast<std::size_t>(text.size())));
     if (!read.ok) {

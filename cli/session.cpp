@@ -173,6 +173,7 @@ void PortSession::sendRequest() {
             QStringLiteral("the port did not take the request: %1").arg(port_.errorString())));
         return;
     }
+    port_.flush(); // out now, not at the next turn of the event loop
     step_ = expect_ > 0 ? Step::Waiting : Step::Writing;
     timer_.start(kReplyLimitMs);
 }
@@ -248,9 +249,10 @@ void PortSession::onError(QSerialPort::SerialPortError e) {
     if (e == QSerialPort::NoError || e == QSerialPort::TimeoutError || !port_.isOpen()) {
         return;
     }
-    const QString reason = e == QSerialPort::ResourceError
-                               ? QStringLiteral("the port went away (unplugged or hung up)")
-                               : QStringLiteral("port error: %1").arg(port_.errorString());
+    // After a good open, any port error means the device is gone or unusable: a pulled USB
+    // adapter, a hung-up terminal. Qt names it after the call that noticed it first.
+    const QString reason =
+        QStringLiteral("the port went away (unplugged or hung up: %1)").arg(port_.errorString());
     // Left open, a failed port's notifier would keep firing.
     port_.close();
     failure_ = reason;

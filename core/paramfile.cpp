@@ -6,8 +6,6 @@ namespace zurid::core {
 
 namespace {
 
-constexpr std::size_t kFieldWidth = 4;
-
 bool IsSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
 }
@@ -70,7 +68,7 @@ std::string WriteParamFile(const ParamBlock& block) {
     std::string text;
     for (Byte b : block) {
         const std::string value = std::to_string(b);
-        text.append(kFieldWidth - value.size(), ' ');
+        text.append(kParamFileFieldWidth - value.size(), ' ');
         text += value;
         text += '\n';
     }

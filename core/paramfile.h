@@ -12,6 +12,8 @@
 
 namespace zurid::core {
 
+// Width of the right-aligned field of each value.
+inline constexpr std::size_t kParamFileFieldWidth = 4;
 // A longer text is refused unread: more than any sensible spelling of fifteen values.
 inline constexpr std::size_t kParamFileMaxBytes = kParamLen * 64 + 4096;
 

@@ -1,7 +1,7 @@
 #include "fuzz/peer.h"
 
 #include "fuzz/check.h"
-#include "link/state.h"
+#include "gui/state.h"
 
 #include <cerrno>
 #include <fcntl.h>

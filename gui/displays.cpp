@@ -1,8 +1,9 @@
 #include "gui/livedata.h"
 
+#include "core/livedata.h"
+#include "gui/state.h"
 #include "link/blocks.h"
 #include "link/frames.h"
-#include "link/state.h"
 #include "platform/ui/Dovarid10.h"
 #include "platform/ui/userint.h"
 
@@ -94,14 +95,12 @@ int Shift(const double* input, int n, int shifts, double* output) {
 }
 
 void SetPanelData() {
-    const unsigned edgeTime = dataAdjedgeL + 256U * dataAdjedgeH;
-    const unsigned in0 = dataAdjin0L + 256U * dataAdjin0H;
-    const unsigned in1 = dataAdjin1L + 256U * dataAdjin1H;
     // No period, no percentage: both show 0 rather than dividing by zero.
-    const unsigned win = in0 == 0 ? 0U : (100U * in1) / in0;
-    const unsigned edgePct = in0 == 0 ? 0U : (100U * edgeTime) / in0;
-    SetCtrlVal(panel, PANEL_WIN, static_cast<int>(win));
-    SetCtrlVal(panel, PANEL_EDGE, static_cast<int>(edgePct));
+    const core::LiveValues live = core::DecodeLiveData(
+        std::array<core::Byte, AnzData>{dataDat0, dataDat1, dataNorm, dataAdjedgeL, dataAdjedgeH,
+                                        dataAdjin0L, dataAdjin0H, dataAdjin1L, dataAdjin1H});
+    SetCtrlVal(panel, PANEL_WIN, static_cast<int>(live.winPct));
+    SetCtrlVal(panel, PANEL_EDGE, static_cast<int>(live.edgePct));
     SetCtrlVal(panel, PANEL_DAT0, static_cast<int>(dataDat0));
     SetCtrlVal(panel, PANEL_DAT1, static_cast<int>(dataDat1));
     SetCtrlVal(panel, PANEL_NORM, static_cast<int>(dataNorm));

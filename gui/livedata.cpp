@@ -1,19 +1,18 @@
 #include "gui/livedata.h"
 
+#include "gui/report.h"
+#include "gui/state.h"
 #include "link/blocks.h"
 #include "link/frames.h"
-#include "link/state.h"
+#include "platform/serial/utility.h"
 #include "platform/ui/Dovarid10.h"
 #include "platform/ui/userint.h"
-#include "platform/serial/utility.h"
 
 namespace zurid {
 
 std::array<unsigned char, kJumpBufLen> jumpbuf{};
 
 namespace {
-
-constexpr int kLoopPauseMs = 50;
 
 // Draws the jump buffer just read (in szReadBuf) against THRESHOLD and brings its graph up.
 void PlotJumpBuffer() {
@@ -54,7 +53,7 @@ void GetData() {
             poll = 0;
         }
         ProcessSystemEvents();
-        Sleep(kLoopPauseMs);
+        Sleep(core::kDataPauseMs);
     }
 }
 

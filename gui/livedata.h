@@ -2,12 +2,14 @@
 // graph views.
 #pragma once
 
+#include "core/protocol.h"
+
 #include <array>
 
 namespace zurid {
 
 constexpr int kHistoryLen = 500; // 100 samples of DAT0, DAT1, NORM, THRESHOLD, HYSTERESIS
-constexpr int kJumpBufLen = 16;
+constexpr int kJumpBufLen = core::kJumpBufLen;
 
 extern std::array<double, kHistoryLen> alldata;
 extern std::array<unsigned char, kJumpBufLen> jumpbuf;

@@ -1,11 +1,12 @@
 #include "gui/paramfile.h"
 
+#include "core/paramfile.h"
 #include "gui/params.h"
+#include "gui/report.h"
+#include "gui/state.h"
 #include "link/blocks.h"
-#include "link/frames.h"
-#include "link/state.h"
-#include "platform/ui/userint.h"
 #include "platform/serial/utility.h"
+#include "platform/ui/userint.h"
 
 #include <array>
 #include <string>
@@ -13,8 +14,6 @@
 namespace zurid {
 
 namespace {
-
-constexpr int kFieldWidth = 4;
 
 // Both dialogs open in the program's directory with "init.dat" proposed, .dat files only.
 bool ChooseFile() {
@@ -37,7 +36,7 @@ void SendParaToFile() {
     CopyVarsToPP();
     // The file is replaced all at once; a failed write keeps the previous file and says so.
     if (ArrayToFile(file_name.c_str(), pp.data(), VAL_UNSIGNED_CHAR, AnzPara, 1, 0, 0, 0,
-                    kFieldWidth, 1, 0) < 0) {
+                    static_cast<int>(core::kParamFileFieldWidth), 1, 0) < 0) {
         ReportFileProblem("The parameter file could not be written.");
     }
 }

@@ -1,18 +1,15 @@
 #include "gui/params.h"
 
+#include "core/params.h"
+#include "gui/state.h"
 #include "link/blocks.h"
-#include "link/state.h"
 #include "platform/ui/Dovarid10.h"
 #include "platform/ui/userint.h"
 
 #include <array>
+#include <string>
 
 namespace zurid {
-
-const char* const DeadTimePercent[16] = {"0",  "6",  "12", "18", "24", "30", "36", "42",
-                                         "48", "54", "60", "66", "72", "78", "84", "90"};
-const char* const DeadTimeMs[16] = {"0",  "2",  "4",  "6",  "8",  "10", "12", "14",
-                                    "16", "18", "20", "22", "24", "26", "28", "30"};
 
 namespace {
 
@@ -54,17 +51,11 @@ void ShowGroups(const std::array<int, 6>& hide, const std::array<int, 6>& show) 
 } // namespace
 
 unsigned char PowerPercentToCode(unsigned char percent) {
-    const int code = 46 - (percent * 46) / 100;
-    return static_cast<unsigned char>(code & 0xFF);
+    return core::PowerPercentToCode(percent);
 }
 
 unsigned char PowerCodeToPercent(unsigned char code) {
-    const int scaled = (46 - code) * 100;
-    int pct = scaled / 46; // truncates toward zero
-    if (scaled > 0 && scaled % 46 != 0) {
-        ++pct; // round up
-    }
-    return static_cast<unsigned char>(pct & 0xFF);
+    return static_cast<unsigned char>(core::PowerCodeToPercent(code) & 0xFF);
 }
 
 void GetPanelValues() {
@@ -96,9 +87,9 @@ void InitPanelValues() {
     const bool percent = deadtimemode == 0;
     SetCtrlAttribute(panel, PANEL_DEADTIME, ATTR_LABEL_TEXT,
                      percent ? "DEAD TIME[%]" : "DEAD TIME[ms]");
-    const char* const* table = percent ? DeadTimePercent : DeadTimeMs;
-    for (int i = 0; i < 16; ++i) {
-        ReplaceListItem(panel, PANEL_DEADTIME, i, table[i], i);
+    const auto labels = core::DeadTimeLabels(deadtimemode);
+    for (int i = 0; i < core::kDeadTimeCodes; ++i) {
+        ReplaceListItem(panel, PANEL_DEADTIME, i, std::string(labels[i]).c_str(), i);
     }
 }
 

@@ -14,13 +14,9 @@ void ParaInVis(); // additional group on show
 // PMOD 0 (STAT): POWER active, REGCNT dimmed; any other value the reverse.
 void ApplyPmodDimming(int pnl, unsigned char pmodValue);
 
-// POWER conversions, low 8 bits kept. Code to percent rounds up so that every code 0-46
-// survives a read followed by a send unchanged.
+// POWER conversions (the protocol core's), low 8 bits kept. Code to percent rounds up so that
+// every code 0-46 survives a read followed by a send unchanged.
 unsigned char PowerPercentToCode(unsigned char percent);
 unsigned char PowerCodeToPercent(unsigned char code);
-
-// Item texts of PANEL_DEADTIME for mode 0 (percent) and any other mode (milliseconds).
-extern const char* const DeadTimePercent[16];
-extern const char* const DeadTimeMs[16];
 
 } // namespace zurid

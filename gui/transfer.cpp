@@ -1,19 +1,28 @@
 #include "gui/transfer.h"
 
+#include "core/protocol.h"
 #include "gui/params.h"
+#include "gui/report.h"
+#include "gui/state.h"
 #include "link/frames.h"
-#include "link/state.h"
-#include "platform/ui/Dovarid10.h"
 #include "platform/serial/rs232.h"
+#include "platform/ui/Dovarid10.h"
 #include "platform/ui/userint.h"
+
+#include <span>
 
 namespace zurid {
 
-const char LineOkText[] = "LINE OK                              V1.0";
+namespace {
+
+int ret = 0;     // result of the last port opening
+int nBytesW = 0; // count of the last parameter-write request
+
+} // namespace
 
 void SendPara() {
     poll = 0;
-    order = target == RAM ? kOrderWriteRam : kOrderWriteEeprom;
+    order = static_cast<unsigned char>(core::WriteOrder(target == RAM));
     GetPanelValues();
     CopyVarsToPP();
     FillTxBuf(order);
@@ -63,7 +72,7 @@ const char* ComErrorText(int code) {
 
 void InitRS232(int port) {
     poll = 0;
-    ret = OpenComConfig(port, "", 4800, 0, 8, 1, 1024, 1024);
+    ret = OpenComConfig(port, "", core::kBaudRate, 0, 8, 1, kFrameBufSize, kFrameBufSize);
     if (ret < 0) {
         szStatus = ComErrorText(ret);
         SetCtrlVal(panel, PANEL_STATUS, szStatus);
@@ -78,9 +87,10 @@ void InitRS232(int port) {
 
 void CheckComLine() {
     order = kOrderLineCheck;
-    const Reply reply = RequestReply(order, 3, {.flushFirst = false, .watchPoll = false});
-    const bool good = reply == Reply::Accepted && szReadBuf[0] == 0xAA && szReadBuf[1] == 0x01 &&
-                      szReadBuf[2] == 0x00;
+    const int length = core::ReplyLength(core::Order::LineCheck);
+    const Reply reply = RequestReply(order, length, {.flushFirst = false, .watchPoll = false});
+    const bool good = reply == Reply::Accepted &&
+                      core::LineCheckOk(std::span<const core::Byte>(szReadBuf.data(), length));
     if (!good) {
         ReportTimeout();
         return;

@@ -1,6 +1,8 @@
 // Parameter transfers with the sensor's RAM or EEPROM, and the port set-up with its line check.
 #pragma once
 
+#include "core/protocol.h"
+
 namespace zurid {
 
 // Panel → pp → sensor (order 1 RAM, 2 EEPROM); no flush, no reply.
@@ -17,6 +19,7 @@ void CheckComLine();
 // Status text for a failed port opening.
 const char* ComErrorText(int code);
 
-extern const char LineOkText[];
+// Status text of a good line check.
+inline constexpr const auto& LineOkText = core::kLineOkText;
 
 } // namespace zurid

@@ -2,12 +2,14 @@
 // copies between blocks and variables. Bytes are copied unchanged, without range checks.
 #pragma once
 
+#include "core/protocol.h"
+
 #include <array>
 
 namespace zurid {
 
-constexpr int AnzPara = 15; // bytes in the parameter block
-constexpr int AnzData = 9;  // bytes in the measurement block
+constexpr int AnzPara = core::kParamLen; // bytes in the parameter block
+constexpr int AnzData = core::kDataLen;  // bytes in the measurement block
 
 // Parameter variables, in block order.
 extern unsigned char threshold;

@@ -1,25 +1,29 @@
 #include "link/frames.h"
 
 #include "link/state.h"
-#include "platform/ui/Dovarid10.h"
 #include "platform/serial/rs232.h"
-#include "platform/ui/userint.h"
 #include "platform/serial/utility.h"
+#include "platform/ui/userint.h"
 
 #include <algorithm>
 #include <cstring>
 
 namespace zurid {
 
-const char InfoTimeout[] = " ATTENTION! \n \n TIMEOUT \n NO SERIAL CONNECTION TO SENSOR";
-
 std::array<unsigned char, kFrameBufSize> szWriteBuf{};
 std::array<unsigned char, kFrameBufSize> szReadBuf{};
 
+namespace {
+
+double tstart = 0.0; // start of the current event wait, seconds
+double tdiff = 0.0;  // time elapsed in the current event wait, seconds
+int nBytesR = 0;     // count of the last reply read
+
+} // namespace
+
 void FillTxBuf(unsigned char ord) {
-    szWriteBuf[0] = sync;
-    szWriteBuf[1] = ord;
-    std::memcpy(&szWriteBuf[2], pp.data(), AnzPara);
+    const core::Request frame = core::RequestFrame(static_cast<core::Order>(ord), pp);
+    std::copy(frame.begin(), frame.end(), szWriteBuf.begin());
 }
 
 void GetRxBufPara() {
@@ -52,11 +56,6 @@ Reply RequestReply(unsigned char ord, int expected, ReplyRead how) {
     // Read exactly what was counted; never more than the buffer holds.
     nBytesR = n > 0 ? ComRd(com, szReadBuf.data(), std::min(n, kFrameBufSize)) : n;
     return nBytesR == expected ? Reply::Accepted : Reply::Missing;
-}
-
-void ReportTimeout() {
-    SetCtrlVal(panel, PANEL_STATUS, "TIMEOUT");
-    MessagePopup(TimeoutTitle, InfoTimeout);
 }
 
 void EventDelay(double seconds) {

@@ -1,8 +1,10 @@
 // Request and reply frames, and the one reply read that every exchange with the sensor uses.
 // A request is 17 bytes: sync 0x55, the order code, the parameter block pp. A reply is its
-// payload alone; only its length tells a good one from a bad one.
+// payload alone; only its length tells a good one from a bad one. The frame layout, the order
+// codes and the reply limit are the protocol core's; here are the window's buffers around them.
 #pragma once
 
+#include "core/protocol.h"
 #include "link/blocks.h"
 
 #include <array>
@@ -10,17 +12,17 @@
 namespace zurid {
 
 constexpr int kFrameBufSize = 1024;
-constexpr int kRequestLen = AnzPara + 2;
-constexpr double kReplyLimit = 3.0; // seconds every exchange waits for its reply
+constexpr int kRequestLen = core::kRequestLen;
+constexpr double kReplyLimit = core::kReplyLimitSeconds; // every exchange waits this long
 
 // Order codes.
-constexpr unsigned char kOrderWriteRam = 1;
-constexpr unsigned char kOrderWriteEeprom = 2;
-constexpr unsigned char kOrderReadRam = 3;
-constexpr unsigned char kOrderReadEeprom = 4;
-constexpr unsigned char kOrderData = 5;
-constexpr unsigned char kOrderJumpBuf = 6;
-constexpr unsigned char kOrderLineCheck = 7;
+constexpr unsigned char kOrderWriteRam = static_cast<unsigned char>(core::Order::WriteRam);
+constexpr unsigned char kOrderWriteEeprom = static_cast<unsigned char>(core::Order::WriteEeprom);
+constexpr unsigned char kOrderReadRam = static_cast<unsigned char>(core::Order::ReadRam);
+constexpr unsigned char kOrderReadEeprom = static_cast<unsigned char>(core::Order::ReadEeprom);
+constexpr unsigned char kOrderData = static_cast<unsigned char>(core::Order::Data);
+constexpr unsigned char kOrderJumpBuf = static_cast<unsigned char>(core::Order::JumpBuf);
+constexpr unsigned char kOrderLineCheck = static_cast<unsigned char>(core::Order::LineCheck);
 
 extern std::array<unsigned char, kFrameBufSize> szWriteBuf;
 extern std::array<unsigned char, kFrameBufSize> szReadBuf;
@@ -43,18 +45,12 @@ struct ReplyRead {
 };
 
 // Writes the request for `order` (built from pp), waits up to kReplyLimit for `expected`
-// bytes while dispatching events, then reads exactly the count last queued into szReadBuf
-// (nBytesR). The write's result is not examined: a failed write shows as a missing reply.
+// bytes while dispatching events, then reads exactly the count last queued into szReadBuf.
+// The write's result is not examined: a failed write shows as a missing reply. A missing
+// reply is the caller's to report.
 Reply RequestReply(unsigned char order, int expected, ReplyRead how);
-
-// Status "TIMEOUT", then the modal time-out popup titled "INFO".
-void ReportTimeout();
 
 // Waits `seconds` while dispatching events (the settle and drawing delays).
 void EventDelay(double seconds);
-
-extern const char InfoTimeout[];
-// Title of the time-out popup and of the other popups that report a failure.
-inline constexpr char TimeoutTitle[] = "INFO";
 
 } // namespace zurid

@@ -9,11 +9,17 @@ namespace {
 constexpr std::array<std::string_view, 7> kFaultNames = {
     "none", "silent", "short", "long", "wrong-line-check", "late", "garbage"};
 
-constexpr std::uint8_t kWriteRam = 1, kWriteEeprom = 2, kReadRam = 3, kReadEeprom = 4,
-                       kLiveData = 5, kJumpBuffer = 6, kLineCheck = 7;
+using zurid::core::Order;
+constexpr int kWriteRam = static_cast<int>(Order::WriteRam);
+constexpr int kWriteEeprom = static_cast<int>(Order::WriteEeprom);
+constexpr int kReadRam = static_cast<int>(Order::ReadRam);
+constexpr int kReadEeprom = static_cast<int>(Order::ReadEeprom);
+constexpr int kLiveData = static_cast<int>(Order::Data);
+constexpr int kJumpBuffer = static_cast<int>(Order::JumpBuf);
+constexpr int kLineCheck = static_cast<int>(Order::LineCheck);
 
 bool knownOrder(int order) {
-    return order >= kWriteRam && order <= kLineCheck;
+    return order >= 0 && order <= 255 && zurid::core::IsOrder(static_cast<std::uint8_t>(order));
 }
 
 } // namespace
@@ -59,7 +65,7 @@ std::vector<std::uint8_t> SensorState::normalReply(int order, double t) {
         return {b.begin(), b.end()};
     }
     case kLineCheck:
-        return {0xAA, 0x01, 0x00};
+        return {zurid::core::kLineCheckAnswer.begin(), zurid::core::kLineCheckAnswer.end()};
     default: // the writes answer nothing
         return {};
     }

@@ -8,6 +8,8 @@
 // discarded without an answer.
 #pragma once
 
+#include "core/protocol.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -20,14 +22,14 @@
 
 namespace sim {
 
-using Block = std::array<std::uint8_t, 15>;
-using DataBlock = std::array<std::uint8_t, 9>;
-using JumpBuffer = std::array<std::uint8_t, 16>;
+using Block = zurid::core::ParamBlock;
+using DataBlock = std::array<std::uint8_t, zurid::core::kDataLen>;
+using JumpBuffer = std::array<std::uint8_t, zurid::core::kJumpBufLen>;
 
-constexpr std::uint8_t kSync = 0x55;
-constexpr std::size_t kFrameLength = 17;
-constexpr double kByteSeconds = 10.0 / 4800.0; // 8N1 at 4800 baud: 2.083 ms a byte
-constexpr double kFrameGapSeconds = 0.020;     // a longer pause discards a partial frame
+constexpr std::uint8_t kSync = zurid::core::kSync;
+constexpr std::size_t kFrameLength = zurid::core::kRequestLen;
+constexpr double kByteSeconds = zurid::core::kByteSeconds; // 8N1 at 4800 baud: 2.083 ms a byte
+constexpr double kFrameGapSeconds = 0.020; // a longer pause discards a partial frame
 constexpr double kDefaultLateSeconds = 3.5;
 constexpr std::size_t kRequestLogLimit = 8192; // beyond it the older half of the log goes
 

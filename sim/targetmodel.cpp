@@ -1,5 +1,7 @@
 #include "sim/targetmodel.h"
 
+#include "core/params.h"
+
 #include <algorithm>
 #include <cmath>
 #include <numbers>
@@ -10,7 +12,7 @@ namespace {
 
 constexpr double kStep = 0.001;      // the sensor's loop period
 constexpr double kMaxCatchUp = 20.0; // longer idle spans are skipped: the model is periodic
-constexpr int kPowerCodes = 46;      // POWER code 0 = full, 46 = no intensity
+constexpr int kPowerCodes = zurid::core::kPowerMaxCode; // POWER code 0 = full, 46 = none
 
 std::uint8_t clampByte(double v) {
     return static_cast<std::uint8_t>(std::clamp(std::lround(v), 0L, 255L));

@@ -2,7 +2,7 @@
 // checked on the real panel. Set ZURID_SHOT_DIR to keep a picture of every variant there.
 #include "app/shell.h"
 #include "branding/logo.h"
-#include "link/state.h"
+#include "gui/state.h"
 #include "platform/ui/Dovarid10.h"
 #include "platform/ui/qtaccess.h"
 #include "platform/ui/userint.h"

@@ -4,7 +4,7 @@
 #include "gui/params.h"
 #include "link/blocks.h"
 #include "link/frames.h"
-#include "link/state.h"
+#include "gui/state.h"
 
 #include <QTest>
 

@@ -31,7 +31,9 @@ QByteArray FileText(const sim::Block& b) {
     return text;
 }
 
-Bytes AsBytes(const sim::Block& b) { return Bytes(b.begin(), b.end()); }
+Bytes AsBytes(const sim::Block& b) {
+    return Bytes(b.begin(), b.end());
+}
 
 } // namespace
 
@@ -88,7 +90,8 @@ class CliTest : public QObject {
         QCOMPARE(lines.size(), 16); // header and fifteen parameters
         for (int i = 0; i < 15; ++i) {
             // The code column holds the byte as it came.
-            QVERIFY2(lines[i + 1].contains(QStringLiteral(" %1").arg(kOdd[i], 4)), qPrintable(lines[i + 1]));
+            QVERIFY2(lines[i + 1].contains(QStringLiteral(" %1").arg(kOdd[i], 4)),
+                     qPrintable(lines[i + 1]));
         }
         for (int pos : {2, 4, 5, 8, 10, 11}) {
             QVERIFY2(lines[pos + 1].contains("unknown code"), qPrintable(lines[pos + 1]));
@@ -127,9 +130,10 @@ class CliTest : public QObject {
 
     // What is read and sent back untouched arrives byte for byte, odd codes and spares too.
     void getThenSendReturnsTheIdenticalBlock() {
-        for (const sim::Block& block : {kOdd, sim::Block{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14},
-                                        sim::Block{255, 255, 255, 255, 255, 255, 255, 255, 255,
-                                                   255, 255, 255, 255, 255, 255}}) {
+        for (const sim::Block& block :
+             {kOdd, sim::Block{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14},
+              sim::Block{255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255,
+                         255}}) {
             sensor.setRam(block);
             ZuridRun r = Zurid({"get", "COM1", "-o", Path("round.dat")});
             QCOMPARE(r.exitCode, 0);
@@ -252,8 +256,10 @@ class CliTest : public QObject {
         ZuridRun r = Zurid({"ports"});
         QCOMPARE(r.exitCode, 0);
         const QStringList lines = r.outText().split('\n');
-        QVERIFY(lines[1].startsWith("COM1") && lines[1].contains(QString::fromStdString(sensor.path())));
-        QVERIFY(lines[2].startsWith("COM2") && lines[2].contains(QString::fromStdString(second.path())));
+        QVERIFY(lines[1].startsWith("COM1") &&
+                lines[1].contains(QString::fromStdString(sensor.path())));
+        QVERIFY(lines[2].startsWith("COM2") &&
+                lines[2].contains(QString::fromStdString(second.path())));
 
         sensor.setFault(sim::Fault::Silent);
         second.setFault(sim::Fault::Silent);

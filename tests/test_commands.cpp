@@ -5,7 +5,7 @@
 #include "gui/params.h"
 #include "gui/transfer.h"
 #include "link/blocks.h"
-#include "link/state.h"
+#include "gui/state.h"
 #include "platform/ui/Dovarid10.h"
 #include "platform/serial/rs232.h"
 #include "platform/serial/utility.h"

@@ -4,7 +4,7 @@
 #include "app/shell.h"
 #include "gui/livedata.h"
 #include "link/blocks.h"
-#include "link/state.h"
+#include "gui/state.h"
 #include "platform/ui/Dovarid10.h"
 #include "platform/serial/rs232.h"
 #include "platform/serial/utility.h"

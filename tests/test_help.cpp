@@ -3,7 +3,7 @@
 // during the data loop it holds the loop still until the popup is closed. The time-out popup
 // is the one message titled "INFO".
 #include "app/helptexts.h"
-#include "link/state.h"
+#include "gui/state.h"
 #include "platform/ui/Dovarid10.h"
 #include "support/panelstate.h"
 #include "support/popups.h"

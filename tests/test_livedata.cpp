@@ -3,7 +3,7 @@
 #include "app/shell.h"
 #include "gui/livedata.h"
 #include "link/blocks.h"
-#include "link/state.h"
+#include "gui/state.h"
 #include "platform/ui/Dovarid10.h"
 #include "platform/ui/qtaccess.h"
 #include "platform/serial/rs232.h"

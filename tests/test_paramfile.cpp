@@ -2,7 +2,7 @@
 // shows, that cancel, a failed save and a refused file change nothing but say so, and that a
 // file operation leaves the data loop running.
 #include "link/blocks.h"
-#include "link/state.h"
+#include "gui/state.h"
 #include "platform/ui/Dovarid10.h"
 #include "support/files.h"
 #include "support/panelstate.h"

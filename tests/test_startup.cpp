@@ -4,7 +4,7 @@
 #include "gui/transfer.h"
 #include "link/blocks.h"
 #include "link/frames.h"
-#include "link/state.h"
+#include "gui/state.h"
 #include "platform/ui/Dovarid10.h"
 #include "platform/ui/qtaccess.h"
 #include "platform/serial/utility.h"

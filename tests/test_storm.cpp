@@ -7,7 +7,7 @@
 #include "app/shell.h"
 #include "gui/params.h"
 #include "link/blocks.h"
-#include "link/state.h"
+#include "gui/state.h"
 #include "platform/ui/Dovarid10.h"
 #include "platform/serial/utility.h"
 #include "support/popups.h"

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "link/blocks.h"
-#include "link/state.h"
+#include "gui/state.h"
 #include "platform/ui/qtaccess.h"
 #include "platform/ui/userint.h"
 

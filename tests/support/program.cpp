@@ -1,7 +1,7 @@
 #include "program.h"
 
 #include "app/shell.h"
-#include "link/state.h"
+#include "gui/state.h"
 #include "platform/ui/qtaccess.h"
 #include "platform/serial/rs232.h"
 #include "platform/ui/userint.h"

@@ -22,7 +22,9 @@ struct ZuridRun {
     QString errText() const { return QString::fromUtf8(err); }
 };
 
-inline QString ZuridPath() { return QCoreApplication::applicationDirPath() + "/zurid"; }
+inline QString ZuridPath() {
+    return QCoreApplication::applicationDirPath() + "/zurid";
+}
 
 // The environment zurid runs in: only these devices are named in ZURID_PORTS.
 inline QProcessEnvironment ZuridEnv(const std::vector<std::string>& ports) {

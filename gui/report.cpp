@@ -1,0 +1,16 @@
+#include "gui/report.h"
+
+#include "gui/state.h"
+#include "platform/ui/Dovarid10.h"
+#include "platform/ui/userint.h"
+
+namespace zurid {
+
+const char InfoTimeout[] = " ATTENTION! \n \n TIMEOUT \n NO SERIAL CONNECTION TO SENSOR";
+
+void ReportTimeout() {
+    SetCtrlVal(panel, PANEL_STATUS, "TIMEOUT");
+    MessagePopup(TimeoutTitle, InfoTimeout);
+}
+
+} // namespace zurid
