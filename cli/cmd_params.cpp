@@ -7,7 +7,6 @@
 #include "cli/paramtext.h"
 
 #include <QJsonDocument>
-#include <QSaveFile>
 
 namespace zurid::cli {
 
@@ -95,9 +94,7 @@ int RunGet(const QStringList& args) {
         Message(QStringLiteral("get: --json and --output exclude each other"));
         return kExitUsage;
     }
-    QSaveFile file(path);
-    if (!path.isEmpty() && !file.open(QIODevice::WriteOnly)) {
-        Message(QStringLiteral("%1: cannot write: %2").arg(path, file.errorString()));
+    if (!path.isEmpty() && !CanWriteFile(path)) {
         return kExitUsage;
     }
     PortRef port;
@@ -112,7 +109,7 @@ int RunGet(const QStringList& args) {
             Message(QStringLiteral("%1: read failed: %2").arg(Where(port, m), r.error));
             Finish(kExitFailed);
         } else if (!path.isEmpty()) {
-            Finish(SaveParamFile(file, *block) ? kExitOk : kExitFailed);
+            Finish(SaveParamFile(path, *block) ? kExitOk : kExitFailed);
         } else if (json) {
             QJsonObject o = BlockJson(*block);
             o[QStringLiteral("port")] = port.label;

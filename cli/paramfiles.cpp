@@ -4,6 +4,8 @@
 #include "core/paramfile.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
 
 namespace zurid::cli {
 
@@ -25,12 +27,30 @@ std::optional<core::ParamBlock> LoadParamFile(const QString& path) {
     return read.block;
 }
 
-bool SaveParamFile(QSaveFile& file, const core::ParamBlock& block) {
+bool CanWriteFile(const QString& path) {
+    const QFileInfo file(path);
+    const QFileInfo dir(file.absolutePath());
+    QString why;
+    if (!dir.isDir()) {
+        why = QStringLiteral("no such directory");
+    } else if (file.isDir()) {
+        why = QStringLiteral("is a directory");
+    } else if (!dir.isWritable() || (file.exists() && !file.isWritable())) {
+        why = QStringLiteral("permission denied");
+    }
+    if (!why.isEmpty()) {
+        Message(QStringLiteral("%1: cannot write: %2").arg(path, why));
+    }
+    return why.isEmpty();
+}
+
+bool SaveParamFile(const QString& path, const core::ParamBlock& block) {
+    QSaveFile file(path);
     const std::string text = core::WriteParamFile(block);
     const auto size = static_cast<qint64>(text.size());
-    if (file.write(text.data(), size) != size || !file.commit()) {
-        Message(QStringLiteral("%1: cannot write: %2").arg(file.fileName(), file.errorString()));
-        file.cancelWriting();
+    if (!file.open(QIODevice::WriteOnly) || file.write(text.data(), size) != size ||
+        !file.commit()) {
+        Message(QStringLiteral("%1: cannot write: %2").arg(path, file.errorString()));
         return false;
     }
     return true;

@@ -165,17 +165,17 @@ void PortSession::sendRequest() {
     expect_ = core::ReplyLength(current_.order);
     written_ = 0;
     sentNs_ = clockNs();
+    // The state first: the port may report the bytes written from inside write() or flush().
+    step_ = expect_ > 0 ? Step::Waiting : Step::Writing;
+    timer_.start(kReplyLimitMs);
     const qint64 n =
         port_.write(reinterpret_cast<const char*>(frame.data()), static_cast<qint64>(frame.size()));
     if (n != static_cast<qint64>(frame.size())) {
-        step_ = Step::Waiting;
         finish(Failed(
             QStringLiteral("the port did not take the request: %1").arg(port_.errorString())));
         return;
     }
     port_.flush(); // out now, not at the next turn of the event loop
-    step_ = expect_ > 0 ? Step::Waiting : Step::Writing;
-    timer_.start(kReplyLimitMs);
 }
 
 void PortSession::onReadyRead() {

@@ -113,8 +113,11 @@ class CliTest : public QObject {
         QCOMPARE(o["memory"].toString(), QString("RAM"));
 
         sensor.setEeprom(kKnown);
+        QElapsedTimer t;
+        t.start();
         r = Zurid({"get", "COM1", "--eeprom", "-o", Path("eeprom.dat")});
         QCOMPARE(r.exitCode, 0);
+        QVERIFY(t.elapsed() >= 1500); // the EEPROM's settle delay before the read
         QCOMPARE(Contents(Path("eeprom.dat")), FileText(kKnown));
         QCOMPARE(Frames(sensor).back(), Request(4, Zeros(15)));
     }
