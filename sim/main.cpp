@@ -1,5 +1,5 @@
 // sensor-sim: plays the contrast sensor on a pseudo-terminal for demos and tests.
-#include "sim/sensorsim.h"
+#include "sim/fleet.h"
 
 #include <cerrno>
 #include <charconv>
@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <set>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,15 +19,19 @@ namespace {
 constexpr const char* kUsage = R"(Usage: sensor-sim [OPTIONS] [--exec PROGRAM [ARGS...]]
 
 Plays the contrast/edge sensor on a pseudo-terminal. The first line on stdout is the path of
-the terminal's slave side, the serial port to open (4800 baud 8N1). Requests are 17 bytes:
+the terminal's slave side, the serial port to open (4800 baud 8N1). With --count N it plays N
+independent sensors, each on its own terminal (own memories, live data and faults), and prints
+one path per line, sensor 1 first. Requests are 17 bytes:
 0x55, order 1..7, the 15-byte parameter block. Orders 1/2 store the block in RAM/EEPROM,
 3/4 read it back, 5 returns 9 bytes of live data from a moving-target model, 6 the 16-byte
 jump buffer, 7 the line check 0xAA 0x01 0x00. Runs until SIGINT/SIGTERM, or with --exec until
 PROGRAM ends.
 
 Options:
-  --exec PROGRAM [ARGS...]  run PROGRAM with ZURID_PORTS set to the port (so it is COM1) and
-                            exit with its exit code; everything after PROGRAM is its arguments
+  --exec PROGRAM [ARGS...]  run PROGRAM with ZURID_PORTS set to the port (so it is COM1; with
+                            --count, all ports colon-separated: sensor N is COMN) and exit with
+                            its exit code; everything after PROGRAM is its arguments
+  --count N                 play N sensors (1..64, default 1)
   --delay MS                answer delay after a request, in ms (default 5)
   --no-wire-time            answer at once, without the 2.083 ms per byte of 4800 baud
   --fault KIND              silent | short | long | wrong-line-check | late | garbage
@@ -35,27 +40,49 @@ Options:
   --late-ms MS              how late a "late" reply starts, in ms (default 3500)
   --hangup-after N          close the port after N replies, like a pulled USB plug (N >= 1)
   --random-faults P         make each reply faulty with probability P (0..1), random kind
-  --seed N                  seed of the target model and random faults (default 1)
+  --seed N                  seed of the target model and random faults (default 1); sensor K
+                            of a --count gets N+K-1
   --ram B0,B1,...,B14       initial RAM parameter block, 15 values 0..255
   --eeprom B0,B1,...,B14    initial EEPROM parameter block (both default to a demo set)
   --log FILE                one line per request received: monotonic seconds (6 decimals)
-                            and the bytes in hex; flushed line by line
+                            and the bytes in hex; flushed line by line. With --count, each
+                            line starts with the sensor's number
   --help                    this text
+
+The sensor options (--delay, --fault, --fault-orders, --late-ms, --hangup-after,
+--random-faults, --ram, --eeprom) apply to every sensor, or with a prefix K: to sensor K alone
+(e.g. --fault 2:silent); later options win.
 
 Examples:
   sensor-sim --exec tavrin-zurid
   sensor-sim --fault silent --fault-orders 5 --exec tavrin-zurid
   sensor-sim --hangup-after 20 --log /tmp/requests.log --exec ./tavrin-zurid
   sensor-sim --random-faults 0.05 --seed 7      # then open the printed port yourself
+  sensor-sim --count 4 --fault 2:silent --hangup-after 3:5 --exec zurid backup /tmp/line --all
 )";
 
-struct Options {
+// What one sensor is to be.
+struct SensorOptions {
     sim::Config cfg;
     sim::Fault fault = sim::Fault::None;
     unsigned orderMask = 0;
     std::optional<double> lateSeconds;
     int hangupAfter = -1;
     double randomFaults = 0;
+};
+
+// A sensor option as given: for every sensor (sensor 0) or one.
+struct Setting {
+    unsigned sensor = 0;
+    std::string opt, value;
+};
+
+struct Options {
+    unsigned count = 1;
+    unsigned seed = 1;
+    bool wireTime = true;
+    std::vector<Setting> settings;
+    std::vector<SensorOptions> sensors; // built from the settings, one per sensor
     std::string logPath;
     std::vector<char*> exec; // PROGRAM ARGS..., null-terminated when used
     bool help = false;
@@ -104,10 +131,56 @@ sim::Block parseBlock(const std::string& opt, const std::string& v) {
     return b;
 }
 
+bool isSensorOption(const std::string& opt) {
+    static const std::set<std::string> names = {"--delay",   "--fault",        "--fault-orders",
+                                                "--late-ms", "--hangup-after", "--random-faults",
+                                                "--ram",     "--eeprom"};
+    return names.count(opt) != 0;
+}
+
+// "K:VALUE" names sensor K (1-based); anything else is for every sensor.
+Setting splitSensor(const std::string& opt, const std::string& v) {
+    const auto colon = v.find(':');
+    if (colon == std::string::npos)
+        return {0, opt, v};
+    unsigned k = 0;
+    if (!parseNumber(v.substr(0, colon), k) || k == 0)
+        fail(opt + " needs a sensor number 1.. before ':', not '" + v + "'");
+    return {k, opt, v.substr(colon + 1)};
+}
+
+void apply(SensorOptions& s, const std::string& opt, const std::string& v) {
+    if (opt == "--delay") {
+        s.cfg.answerDelay = parseMs(opt, v);
+    } else if (opt == "--fault") {
+        const auto f = sim::faultFromName(v);
+        if (!f)
+            fail("unknown fault '" + v + "'");
+        s.fault = *f;
+    } else if (opt == "--fault-orders") {
+        s.orderMask = 0;
+        for (unsigned order : parseList(opt, v, 7)) {
+            if (order == 0)
+                fail("orders are 1..7");
+            s.orderMask |= 1U << order;
+        }
+    } else if (opt == "--late-ms") {
+        s.lateSeconds = parseMs(opt, v);
+    } else if (opt == "--hangup-after") {
+        if (!parseNumber(v, s.hangupAfter) || s.hangupAfter < 1)
+            fail("--hangup-after needs a number of replies >= 1, not '" + v + "'");
+    } else if (opt == "--random-faults") {
+        if (!parseNumber(v, s.randomFaults) || s.randomFaults < 0 || s.randomFaults > 1)
+            fail("--random-faults needs a probability 0..1, not '" + v + "'");
+    } else if (opt == "--ram") {
+        s.cfg.ram = parseBlock(opt, v);
+    } else if (opt == "--eeprom") {
+        s.cfg.eeprom = parseBlock(opt, v);
+    }
+}
+
 Options parseOptions(int argc, char** argv) {
     Options o;
-    o.cfg.ram = sim::defaultBlock();
-    o.cfg.eeprom = sim::defaultBlock();
     for (int i = 1; i < argc; ++i) {
         std::string opt = argv[i];
         std::optional<std::string> inlineValue;
@@ -129,61 +202,63 @@ Options parseOptions(int argc, char** argv) {
                 fail("--exec needs a PROGRAM");
             o.exec.assign(argv + i + 1, argv + argc);
             break;
-        } else if (opt == "--delay") {
-            o.cfg.answerDelay = parseMs(opt, value());
+        } else if (isSensorOption(opt)) {
+            o.settings.push_back(splitSensor(opt, value()));
         } else if (opt == "--no-wire-time") {
-            o.cfg.wireTime = false;
-        } else if (opt == "--fault") {
+            o.wireTime = false;
+        } else if (opt == "--count") {
             const std::string v = value();
-            const auto f = sim::faultFromName(v);
-            if (!f)
-                fail("unknown fault '" + v + "'");
-            o.fault = *f;
-        } else if (opt == "--fault-orders") {
-            for (unsigned order : parseList(opt, value(), 7)) {
-                if (order == 0)
-                    fail("orders are 1..7");
-                o.orderMask |= 1U << order;
-            }
-        } else if (opt == "--late-ms") {
-            o.lateSeconds = parseMs(opt, value());
-        } else if (opt == "--hangup-after") {
-            const std::string v = value();
-            if (!parseNumber(v, o.hangupAfter) || o.hangupAfter < 1)
-                fail("--hangup-after needs a number of replies >= 1, not '" + v + "'");
-        } else if (opt == "--random-faults") {
-            const std::string v = value();
-            if (!parseNumber(v, o.randomFaults) || o.randomFaults < 0 || o.randomFaults > 1)
-                fail("--random-faults needs a probability 0..1, not '" + v + "'");
+            if (!parseNumber(v, o.count) || o.count < 1 || o.count > 64)
+                fail("--count needs a number of sensors 1..64, not '" + v + "'");
         } else if (opt == "--seed") {
             const std::string v = value();
-            if (!parseNumber(v, o.cfg.seed))
+            if (!parseNumber(v, o.seed))
                 fail("--seed needs a non-negative number, not '" + v + "'");
-        } else if (opt == "--ram") {
-            o.cfg.ram = parseBlock(opt, value());
-        } else if (opt == "--eeprom") {
-            o.cfg.eeprom = parseBlock(opt, value());
         } else if (opt == "--log") {
             o.logPath = value();
         } else {
             fail("unknown option '" + opt + "'");
         }
     }
+    // Every sensor starts from the demo set; the settings apply in the order given.
+    o.sensors.resize(o.count);
+    for (unsigned k = 0; k < o.count; ++k) {
+        SensorOptions& s = o.sensors[k];
+        s.cfg.ram = sim::defaultBlock();
+        s.cfg.eeprom = sim::defaultBlock();
+        s.cfg.wireTime = o.wireTime;
+        s.cfg.seed = o.seed + k;
+    }
+    for (const Setting& st : o.settings) {
+        if (st.sensor > o.count)
+            fail(st.opt + " names sensor " + std::to_string(st.sensor) + ", but there are " +
+                 std::to_string(o.count));
+        for (unsigned k = 0; k < o.count; ++k)
+            if (st.sensor == 0 || st.sensor == k + 1)
+                apply(o.sensors[k], st.opt, st.value);
+    }
     return o;
 }
 
-void logRequest(std::FILE* log, const sim::Request& r) {
-    std::fprintf(log, "%.6f", r.t);
-    for (auto b : r.bytes)
-        std::fprintf(log, " %02X", b);
-    std::fputc('\n', log);
+// One line per request; the sensors' threads share the file, so each line goes out in one write.
+void logRequest(std::FILE* log, unsigned sensor, const sim::Request& r) {
+    std::string line = sensor ? std::to_string(sensor) + " " : std::string();
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.6f", r.t);
+    line += buf;
+    for (auto b : r.bytes) {
+        std::snprintf(buf, sizeof buf, " %02X", b);
+        line += buf;
+    }
+    line += '\n';
+    std::fputs(line.c_str(), log);
     std::fflush(log);
 }
 
-pid_t launch(std::vector<char*>& argv, const std::string& port, const sigset_t& original) {
+pid_t launch(std::vector<char*>& argv, const std::string& ports, const sigset_t& original) {
     const pid_t pid = fork();
     if (pid == 0) {
-        setenv("ZURID_PORTS", port.c_str(), 1);
+        setenv("ZURID_PORTS", ports.c_str(), 1);
         sigprocmask(SIG_SETMASK, &original, nullptr);
         argv.push_back(nullptr);
         execvp(argv[0], argv.data());
@@ -217,23 +292,34 @@ int main(int argc, char** argv) {
     sigprocmask(SIG_BLOCK, &wanted, &original);
     std::signal(SIGPIPE, SIG_IGN);
 
-    sim::SensorSim sensor(o.cfg);
-    sensor.setFault(o.fault, o.orderMask);
-    sensor.setRandomFaults(o.randomFaults);
-    if (o.lateSeconds)
-        sensor.setLateSeconds(*o.lateSeconds);
-    sensor.setHangupAfter(o.hangupAfter);
-    if (log)
-        sensor.setRequestHook([log](const sim::Request& r) { logRequest(log, r); });
-    if (!sensor.start()) {
+    std::vector<sim::Config> configs;
+    for (const SensorOptions& s : o.sensors)
+        configs.push_back(s.cfg);
+    sim::SensorFleet fleet(std::move(configs));
+    for (unsigned k = 0; k < o.count; ++k) {
+        const SensorOptions& s = o.sensors[k];
+        sim::SensorSim& sensor = fleet.at(k);
+        sensor.setFault(s.fault, s.orderMask);
+        sensor.setRandomFaults(s.randomFaults);
+        if (s.lateSeconds)
+            sensor.setLateSeconds(*s.lateSeconds);
+        sensor.setHangupAfter(s.hangupAfter);
+        // A single sensor keeps the plain log format.
+        const unsigned number = o.count > 1 ? k + 1 : 0;
+        if (log)
+            sensor.setRequestHook(
+                [log, number](const sim::Request& r) { logRequest(log, number, r); });
+    }
+    if (!fleet.start()) {
         std::fprintf(stderr, "sensor-sim: cannot open a pseudo-terminal: %s\n",
                      std::strerror(errno));
         return 1;
     }
-    std::printf("%s\n", sensor.path().c_str());
+    for (const std::string& path : fleet.paths())
+        std::printf("%s\n", path.c_str());
     std::fflush(stdout);
 
-    const pid_t child = o.exec.empty() ? -1 : launch(o.exec, sensor.path(), original);
+    const pid_t child = o.exec.empty() ? -1 : launch(o.exec, fleet.ports(), original);
     if (!o.exec.empty() && child < 0) {
         std::fprintf(stderr, "sensor-sim: fork failed: %s\n", std::strerror(errno));
         return 1;
@@ -254,7 +340,7 @@ int main(int argc, char** argv) {
             kill(child, sig); // the program ends first, then so do we
         }
     }
-    sensor.stop();
+    fleet.stop();
     if (log)
         std::fclose(log);
     return exitCode;

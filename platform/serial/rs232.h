@@ -37,3 +37,8 @@ struct ComPortEntry {
     std::string description; // what the system says of it, may be empty
 };
 std::vector<ComPortEntry> ComPortTable();
+// The device of port `port`, empty when there is none. Asking the system for its ports takes
+// tens of milliseconds, so it is skipped while the ZURID_PORTS entries answer.
+std::string ComPortDevice(int port);
+// The number of `device` in the table, 0 when it is not there; the same shortcut.
+int ComPortNumber(const std::string& device);

@@ -55,7 +55,52 @@ void Append(const std::string& device, const std::string& description) {
     }
 }
 
+// Re-read on every call: a port named there later in the run gets the next number.
+template <typename Describe> void AppendFromEnvironment(const Describe& describe) {
+    if (const char* env = std::getenv("ZURID_PORTS"); env != nullptr) {
+        const QString list = QString::fromLocal8Bit(env);
+        for (const QString& path : list.split(QLatin1Char(':'), Qt::SkipEmptyParts)) {
+            const QString device = path.trimmed();
+            if (!device.isEmpty()) {
+                Append(device.toStdString(), describe(device));
+            }
+        }
+    }
+}
+
+// The table as far as ZURID_PORTS makes it, without asking the system.
+void AppendFromEnvironmentOnly() {
+    AppendFromEnvironment([](const QString&) { return std::string(); });
+}
+
 } // namespace
+
+std::string ComPortDevice(int port) {
+    if (port < 1) {
+        return {};
+    }
+    AppendFromEnvironmentOnly();
+    if (static_cast<std::size_t>(port) > portTable.size()) {
+        ComPortTable();
+    }
+    return static_cast<std::size_t>(port) <= portTable.size()
+               ? portTable[static_cast<std::size_t>(port - 1)].device
+               : std::string();
+}
+
+int ComPortNumber(const std::string& device) {
+    const auto find = [&device] {
+        const auto it = std::find_if(portTable.begin(), portTable.end(),
+                                     [&](const ComPortEntry& e) { return e.device == device; });
+        return it == portTable.end() ? 0 : static_cast<int>(it - portTable.begin()) + 1;
+    };
+    AppendFromEnvironmentOnly();
+    if (const int n = find(); n > 0) {
+        return n;
+    }
+    ComPortTable();
+    return find();
+}
 
 std::vector<ComPortEntry> ComPortTable() {
     auto found = QSerialPortInfo::availablePorts();
@@ -70,16 +115,7 @@ std::vector<ComPortEntry> ComPortTable() {
         }
         return std::string();
     };
-    // Re-read on every scan: a port named there later in the run gets the next number.
-    if (const char* env = std::getenv("ZURID_PORTS"); env != nullptr) {
-        const QString list = QString::fromLocal8Bit(env);
-        for (const QString& path : list.split(QLatin1Char(':'), Qt::SkipEmptyParts)) {
-            const QString device = path.trimmed();
-            if (!device.isEmpty()) {
-                Append(device.toStdString(), describe(device));
-            }
-        }
-    }
+    AppendFromEnvironment(describe);
     for (const QSerialPortInfo& info : found) {
         Append(info.systemLocation().toStdString(), info.description().toStdString());
     }

@@ -1,0 +1,58 @@
+// What every command shares: exit status, messages, option parsing with --help, the event loop,
+// and opening the named ports.
+#pragma once
+
+#include "cli/session.h"
+
+#include <QCommandLineParser>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+
+namespace zurid::cli {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1; // the sensor or a file failed
+inline constexpr int kExitUsage = 2;  // bad usage: nothing was sent or written
+
+// "zurid: TEXT" on stderr.
+void Message(const QString& text);
+// TEXT as it stands on stdout (UTF-8), flushed.
+void Out(const QString& text);
+
+// Parses a command's arguments (args[0] is its name). Returns an exit status when the command
+// is over already: 0 after --help, 2 after a message for an unknown option or a wrong number of
+// positional arguments (maxArgs < 0: no upper limit). `details` follows the synopsis in --help.
+std::optional<int> ParseCommand(QCommandLineParser& parser, const QStringList& args,
+                                const QString& details, int minArgs, int maxArgs);
+// --help text of a command.
+QString CommandHelp(const QString& name, QCommandLineParser& parser, const QString& details);
+
+// A non-negative integer option; nullopt (and a message) when it is not one.
+std::optional<qint64> IntOption(const QCommandLineParser& parser, const QString& name,
+                                qint64 fallback, qint64 min, qint64 max);
+
+// Runs the event loop until Finish(status); returns that status. Finish may come first.
+int RunLoop();
+void Finish(int status);
+
+// A port as the operator named it, resolved to its device.
+struct PortRef {
+    QString label;  // "COM3", or the path of a device outside the table
+    QString device; // "/dev/ttyUSB0"
+};
+// "COM3", "3" or a device path, numbered as the window numbers them (ZURID_PORTS first, then
+// the system's ports in name order). Empty `error` on success.
+struct PortLookup {
+    PortRef port;
+    QString error;
+};
+PortLookup LookupPort(const QString& text);
+QList<PortRef> PortTable();
+
+// Looks the port up and opens it; on failure a message naming the port and nullptr.
+std::unique_ptr<PortSession> OpenPort(const QString& text, PortRef* ref = nullptr);
+
+} // namespace zurid::cli

@@ -1,0 +1,206 @@
+// zurid get, send, set: the parameter block between the sensor's RAM or EEPROM, the screen,
+// JSON and parameter files.
+#include "cli/assign.h"
+#include "cli/cli.h"
+#include "cli/commands.h"
+#include "cli/paramfiles.h"
+#include "cli/paramtext.h"
+
+#include <QJsonDocument>
+
+namespace zurid::cli {
+
+namespace {
+
+const QCommandLineOption kEeprom(QStringLiteral("eeprom"),
+                                 QStringLiteral("The sensor's EEPROM instead of its RAM (reads "
+                                                "wait 1.5 s instead of 0.1 s first)."));
+const QCommandLineOption kVerify(QStringLiteral("verify"),
+                                 QStringLiteral("Read the same memory back and compare byte for "
+                                                "byte; exit 1 and name the differences if it "
+                                                "differs."));
+
+Memory MemoryOf(const QCommandLineParser& parser) {
+    return parser.isSet(kEeprom) ? Memory::Eeprom : Memory::Ram;
+}
+
+QString Where(const PortRef& port, Memory m) {
+    return QStringLiteral("%1 %2").arg(port.label, QLatin1String(MemoryName(m)));
+}
+
+// Writes `block`, then with `verify` reads it back; finishes the event loop with the status.
+// `written` runs once the block is written (and verified).
+void WriteBlock(PortSession& session, const PortRef& port, Memory m, const core::ParamBlock& block,
+                bool verify, std::function<void()> written = {}) {
+    session.writeParams(m, block, [&session, port, m, block, verify, written](const Reply& w) {
+        if (!w.ok) {
+            Message(QStringLiteral("%1: write failed: %2").arg(Where(port, m), w.error));
+            Finish(kExitFailed);
+            return;
+        }
+        if (!verify) {
+            if (written) {
+                written();
+            }
+            Finish(kExitOk);
+            return;
+        }
+        session.readParams(m, [port, m, block, written](const Reply& r) {
+            const auto back = ToBlock(r.bytes);
+            if (!r.ok || !back) {
+                Message(QStringLiteral("%1: read-back failed: %2").arg(Where(port, m), r.error));
+                Finish(kExitFailed);
+                return;
+            }
+            const QStringList diff = DiffLines(block, *back);
+            if (!diff.isEmpty()) {
+                Message(QStringLiteral("%1: the sensor holds something else than was written "
+                                       "(written -> read back):")
+                            .arg(Where(port, m)));
+                for (const QString& line : diff) {
+                    Message(QStringLiteral("  ") + line);
+                }
+                Finish(kExitFailed);
+                return;
+            }
+            if (written) {
+                written();
+            }
+            Finish(kExitOk);
+        });
+    });
+}
+
+} // namespace
+
+int RunGet(const QStringList& args) {
+    QCommandLineParser parser;
+    parser.addOption(kEeprom);
+    parser.addOption({QStringLiteral("json"), QStringLiteral("Print JSON instead of a table.")});
+    parser.addOption({{QStringLiteral("o"), QStringLiteral("output")},
+                      QStringLiteral("Save the block in the window's parameter file format."),
+                      QStringLiteral("FILE.dat")});
+    const QString details = QStringLiteral(
+        "Reads the fifteen parameters (order 3, or 4 with --eeprom) and prints them with their\n"
+        "names, values as the panel shows them and codes: POWER in % with its code, HOLD in ms,\n"
+        "DEAD TIME in % or ms by its mode, ring labels, the spare bytes; a code the panel has\n"
+        "no label for is marked as unknown.");
+    if (const auto done = ParseCommand(parser, args, details, 1, 1)) {
+        return *done;
+    }
+    const bool json = parser.isSet(QStringLiteral("json"));
+    const QString path = parser.value(QStringLiteral("output"));
+    if (json && !path.isEmpty()) {
+        Message(QStringLiteral("get: --json and --output exclude each other"));
+        return kExitUsage;
+    }
+    if (!path.isEmpty() && !CanWriteFile(path)) {
+        return kExitUsage;
+    }
+    PortRef port;
+    const auto session = OpenPort(parser.positionalArguments().constFirst(), &port);
+    if (!session) {
+        return kExitUsage;
+    }
+    const Memory m = MemoryOf(parser);
+    session->readParams(m, [&](const Reply& r) {
+        const auto block = ToBlock(r.bytes);
+        if (!r.ok || !block) {
+            Message(QStringLiteral("%1: read failed: %2").arg(Where(port, m), r.error));
+            Finish(kExitFailed);
+        } else if (!path.isEmpty()) {
+            Finish(SaveParamFile(path, *block) ? kExitOk : kExitFailed);
+        } else if (json) {
+            QJsonObject o = BlockJson(*block);
+            o[QStringLiteral("port")] = port.label;
+            o[QStringLiteral("device")] = port.device;
+            o[QStringLiteral("memory")] = QLatin1String(MemoryName(m));
+            Out(QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Indented)));
+            Finish(kExitOk);
+        } else {
+            Out(BlockTable(*block));
+            Finish(kExitOk);
+        }
+    });
+    return RunLoop();
+}
+
+int RunSend(const QStringList& args) {
+    QCommandLineParser parser;
+    parser.addOption(kEeprom);
+    parser.addOption(kVerify);
+    const QString details = QStringLiteral(
+        "Writes the parameter block of FILE.dat (the window's format: fifteen values 0-255)\n"
+        "to the sensor's RAM (order 1) or EEPROM (order 2). The file is checked first; a file\n"
+        "that is not a valid parameter file is refused with the reason and nothing is sent.");
+    if (const auto done = ParseCommand(parser, args, details, 2, 2)) {
+        return *done;
+    }
+    const auto block = LoadParamFile(parser.positionalArguments().at(1));
+    if (!block) {
+        return kExitUsage;
+    }
+    PortRef port;
+    const auto session = OpenPort(parser.positionalArguments().constFirst(), &port);
+    if (!session) {
+        return kExitUsage;
+    }
+    WriteBlock(*session, port, MemoryOf(parser), *block, parser.isSet(kVerify));
+    return RunLoop();
+}
+
+int RunSet(const QStringList& args) {
+    QCommandLineParser parser;
+    parser.addOption(kEeprom);
+    parser.addOption(kVerify);
+    const QString details = QStringLiteral(
+        "Reads the block, changes only the named parameters and writes it back; every other\n"
+        "byte goes back as it was read. Values as the panel shows them (POWER=80%, HOLD=50ms,\n"
+        "TRIGGER=EXT, DEADTIME=12) or as raw codes (POWER=#6). A bad name or value is refused,\n"
+        "with the allowed values, before anything is written. Prints what changed.");
+    if (const auto done = ParseCommand(parser, args, details, 2, -1)) {
+        return *done;
+    }
+    std::vector<std::string> words;
+    for (const QString& w : parser.positionalArguments().mid(1)) {
+        words.push_back(w.toStdString());
+    }
+    const AssignmentList list = ParseAssignments(words);
+    std::string error = list.error.empty() ? CheckAssignments(list.items) : list.error;
+    if (!error.empty()) {
+        Message(QStringLiteral("set: %1").arg(QString::fromStdString(error)));
+        return kExitUsage;
+    }
+    PortRef port;
+    const auto session = OpenPort(parser.positionalArguments().constFirst(), &port);
+    if (!session) {
+        return kExitUsage;
+    }
+    const Memory m = MemoryOf(parser);
+    const bool verify = parser.isSet(kVerify);
+    session->readParams(m, [&](const Reply& r) {
+        const auto old = ToBlock(r.bytes);
+        if (!r.ok || !old) {
+            Message(QStringLiteral("%1: read failed: %2").arg(Where(port, m), r.error));
+            Finish(kExitFailed);
+            return;
+        }
+        core::ParamBlock block = *old;
+        const std::string refused = ApplyAssignments(list.items, block);
+        if (!refused.empty()) {
+            Message(
+                QStringLiteral("set: %1; nothing written").arg(QString::fromStdString(refused)));
+            Finish(kExitUsage);
+            return;
+        }
+        const QStringList changes = DiffLines(*old, block);
+        WriteBlock(*session, port, m, block, verify, [changes] {
+            for (const QString& line : changes) {
+                Out(line + QLatin1Char('\n'));
+            }
+        });
+    });
+    return RunLoop();
+}
+
+} // namespace zurid::cli

@@ -1,0 +1,280 @@
+// zurid restore DIR [PORT...] [--ram] [--dry-run] and zurid verify DIR [PORT...]: a backup made
+// by `zurid backup` back into the sensors, or compared with what they hold, all ports at once.
+// The backup is read and checked whole before any port is opened.
+#include "cli/commands.h"
+#include "cli/fleet.h"
+#include "cli/manifest.h"
+#include "cli/paramtext.h"
+
+#include "core/params.h"
+
+#include <QHash>
+
+namespace zurid::cli {
+
+namespace {
+
+const char* const kRestoreDetails =
+    "For each sensor in DIR's backup whose location is present (or for the named ports):\n"
+    "line check, write the saved EEPROM block, read it back after the settle delay and compare\n"
+    "byte for byte; with --ram also the saved RAM block, written and read back the same way.\n"
+    "\n"
+    "Only the EEPROM is written by default: a replaced sensor keeps the set through every power\n"
+    "cycle, and the running sensor does not change behaviour in the middle of production; it\n"
+    "takes the set at its next power-up. --ram makes it take the set at once.\n"
+    "\n"
+    "A sensor is found by where it sits (its /dev/serial/by-path or by-id link, else its device\n"
+    "path), so a sensor swapped on the same socket gets the set of the one it replaces. A\n"
+    "manifest or parameter file that is malformed, or a file that does not hold the block the\n"
+    "manifest names, is refused before anything is written, naming the entry and the reason.\n"
+    "--dry-run reads the memories that would be written and prints, per port, the parameters\n"
+    "that differ from the backup; it writes nothing. A read-back mismatch or a time-out fails\n"
+    "that port alone. The summary table goes to stderr.\n"
+    "\n"
+    "Exit status: 0 every port restored (or read, with --dry-run), 1 a port failed, 2 bad usage\n"
+    "or a refused backup (nothing was written).";
+
+const char* const kVerifyDetails =
+    "Reads the RAM and EEPROM blocks of each sensor in DIR's backup whose location is present\n"
+    "(or of the named ports), all at once, and prints on stdout every parameter that differs\n"
+    "from the backup: port, memory, parameter, the saved value and the sensor's. The summary\n"
+    "table goes to stderr.\n"
+    "\n"
+    "Exit status: 0 every sensor holds its saved set, 1 a sensor differs or failed, 2 bad usage\n"
+    "or a refused backup.";
+
+// The backup named on the command line, loaded and checked, and the ports it is about.
+struct Plan {
+    explicit Plan(const QString& name) : verb(name), fleet(name) {}
+
+    // Parses the command line and chooses the ports: an exit status when the command is over
+    // already (--help, bad usage, a refused backup).
+    std::optional<int> prepare(QCommandLineParser& parser, const QStringList& args,
+                               const char* details) {
+        if (const auto status = ParseFleetCommand(parser, args, details)) {
+            return status;
+        }
+        const QStringList positional = parser.positionalArguments();
+        if (!choosePorts(positional.first(), positional.mid(1))) {
+            return kExitUsage;
+        }
+        return std::nullopt;
+    }
+
+    QString verb;
+    Fleet fleet;
+    Manifest manifest;
+
+  private:
+    bool choosePorts(const QString& dir, const QStringList& names);
+};
+
+// Which entries to work on: those of the named ports (each must have one), or every entry whose
+// location is a port of the table now. False after a message when the command cannot go on.
+bool Plan::choosePorts(const QString& dir, const QStringList& names) {
+    const ManifestRead loaded = LoadBackup(FolderReader(dir));
+    if (!loaded.manifest) {
+        Message(QStringLiteral("%1: backup in %2 refused, nothing written: %3")
+                    .arg(verb, dir, loaded.error));
+        return false;
+    }
+    manifest = *loaded.manifest;
+    QHash<QString, int> byLocation;
+    for (int i = 0; i < manifest.entries.size(); ++i) {
+        byLocation.insert(manifest.entries[i].location, i);
+    }
+    if (!names.isEmpty()) {
+        if (!fleet.addPorts(names)) {
+            return false;
+        }
+    } else {
+        QStringList present;
+        for (const PortRef& ref : PortTable()) {
+            if (byLocation.contains(StableLocation(ref.device))) {
+                present << ref.device;
+            }
+        }
+        if (!fleet.addPorts(present)) {
+            return false;
+        }
+    }
+    QSet<int> used;
+    for (auto& p : fleet.ports()) {
+        const auto it = byLocation.constFind(p->location);
+        if (it == byLocation.constEnd()) {
+            Message(QStringLiteral("%1: %2 (%3) has no entry in the backup in %4")
+                        .arg(verb, p->ref.label, p->location, dir));
+            return false;
+        }
+        p->entry = *it;
+        used.insert(*it);
+        const ManifestEntry& e = manifest.entries[*it];
+        if (e.result != BackupResult::Ok) {
+            p->state = FleetPort::State::Failed;
+            p->note = QStringLiteral("no saved set: its backup %1").arg(ResultName(e.result));
+        }
+    }
+    if (names.isEmpty()) {
+        for (int i = 0; i < manifest.entries.size(); ++i) {
+            if (!used.contains(i)) {
+                const ManifestEntry& e = manifest.entries[i];
+                Message(QStringLiteral("%1: %2 (%3) is not present; left out")
+                            .arg(verb, e.port, e.location));
+            }
+        }
+    }
+    if (fleet.ports().empty()) {
+        Message(QStringLiteral("%1: none of the sensors in the backup is present").arg(verb));
+    }
+    return true;
+}
+
+const core::ParamBlock& Saved(const Plan& plan, const FleetPort& p, Memory m) {
+    const ManifestEntry& e = plan.manifest.entries[p.entry];
+    return m == Memory::Ram ? e.ram : e.eeprom;
+}
+
+// "THRESHOLD, POWER"; past a handful only how many, the lines on stdout name them all.
+QString NameList(const core::ParamBlock& a, const core::ParamBlock& b) {
+    const std::vector<int> positions = core::DifferingPositions(a, b);
+    if (positions.size() > 4) {
+        return QStringLiteral("%1 parameters").arg(positions.size());
+    }
+    QStringList names;
+    for (int pos : positions) {
+        names << QString::fromLatin1(core::ParamTable()[static_cast<std::size_t>(pos)].key);
+    }
+    return names.join(QStringLiteral(", "));
+}
+
+// One line per differing parameter: port, memory, name, the saved value -> the sensor's.
+QString DifferenceLines(const FleetPort& p, Memory m, const core::ParamBlock& saved,
+                        const core::ParamBlock& now) {
+    QString out;
+    for (const QString& line : DiffLines(saved, now)) {
+        out += QStringLiteral("%1  %2  %3\n")
+                   .arg(p.ref.label)
+                   .arg(QLatin1String(MemoryName(m)), -6)
+                   .arg(line);
+    }
+    return out;
+}
+
+FleetStep LineCheck() {
+    return {QStringLiteral("line check"), [](PortSession& s, Done d) { s.lineCheck(d); }, {}};
+}
+
+FleetStep Read(Memory m) {
+    return {QStringLiteral("%1 read").arg(QLatin1String(MemoryName(m))),
+            [m](PortSession& s, Done d) { s.readParams(m, d); },
+            [m](FleetPort& p, const Reply& r) {
+                (m == Memory::Ram ? p.ram : p.eeprom) = *ToBlock(r.bytes);
+                return QString();
+            }};
+}
+
+FleetStep Write(const core::ParamBlock& block, Memory m) {
+    return {QStringLiteral("%1 write").arg(QLatin1String(MemoryName(m))),
+            [block, m](PortSession& s, Done d) { s.writeParams(m, block, d); },
+            {}};
+}
+
+FleetStep ReadBack(const core::ParamBlock& block, Memory m) {
+    return {QStringLiteral("%1 read-back").arg(QLatin1String(MemoryName(m))),
+            [m](PortSession& s, Done d) { s.readParams(m, d); },
+            [block](FleetPort&, const Reply& r) {
+                const core::ParamBlock got = *ToBlock(r.bytes);
+                return got == block ? QString()
+                                    : QStringLiteral("the sensor holds something else (%1)")
+                                          .arg(NameList(block, got));
+            }};
+}
+
+// Reads `memories` of every port and compares them with the backup; the differences go to
+// stdout in port order once every port has ended. `failOnDifference` makes one a failure.
+int CompareRun(Plan& plan, const QList<Memory>& memories, bool failOnDifference) {
+    Fleet& fleet = plan.fleet;
+    fleet.run(
+        [&](FleetPort&) {
+            std::vector<FleetStep> steps{LineCheck()};
+            for (Memory m : memories) {
+                steps.push_back(Read(m));
+            }
+            return steps;
+        },
+        [&](FleetPort& p) {
+            QStringList notes;
+            for (Memory m : memories) {
+                const core::ParamBlock& now = *(m == Memory::Ram ? p.ram : p.eeprom);
+                const QString names = NameList(Saved(plan, p, m), now);
+                if (!names.isEmpty()) {
+                    notes << QStringLiteral("%1%2: %3")
+                                 .arg(failOnDifference ? "" : "would change ",
+                                      QLatin1String(MemoryName(m)), names);
+                }
+            }
+            p.note = notes.isEmpty() ? QStringLiteral("same as the backup") : notes.join("; ");
+            if (!notes.isEmpty() && failOnDifference) {
+                p.state = FleetPort::State::Differs;
+            }
+        });
+    for (const auto& p : fleet.ports()) {
+        for (Memory m : memories) {
+            const auto& now = m == Memory::Ram ? p->ram : p->eeprom;
+            if (p->state != FleetPort::State::Failed && now && p->entry >= 0) {
+                Out(DifferenceLines(*p, m, Saved(plan, *p, m), *now));
+            }
+        }
+    }
+    fleet.printSummary();
+    return fleet.exitStatus();
+}
+
+} // namespace
+
+int RunRestore(const QStringList& args) {
+    QCommandLineParser parser;
+    Plan plan(QStringLiteral("restore"));
+    const QCommandLineOption ram(
+        QStringLiteral("ram"),
+        QStringLiteral("Write the saved RAM block too (takes effect at once)."));
+    const QCommandLineOption dryRun(QStringLiteral("dry-run"),
+                                    QStringLiteral("Print the differences; write nothing."));
+    parser.addOptions({ram, dryRun});
+    if (const auto status = plan.prepare(parser, args, kRestoreDetails)) {
+        return *status;
+    }
+    QList<Memory> memories{Memory::Eeprom};
+    if (parser.isSet(ram)) {
+        memories << Memory::Ram;
+    }
+    if (parser.isSet(dryRun)) {
+        return CompareRun(plan, memories, false);
+    }
+    plan.fleet.run(
+        [&](FleetPort& p) {
+            std::vector<FleetStep> steps{LineCheck()};
+            for (Memory m : memories) {
+                steps.push_back(Write(Saved(plan, p, m), m));
+                steps.push_back(ReadBack(Saved(plan, p, m), m));
+            }
+            return steps;
+        },
+        [&](FleetPort& p) {
+            p.note = memories.size() == 1 ? QStringLiteral("EEPROM written and read back")
+                                          : QStringLiteral("EEPROM and RAM written and read back");
+        });
+    plan.fleet.printSummary();
+    return plan.fleet.exitStatus();
+}
+
+int RunVerify(const QStringList& args) {
+    QCommandLineParser parser;
+    Plan plan(QStringLiteral("verify"));
+    if (const auto status = plan.prepare(parser, args, kVerifyDetails)) {
+        return *status;
+    }
+    return CompareRun(plan, {Memory::Ram, Memory::Eeprom}, true);
+}
+
+} // namespace zurid::cli

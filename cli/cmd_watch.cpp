@@ -1,0 +1,229 @@
+// zurid watch: live data of one or more sensors as CSV, in the window's cycle (the request, the
+// reply, a pause) on each port independently.
+#include "cli/cli.h"
+#include "cli/commands.h"
+#include "core/livedata.h"
+#include "platform/serial/interrupt.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTimer>
+
+#include <memory>
+#include <vector>
+
+namespace zurid::cli {
+
+namespace {
+
+struct Watcher {
+    PortRef port;
+    std::unique_ptr<PortSession> session;
+    qint64 rows = 0;
+    bool done = false;
+    bool failed = false;
+};
+
+class Watch {
+  public:
+    Watch(std::vector<Watcher> watchers, QFile* csv, qint64 count, int pauseMs)
+        : watchers_(std::move(watchers)), csv_(csv), count_(count), pauseMs_(pauseMs) {
+        clock_.start();
+    }
+
+    void start() {
+        writeLine(QStringLiteral("%1seconds,time,DAT0,DAT1,NORM,IN0,IN1,EDGE,EDGE%,WIN%")
+                      .arg(multi() ? QStringLiteral("port,") : QString()));
+        const int settle = PortSession::SettleMs(Memory::Ram);
+        for (Watcher& w : watchers_) {
+            cycle(w, settle);
+        }
+    }
+
+    // Ends every port's watch after its last complete line.
+    void stop(const QString& why) {
+        for (Watcher& w : watchers_) {
+            w.session->cancel();
+            w.done = true;
+        }
+        if (!why.isEmpty()) {
+            Message(QStringLiteral("watch %1 after %2").arg(why, rowsText()));
+        }
+        Finish(anyFailed() ? kExitFailed : kExitOk);
+    }
+
+  private:
+    bool multi() const { return watchers_.size() > 1; }
+    bool anyFailed() const {
+        return std::any_of(watchers_.begin(), watchers_.end(),
+                           [](const Watcher& w) { return w.failed; });
+    }
+    QString rowsText() const {
+        qint64 rows = 0;
+        for (const Watcher& w : watchers_) {
+            rows += w.rows;
+        }
+        return QStringLiteral("%1 row%2").arg(rows).arg(rows == 1 ? "" : "s");
+    }
+
+    void cycle(Watcher& w, int settleMs) {
+        if (w.done) {
+            return;
+        }
+        w.session->readData(settleMs, [this, &w](const Reply& r) { onReply(w, r); });
+    }
+
+    void onReply(Watcher& w, const Reply& r) {
+        if (!r.ok || r.bytes.size() != core::kDataLen) {
+            w.failed = true;
+            w.done = true;
+            Message(QStringLiteral("%1: %2; its watch ended after %3 row%4")
+                        .arg(w.port.label, r.error)
+                        .arg(w.rows)
+                        .arg(w.rows == 1 ? "" : "s"));
+            finishIfDone();
+            return;
+        }
+        writeRow(w, r.bytes);
+        ++w.rows;
+        if (count_ > 0 && w.rows >= count_) {
+            w.done = true;
+            finishIfDone();
+            return;
+        }
+        if (pauseMs_ == 0) {
+            cycle(w, 0);
+        } else {
+            QTimer::singleShot(pauseMs_, Qt::PreciseTimer, w.session.get(),
+                               [this, &w] { cycle(w, 0); });
+        }
+    }
+
+    void writeRow(const Watcher& w, const QByteArray& bytes) {
+        const auto* data = reinterpret_cast<const core::Byte*>(bytes.constData());
+        const core::LiveValues v = core::DecodeLiveData(std::span<const core::Byte, core::kDataLen>(
+            data, static_cast<std::size_t>(core::kDataLen)));
+        const QString line = QStringLiteral("%1%2,%3,%4,%5,%6,%7,%8,%9,%10,%11")
+                                 .arg(multi() ? w.port.label + QLatin1Char(',') : QString())
+                                 .arg(static_cast<double>(clock_.nsecsElapsed()) / 1e9, 0, 'f', 3)
+                                 .arg(QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs))
+                                 .arg(v.dat0)
+                                 .arg(v.dat1)
+                                 .arg(v.norm)
+                                 .arg(v.in0)
+                                 .arg(v.in1)
+                                 .arg(v.edge)
+                                 .arg(v.edgePct)
+                                 .arg(v.winPct);
+        writeLine(line);
+    }
+
+    // Whole lines only: one write each, straight to the file or stdout.
+    void writeLine(const QString& line) {
+        const QByteArray bytes = (line + QLatin1Char('\n')).toUtf8();
+        if (csv_ == nullptr) {
+            Out(line + QLatin1Char('\n'));
+        } else if (csv_->write(bytes) != bytes.size()) {
+            Message(
+                QStringLiteral("%1: cannot write: %2").arg(csv_->fileName(), csv_->errorString()));
+            for (Watcher& w : watchers_) {
+                w.failed = true;
+            }
+            stop({});
+        }
+    }
+
+    void finishIfDone() {
+        if (std::all_of(watchers_.begin(), watchers_.end(),
+                        [](const Watcher& w) { return w.done; })) {
+            Finish(anyFailed() ? kExitFailed : kExitOk);
+        }
+    }
+
+    std::vector<Watcher> watchers_;
+    QFile* csv_;
+    qint64 count_;
+    int pauseMs_;
+    QElapsedTimer clock_;
+};
+
+} // namespace
+
+int RunWatch(const QStringList& args) {
+    QCommandLineParser parser;
+    parser.addOption(
+        {QStringLiteral("seconds"), QStringLiteral("Stop after S seconds."), QStringLiteral("S")});
+    parser.addOption({QStringLiteral("count"), QStringLiteral("Stop after N rows (per port)."),
+                      QStringLiteral("N")});
+    parser.addOption({QStringLiteral("csv"), QStringLiteral("Write the CSV to FILE, not stdout."),
+                      QStringLiteral("FILE")});
+    parser.addOption({QStringLiteral("pause"),
+                      QStringLiteral("Pause after each reply, in ms (default 50, the window's)."),
+                      QStringLiteral("MS")});
+    const QString details = QStringLiteral(
+        "Polls live data (order 5) after the 0.1 s settle delay, in the window's cycle: the\n"
+        "request, the 9-byte reply, a pause. One CSV line per reply: seconds since the start\n"
+        "(monotonic), UTC time (ISO 8601), DAT0, DAT1, NORM, IN0 (trigger period), IN1 (active\n"
+        "window), EDGE (edge time), EDGE% and WIN% (of the IN0 period, 0 when it is 0), as the\n"
+        "window shows them. With several PORTs all are polled at once, each in its own cycle,\n"
+        "into one CSV whose first column names the port. Runs until --seconds or --count, or\n"
+        "Ctrl-C, which ends after a complete line (exit 0). A time-out or a pulled plug ends a\n"
+        "port's watch with a message; every line already written stays, and the exit status\n"
+        "is 1.");
+    if (const auto done = ParseCommand(parser, args, details, 1, -1)) {
+        return *done;
+    }
+    if (parser.isSet(QStringLiteral("seconds")) && parser.isSet(QStringLiteral("count"))) {
+        Message(QStringLiteral("watch: --seconds and --count exclude each other"));
+        return kExitUsage;
+    }
+    double seconds = 0;
+    if (parser.isSet(QStringLiteral("seconds"))) {
+        bool ok = false;
+        seconds = parser.value(QStringLiteral("seconds")).toDouble(&ok);
+        if (!ok || !(seconds > 0) || seconds > 2e6) {
+            Message(QStringLiteral("--seconds needs a number of seconds above 0, not '%1'")
+                        .arg(parser.value(QStringLiteral("seconds"))));
+            return kExitUsage;
+        }
+    }
+    const auto count = IntOption(parser, QStringLiteral("count"), 0, 1, 1'000'000'000);
+    const auto pause = IntOption(parser, QStringLiteral("pause"), core::kDataPauseMs, 0, 60'000);
+    if (!count || !pause) {
+        return kExitUsage;
+    }
+    std::vector<Watcher> watchers;
+    for (const QString& text : parser.positionalArguments()) {
+        Watcher w;
+        w.session = OpenPort(text, &w.port);
+        if (!w.session) {
+            return kExitUsage;
+        }
+        for (const Watcher& other : watchers) {
+            if (other.port.device == w.port.device) {
+                Message(QStringLiteral("watch: %1 is named twice").arg(text));
+                return kExitUsage;
+            }
+        }
+        watchers.push_back(std::move(w));
+    }
+    QFile csv(parser.value(QStringLiteral("csv")));
+    const bool toFile = parser.isSet(QStringLiteral("csv"));
+    if (toFile && !csv.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
+        Message(QStringLiteral("%1: cannot write: %2").arg(csv.fileName(), csv.errorString()));
+        return kExitUsage;
+    }
+    Watch watch(std::move(watchers), toFile ? &csv : nullptr, *count, static_cast<int>(*pause));
+    OnInterrupt([&watch] { watch.stop(QStringLiteral("stopped")); });
+    if (seconds > 0) {
+        QTimer::singleShot(static_cast<int>(seconds * 1000), Qt::PreciseTimer,
+                           [&watch] { watch.stop({}); });
+    }
+    watch.start();
+    const int status = RunLoop();
+    OnInterrupt({});
+    return status;
+}
+
+} // namespace zurid::cli

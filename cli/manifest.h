@@ -1,0 +1,65 @@
+// A backup of a line of sensors: DIR/manifest.json names every sensor that was backed up (port,
+// device, where it sits, time, result, both parameter blocks) and its two parameter files in the
+// window's format beside it. Reading is strict: a backup that is not exactly what a backup
+// writes is refused as a whole, naming the entry and the reason, before any sensor is touched.
+#pragma once
+
+#include "core/protocol.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+namespace zurid::cli {
+
+inline constexpr char kManifestName[] = "manifest.json";
+inline constexpr char kManifestFormat[] = "zurid-backup";
+inline constexpr int kManifestVersion = 1;
+
+enum class BackupResult { Ok, Failed, Interrupted };
+
+struct ManifestEntry {
+    QString port;     // as named on the command line or numbered in the table: "COM3"
+    QString device;   // "/dev/ttyUSB0"
+    QString location; // stable name of where the sensor sits (by-path, by-id or the device)
+    QString time;     // ISO 8601 UTC, when its result was known
+    BackupResult result = BackupResult::Ok;
+    QString error; // why it failed (Failed only)
+    // Ok entries carry both blocks and the names of their files in the backup's folder.
+    core::ParamBlock ram{}, eeprom{};
+    QString ramFile, eepromFile;
+};
+
+struct Manifest {
+    QString created;      // ISO 8601 UTC, start of the backup
+    bool complete = true; // false when the backup was interrupted
+    QList<ManifestEntry> entries;
+};
+
+// The manifest as JSON (keys sorted, so the same sensors give the same text, times aside).
+QByteArray WriteManifest(const Manifest& m);
+
+struct ManifestRead {
+    std::optional<Manifest> manifest;
+    QString error; // when refused: "entry 2 (COM2): ram: value 4 is 300, not 0-255"
+};
+ManifestRead ReadManifest(const QByteArray& json);
+
+// Reads a file of the backup by its name; nullopt and a reason when it cannot.
+using FileReader = std::function<std::optional<QByteArray>(const QString& name, QString* why)>;
+FileReader FolderReader(const QString& dir);
+
+// The manifest and every Ok entry's two files, which must hold exactly the blocks the manifest
+// names. On refusal, `manifest` is empty and `error` names the entry and the reason.
+ManifestRead LoadBackup(const FileReader& read);
+
+// Parameter-file names of a port: "COM3-ram.dat"; a device path outside the table as
+// "ttyUSB0-ram.dat" or "pts-4-ram.dat".
+QString BackupFileName(const QString& port, bool ram);
+
+QString ResultName(BackupResult r); // "ok", "failed", "interrupted"
+
+} // namespace zurid::cli

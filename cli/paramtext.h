@@ -1,0 +1,28 @@
+// A parameter block for people and for scripts: the table of `get`, its JSON, and the named
+// differences of `diff` and of a failed verify.
+#pragma once
+
+#include "core/params.h"
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace zurid::cli {
+
+// NAME, VALUE as the panel shows it, CODE; unknown codes and the spare bytes marked.
+QString BlockTable(const core::ParamBlock& block);
+// {"bytes": [15 codes], "parameters": [{"name", "key", "position", "code", "value", "unit",
+// "known"}, ...]}
+QJsonObject BlockJson(const core::ParamBlock& block);
+// "80 % (code 9)", "EXT (code 1)", "? 9 (unknown code)".
+QString ValueAndCode(const core::ParamInfo& info, const core::ParamBlock& block);
+// One line per differing parameter: "POWER  80 % (code 9)  ->  100 % (code 0)".
+QStringList DiffLines(const core::ParamBlock& a, const core::ParamBlock& b);
+// A reply or file content of exactly 15 bytes as a block.
+std::optional<core::ParamBlock> ToBlock(const QByteArray& bytes);
+
+} // namespace zurid::cli

@@ -1,0 +1,297 @@
+#include "cli/session.h"
+
+#include <QFileInfo>
+#include <QMetaObject>
+
+#include <cmath>
+
+namespace zurid::cli {
+
+namespace {
+
+constexpr int kReplyLimitMs = static_cast<int>(core::kReplyLimitSeconds * 1000);
+
+int WireMs(int bytes) {
+    return static_cast<int>(std::ceil(bytes * core::kByteSeconds * 1000.0));
+}
+
+Reply Failed(QString why, QByteArray bytes = {}) {
+    Reply r;
+    r.error = std::move(why);
+    r.bytes = std::move(bytes);
+    return r;
+}
+
+QString Hex(const QByteArray& bytes) {
+    return QString::fromLatin1(bytes.toHex(' ').toUpper());
+}
+
+} // namespace
+
+const char* MemoryName(Memory m) {
+    return m == Memory::Ram ? "RAM" : "EEPROM";
+}
+
+int PortSession::SettleMs(Memory m) {
+    const double s = m == Memory::Ram ? core::kSettleRamSeconds : core::kSettleEepromSeconds;
+    return static_cast<int>(std::lround(s * 1000.0));
+}
+
+PortSession::PortSession(QString device, QObject* parent)
+    : QObject(parent), device_(std::move(device)) {
+    clock_.start();
+    timer_.setSingleShot(true);
+    timer_.setTimerType(Qt::PreciseTimer);
+    connect(&timer_, &QTimer::timeout, this, &PortSession::onTimer);
+    connect(&port_, &QSerialPort::readyRead, this, &PortSession::onReadyRead);
+    connect(&port_, &QSerialPort::bytesWritten, this, &PortSession::onBytesWritten);
+    connect(&port_, &QSerialPort::errorOccurred, this, &PortSession::onError);
+}
+
+PortSession::~PortSession() {
+    port_.disconnect(this);
+    close();
+}
+
+QString PortSession::open() {
+    const QFileInfo info(device_);
+    if (!info.exists()) {
+        return QStringLiteral("no such device");
+    }
+    port_.setPortName(device_);
+    if (!port_.open(QIODevice::ReadWrite)) {
+        const QSerialPort::SerialPortError e = port_.error();
+        const QString why = port_.errorString();
+        port_.clearError();
+        if (e == QSerialPort::PermissionError) {
+            if (!info.isReadable() || !info.isWritable()) {
+                return QStringLiteral("permission denied; add yourself to the group dialout "
+                                      "(sudo adduser $USER dialout) and log in again");
+            }
+            return QStringLiteral("in use by another program");
+        }
+        if (e == QSerialPort::DeviceNotFoundError) {
+            return QStringLiteral("no such device");
+        }
+        return QStringLiteral("cannot open: %1").arg(why);
+    }
+    const bool set =
+        port_.setBaudRate(static_cast<qint32>(core::kBaudRate)) &&
+        port_.setDataBits(QSerialPort::Data8) && port_.setParity(QSerialPort::NoParity) &&
+        port_.setStopBits(QSerialPort::OneStop) && port_.setFlowControl(QSerialPort::NoFlowControl);
+    if (!set) {
+        const QString why = port_.errorString();
+        port_.close();
+        return QStringLiteral("cannot set 4800 baud 8N1: %1").arg(why);
+    }
+    failure_.clear();
+    return {};
+}
+
+void PortSession::close() {
+    if (port_.isOpen()) {
+        port_.close();
+    }
+}
+
+bool PortSession::isOpen() const {
+    return port_.isOpen();
+}
+
+bool PortSession::idle() const {
+    return step_ == Step::Idle && queue_.empty();
+}
+
+void PortSession::lineCheck(Done done) {
+    enqueue({core::Order::LineCheck, 0, false, {}, std::move(done)});
+}
+
+void PortSession::readParams(Memory m, Done done) {
+    enqueue({core::ReadOrder(m == Memory::Ram), SettleMs(m), false, {}, std::move(done)});
+}
+
+void PortSession::writeParams(Memory m, const core::ParamBlock& block, Done done) {
+    enqueue({core::WriteOrder(m == Memory::Ram), 0, true, block, std::move(done)});
+}
+
+void PortSession::readData(int settleMs, Done done) {
+    enqueue({core::Order::Data, settleMs, false, {}, std::move(done)});
+}
+
+void PortSession::readJumpBuffer(int settleMs, Done done) {
+    enqueue({core::Order::JumpBuf, settleMs, false, {}, std::move(done)});
+}
+
+void PortSession::enqueue(Transaction t) {
+    queue_.push_back(std::move(t));
+    if (step_ == Step::Idle) {
+        startNext();
+    }
+}
+
+void PortSession::cancel() {
+    ++generation_;
+    queue_.clear();
+    timer_.stop();
+    current_ = {};
+    step_ = Step::Idle;
+}
+
+void PortSession::startNext() {
+    while (step_ == Step::Idle && !queue_.empty()) {
+        current_ = std::move(queue_.front());
+        queue_.pop_front();
+        if (!failure_.isEmpty() || !port_.isOpen()) {
+            step_ = Step::Waiting; // so that finish() has something to end
+            finish(Failed(failure_.isEmpty() ? QStringLiteral("port is not open") : failure_));
+            continue;
+        }
+        if (current_.settleMs > 0) {
+            step_ = Step::Settling;
+            timer_.start(current_.settleMs);
+        } else {
+            sendRequest();
+        }
+    }
+}
+
+void PortSession::sendRequest() {
+    // Whatever is queued either way belongs to an earlier exchange.
+    port_.clear(QSerialPort::AllDirections);
+    port_.readAll();
+    reply_.clear();
+    const core::Request frame =
+        core::RequestFrame(current_.order, current_.ownBlock ? current_.block : block_);
+    expect_ = core::ReplyLength(current_.order);
+    written_ = 0;
+    sentNs_ = clockNs();
+    // The state first: the port may report the bytes written from inside write() or flush().
+    step_ = expect_ > 0 ? Step::Waiting : Step::Writing;
+    timer_.start(kReplyLimitMs);
+    const qint64 n =
+        port_.write(reinterpret_cast<const char*>(frame.data()), static_cast<qint64>(frame.size()));
+    if (n != static_cast<qint64>(frame.size())) {
+        finish(Failed(
+            QStringLiteral("the port did not take the request: %1").arg(port_.errorString())));
+        return;
+    }
+    port_.flush(); // out now, not at the next turn of the event loop
+}
+
+void PortSession::onReadyRead() {
+    const QByteArray data = port_.readAll();
+    if (step_ != Step::Waiting) {
+        return; // stray bytes: a late reply, or noise between exchanges
+    }
+    reply_ += data;
+    if (reply_.size() < expect_) {
+        return;
+    }
+    Reply r = Failed({}, reply_);
+    if (reply_.size() > expect_) {
+        r.error = QStringLiteral("reply of %1 bytes, expected %2").arg(reply_.size()).arg(expect_);
+    } else if (current_.order == core::Order::LineCheck &&
+               !core::LineCheckOk(std::span(reinterpret_cast<const core::Byte*>(reply_.constData()),
+                                            static_cast<std::size_t>(reply_.size())))) {
+        r.error = QStringLiteral("wrong line-check answer %1, expected AA 01 00").arg(Hex(reply_));
+    } else {
+        r.ok = true;
+        if (current_.order == core::Order::ReadRam || current_.order == core::Order::ReadEeprom) {
+            std::copy(reply_.begin(), reply_.end(), block_.begin());
+        }
+    }
+    finish(std::move(r));
+}
+
+void PortSession::onBytesWritten(qint64 n) {
+    if (step_ != Step::Writing) {
+        return;
+    }
+    written_ += n;
+    if (written_ >= core::kRequestLen) {
+        // Handed to the driver; give the bytes their time on the wire before calling it done,
+        // so that a close right after cannot cut them off.
+        step_ = Step::Draining;
+        timer_.start(WireMs(core::kRequestLen));
+    }
+}
+
+void PortSession::onTimer() {
+    switch (step_) {
+    case Step::Settling:
+        sendRequest();
+        break;
+    case Step::Draining:
+        block_ = current_.block;
+        finish(Reply{true, {}, {}, 0, 0});
+        break;
+    case Step::Writing:
+        finish(Failed(QStringLiteral("the request was not sent within %1 s")
+                          .arg(core::kReplyLimitSeconds, 0, 'f', 1)));
+        break;
+    case Step::Waiting: {
+        const QString limit = QString::number(core::kReplyLimitSeconds, 'f', 1);
+        Reply r = Failed({}, reply_);
+        r.error = reply_.isEmpty() ? QStringLiteral("no reply within %1 s").arg(limit)
+                                   : QStringLiteral("reply of %1 bytes within %2 s, expected %3")
+                                         .arg(reply_.size())
+                                         .arg(limit)
+                                         .arg(expect_);
+        finish(std::move(r));
+        break;
+    }
+    case Step::Idle:
+        break;
+    }
+}
+
+void PortSession::onError(QSerialPort::SerialPortError e) {
+    if (e == QSerialPort::NoError || e == QSerialPort::TimeoutError || !port_.isOpen()) {
+        return;
+    }
+    // After a good open, any port error means the device is gone or unusable: a pulled USB
+    // adapter, a hung-up terminal. Qt names it after the call that noticed it first.
+    const QString reason =
+        QStringLiteral("the port went away (unplugged or hung up: %1)").arg(port_.errorString());
+    // Left open, a failed port's notifier would keep firing.
+    port_.close();
+    failure_ = reason;
+    failAll(reason);
+    emit portFailed(reason);
+}
+
+void PortSession::failAll(const QString& reason) {
+    timer_.stop();
+    if (step_ != Step::Idle) {
+        finish(Failed(reason));
+    }
+    startNext(); // every queued one ends with the failure
+}
+
+void PortSession::finish(Reply r) {
+    timer_.stop();
+    r.sentNs = sentNs_;
+    r.doneNs = clockNs();
+    Done done = std::move(current_.done);
+    current_ = {};
+    step_ = Step::Idle;
+    post(std::move(done), std::move(r));
+    startNext();
+}
+
+void PortSession::post(Done done, Reply r) {
+    if (!done) {
+        return;
+    }
+    const quint64 generation = generation_;
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation, done = std::move(done), r = std::move(r)] {
+            if (generation == generation_) {
+                done(r);
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+} // namespace zurid::cli

@@ -1,0 +1,120 @@
+// One sensor on one serial port, driven asynchronously: a queue of transactions (line check,
+// parameter read and write, live data, jump buffer) run one after another on the port's signals
+// and timers. Many sessions live side by side in one thread; nothing here blocks.
+//
+// Every transaction keeps the window's wire rules: the 17-byte request carries the session's
+// current parameter block (zero until one was read or written, as in the window); a read waits
+// its settle delay first, flushes both queues, writes the request and accepts the reply only
+// when exactly the expected number of bytes has arrived within 3.0 s. More bytes than expected,
+// a port error or a hang-up fail the transaction.
+#pragma once
+
+#include "core/protocol.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QObject>
+#include <QSerialPort>
+#include <QString>
+#include <QTimer>
+
+#include <deque>
+#include <functional>
+
+namespace zurid::cli {
+
+enum class Memory { Ram, Eeprom };
+
+const char* MemoryName(Memory m); // "RAM", "EEPROM"
+
+// The end of one transaction.
+struct Reply {
+    bool ok = false;
+    QString error;     // when not ok: what went wrong, for the operator ("no reply within 3.0 s")
+    QByteArray bytes;  // the reply, exactly the expected length when ok (empty for a write)
+    qint64 sentNs = 0; // session clock when the request went out
+    qint64 doneNs = 0; // session clock when the transaction ended
+};
+
+using Done = std::function<void(const Reply&)>;
+
+struct Transaction {
+    core::Order order = core::Order::LineCheck;
+    int settleMs = 0; // wait before the flush and the request
+    // Block the request carries; unset means the session's current block.
+    bool ownBlock = false;
+    core::ParamBlock block{};
+    Done done;
+};
+
+class PortSession : public QObject {
+    Q_OBJECT
+  public:
+    explicit PortSession(QString device, QObject* parent = nullptr);
+    ~PortSession() override;
+    PortSession(const PortSession&) = delete;
+    PortSession& operator=(const PortSession&) = delete;
+
+    // Opens the device at 4800 baud 8N1 without handshake. Empty on success, else the reason in
+    // words ("in use by another program", "permission denied ..." with the dialout hint).
+    QString open();
+    void close();
+    bool isOpen() const;
+    const QString& device() const { return device_; }
+
+    // Queued transactions; `done` is always called later from the event loop, never from inside
+    // the call that queued it. After a port failure, every queued transaction ends with the
+    // same error.
+    void lineCheck(Done done);
+    void readParams(Memory m, Done done); // settle 0.1 s (RAM) or 1.5 s (EEPROM), 15 bytes
+    // No reply; ends when the 17 bytes have left the port and had their wire time.
+    void writeParams(Memory m, const core::ParamBlock& block, Done done);
+    void readData(int settleMs, Done done);       // 9 bytes
+    void readJumpBuffer(int settleMs, Done done); // 16 bytes
+    void enqueue(Transaction t);
+
+    // Drops the queue without calling its `done`s and abandons the transaction in progress (its
+    // reply, if it comes, is flushed by the next request). The port stays open.
+    void cancel();
+    bool idle() const;
+    // The block the next request carries when it has none of its own.
+    const core::ParamBlock& block() const { return block_; }
+    // Nanoseconds on the session's monotonic clock (started with the session).
+    qint64 clockNs() const { return clock_.nsecsElapsed(); }
+
+    static int SettleMs(Memory m);
+
+  signals:
+    // The port failed (error or hang-up) and was closed.
+    void portFailed(const QString& reason);
+
+  private:
+    enum class Step { Idle, Settling, Writing, Waiting, Draining };
+
+    void startNext();
+    void sendRequest();
+    void onReadyRead();
+    void onBytesWritten(qint64 n);
+    void onError(QSerialPort::SerialPortError e);
+    void onTimer();
+    void finish(Reply r);
+    void failAll(const QString& reason);
+    void post(Done done, Reply r);
+
+    QString device_;
+    QSerialPort port_;
+    QTimer timer_;
+    QElapsedTimer clock_;
+    std::deque<Transaction> queue_;
+    Transaction current_;
+    Step step_ = Step::Idle;
+    int expect_ = 0;
+    qint64 written_ = 0;
+    QByteArray reply_;
+    qint64 sentNs_ = 0;
+    core::ParamBlock block_{};
+    QString failure_;        // set once the port failed
+    quint64 generation_ = 0; // bumped by cancel(), so posted results of dropped work vanish
+};
+
+} // namespace zurid::cli
