@@ -18,9 +18,6 @@ using namespace zurid;
 
 namespace {
 
-const sim::Block kRam = {100, 120, 23, 1, 1, 0, 20, 50, 2, 0, 7, 1, 12, 13, 14};
-const QString kLineOk = "LINE OK                              V1.0";
-
 struct Expected {
     int control;
     const char* text;

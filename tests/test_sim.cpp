@@ -3,6 +3,7 @@
 // every fault, the hang-up, the wire timing and the sensor-sim program itself.
 #include "sim/sensorsim.h"
 #include "sim/targetmodel.h"
+#include "support/cputime.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -91,12 +92,6 @@ struct Port {
 };
 
 const Bytes kLineOk{0xAA, 0x01, 0x00};
-
-double processCpuSeconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
 
 sim::Config fast() {
     sim::Config c;
@@ -436,9 +431,9 @@ class TestSim : public QObject {
         partial.resize(5);
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         port.send(partial);
-        const double cpu0 = processCpuSeconds();
+        const double cpu0 = testing_support::CpuSeconds();
         std::this_thread::sleep_for(std::chrono::milliseconds(600));
-        QVERIFY2(processCpuSeconds() - cpu0 < 0.03, "the simulator spins while waiting");
+        QVERIFY2(testing_support::CpuSeconds() - cpu0 < 0.03, "the simulator spins while waiting");
         QVERIFY(!s.waitForRequests(4, 0.05));
         QCOMPARE(s.requests().size(), std::size_t{3});
     }

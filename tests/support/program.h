@@ -2,6 +2,7 @@
 // against a sensor simulator on a pseudo-terminal, and drives it like an operator.
 #pragma once
 
+#include "gui/transfer.h"
 #include "sim/sensorsim.h"
 
 #include <QString>
@@ -15,6 +16,13 @@ class QWidget;
 namespace testing_support {
 
 using Bytes = std::vector<std::uint8_t>;
+
+// The sensor's blocks most tests start from; the spare bytes 12, 13, 14 of kRam never show on
+// the panel and must still travel.
+inline constexpr sim::Block kRam = {100, 120, 23, 1, 1, 0, 20, 50, 2, 0, 7, 1, 12, 13, 14};
+inline constexpr sim::Block kEeprom = {90, 110, 0, 0, 2, 2, 30, 60, 3, 1, 3, 0, 7, 8, 9};
+// The status line after a good line check, as the program shows it.
+inline const QString kLineOk = QString::fromLatin1(zurid::LineOkText);
 
 // Adds a device path to the port table (ZURID_PORTS) and returns its port number.
 int AddPort(const std::string& devicePath);
