@@ -8,8 +8,8 @@
 #include "gui/transfer.h"
 #include "link/frames.h"
 #include "link/state.h"
-#include "platform/ui/Dovarid10.h"
 #include "platform/serial/rs232.h"
+#include "platform/ui/Dovarid10.h"
 
 #include <algorithm>
 #include <string_view>

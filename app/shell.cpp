@@ -5,9 +5,9 @@
 #include "gui/params.h"
 #include "gui/transfer.h"
 #include "link/state.h"
-#include "platform/ui/Dovarid10.h"
 #include "platform/serial/rs232.h"
 #include "platform/serial/utility.h"
+#include "platform/ui/Dovarid10.h"
 
 namespace zurid {
 

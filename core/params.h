@@ -22,13 +22,13 @@ enum class ParamKind {
 };
 
 struct ParamInfo {
-    std::string_view name;  // as on the panel: "THRESHOLD", "DEAD TIME MODE"; spares "SPARE13"
-    std::string_view key;   // one word for the command line: "THRESHOLD", "DEADTIMEMODE"
-    int pos;                // index in the block
+    std::string_view name; // as on the panel: "THRESHOLD", "DEAD TIME MODE"; spares "SPARE13"
+    std::string_view key;  // one word for the command line: "THRESHOLD", "DEADTIMEMODE"
+    int pos;               // index in the block
     ParamKind kind;
-    int maxCode;            // highest known code (255 for Number and Spare, 46 for Power)
+    int maxCode; // highest known code (255 for Number and Spare, 46 for Power)
     std::span<const std::string_view> labels; // Ring: label per code 0..maxCode
-    std::string_view unit;  // "ms" (HOLD), "%" (POWER), "" otherwise; DEAD TIME by mode
+    std::string_view unit; // "ms" (HOLD), "%" (POWER), "" otherwise; DEAD TIME by mode
 };
 
 // All fifteen, in block order.

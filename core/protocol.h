@@ -31,12 +31,12 @@ enum class Order : Byte {
 };
 
 // Line settings and timing.
-inline constexpr long kBaudRate = 4800;                    // 8N1, no handshake
-inline constexpr double kByteSeconds = 10.0 / kBaudRate;   // one byte on the wire
-inline constexpr double kReplyLimitSeconds = 3.0;          // every exchange waits this long
-inline constexpr double kSettleRamSeconds = 0.1;           // before reads after a RAM choice
-inline constexpr double kSettleEepromSeconds = 1.5;        // before reads after an EEPROM choice
-inline constexpr int kDataPauseMs = 50;                    // pause after each live-data reply
+inline constexpr long kBaudRate = 4800;                  // 8N1, no handshake
+inline constexpr double kByteSeconds = 10.0 / kBaudRate; // one byte on the wire
+inline constexpr double kReplyLimitSeconds = 3.0;        // every exchange waits this long
+inline constexpr double kSettleRamSeconds = 0.1;         // before reads after a RAM choice
+inline constexpr double kSettleEepromSeconds = 1.5;      // before reads after an EEPROM choice
+inline constexpr int kDataPauseMs = 50;                  // pause after each live-data reply
 
 // Status text of a good line check: "LINE OK", padding, the program's version.
 inline constexpr char kLineOkText[] = "LINE OK                              V1.0";

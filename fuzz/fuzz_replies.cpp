@@ -15,9 +15,9 @@
 #include "link/blocks.h"
 #include "link/frames.h"
 #include "link/state.h"
+#include "platform/serial/rs232.h"
 #include "platform/ui/Dovarid10.h"
 #include "platform/ui/qtaccess.h"
-#include "platform/serial/rs232.h"
 #include "platform/ui/userint.h"
 
 #include <QApplication>

@@ -3,9 +3,9 @@
 #include "link/blocks.h"
 #include "link/frames.h"
 #include "link/state.h"
+#include "platform/serial/utility.h"
 #include "platform/ui/Dovarid10.h"
 #include "platform/ui/userint.h"
-#include "platform/serial/utility.h"
 
 namespace zurid {
 

@@ -4,8 +4,8 @@
 #include "link/blocks.h"
 #include "link/frames.h"
 #include "link/state.h"
-#include "platform/ui/userint.h"
 #include "platform/serial/utility.h"
+#include "platform/ui/userint.h"
 
 #include <array>
 #include <string>

@@ -3,8 +3,8 @@
 #include "gui/params.h"
 #include "link/frames.h"
 #include "link/state.h"
-#include "platform/ui/Dovarid10.h"
 #include "platform/serial/rs232.h"
+#include "platform/ui/Dovarid10.h"
 #include "platform/ui/userint.h"
 
 namespace zurid {

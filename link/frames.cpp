@@ -1,10 +1,10 @@
 #include "link/frames.h"
 
 #include "link/state.h"
-#include "platform/ui/Dovarid10.h"
 #include "platform/serial/rs232.h"
-#include "platform/ui/userint.h"
 #include "platform/serial/utility.h"
+#include "platform/ui/Dovarid10.h"
+#include "platform/ui/userint.h"
 
 #include <algorithm>
 #include <cstring>

@@ -2,8 +2,8 @@
 
 #include "app/shell.h"
 #include "link/state.h"
-#include "platform/ui/qtaccess.h"
 #include "platform/serial/rs232.h"
+#include "platform/ui/qtaccess.h"
 #include "platform/ui/userint.h"
 
 #include <QAbstractButton>
