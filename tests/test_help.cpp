@@ -163,12 +163,14 @@ class HelpTest : public QObject {
         std::size_t atClose = 0;
         int pollAfter = -1;
         popups->onPopup = [&](const SeenPopup&) { atOpen = DataRequests(); };
-        After(400, [&] {
-            RightClick(PANEL_NORM); // returns once the popup has been dismissed
-            atClose = DataRequests();
-            pollAfter = poll;
-            ClickWhen(PANEL_STOP, [&] { return DataRequests() >= atClose + 5; });
-        });
+        // Once the loop runs, however long its settle delay took.
+        When([&] { return DataRequests() >= 2; },
+             [&] {
+                 RightClick(PANEL_NORM); // returns once the popup has been dismissed
+                 atClose = DataRequests();
+                 pollAfter = poll;
+                 ClickWhen(PANEL_STOP, [&] { return DataRequests() >= atClose + 5; });
+             });
         Click(PANEL_GO);
 
         QCOMPARE(popups->popups.size(), std::size_t(1));

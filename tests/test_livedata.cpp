@@ -85,7 +85,7 @@ class LiveDataTest : public QObject {
         const double t0 = Timer();
         RunLoopFor(500);
         const double took = Timer() - t0;
-        QVERIFY2(took < 1.0, qPrintable(QString::number(took)));
+        QVERIFY2(took < 2.5, qPrintable(QString::number(took))); // not the 3 s limit
         QVERIFY(popups->popups.empty());
         QCOMPARE(TextVal(PANEL_STATUS), kLineOk);
     }
@@ -209,7 +209,7 @@ class LiveDataTest : public QObject {
         }
         sensor.setJumpBuffer(jb);
         SetCtrlVal(zurid::panel, PANEL_THRESHOLD, 120);
-        After(300, [] { Click(PANEL_GETBUFF); });
+        ClickWhen(PANEL_GETBUFF, [this] { return DataRequests() >= 2; });
         Click(PANEL_GO); // returns once GETBUFF has ended the loop
         QCOMPARE(zurid::poll, 0);
         QVERIFY(Visible(PANEL_GRAPH_JMPBUF) && !Visible(PANEL_STRIPCHART));

@@ -309,16 +309,20 @@ class ParamFileTest : public QObject {
         };
         Seen afterSave;
         Seen afterLoad;
-        After(300, [&] {
-            Save(file);
-            afterSave = {DataRequests(), zurid::poll};
-            SetCtrlVal(zurid::panel, PANEL_THRESHOLD, 3);
-            After(200, [&] {
-                Load(file);
-                afterLoad = {DataRequests(), zurid::poll};
-                ClickWhen(PANEL_STOP, [&] { return DataRequests() >= afterLoad.requests + 5; });
-            });
-        });
+        // Each once the loop has polled since the step before, however slowly the machine runs.
+        When([&] { return DataRequests() >= 2; },
+             [&] {
+                 Save(file);
+                 afterSave = {DataRequests(), zurid::poll};
+                 SetCtrlVal(zurid::panel, PANEL_THRESHOLD, 3);
+                 When([&] { return DataRequests() >= afterSave.requests + 2; },
+                      [&] {
+                          Load(file);
+                          afterLoad = {DataRequests(), zurid::poll};
+                          ClickWhen(PANEL_STOP,
+                                    [&] { return DataRequests() >= afterLoad.requests + 5; });
+                      });
+             });
         Click(PANEL_GO); // returns when the loop has ended
 
         QCOMPARE(afterSave.poll, 1);

@@ -73,7 +73,7 @@ class ShellTest : public QObject {
 
     void closeRequestEndsTheProgram() {
         PopupWatcher popups;
-        After(500, [] { CloseWindow(); });
+        When(PanelShown, CloseWindow);
         QCOMPARE(Run(), 0);
         QVERIFY(popups.popups.empty());
         QVERIFY(GetInQLen(1) < 0); // the port is closed
@@ -81,13 +81,15 @@ class ShellTest : public QObject {
 
     void closeDuringTheDataLoopEndsTheProgram() {
         PopupWatcher popups;
-        After(300, [] { Click(PANEL_GO); });
-        After(1500, [] { CloseWindow(); });
         const std::size_t before = Frames(sensor).size();
+        // GO once the window is up, the close request once the loop has polled a few times.
+        ClickWhen(PANEL_GO, PanelShown);
+        When([&] { return Frames(sensor).size() > before + 7; }, CloseWindow);
         QCOMPARE(Run(), 0);
-        QVERIFY(Frames(sensor).size() > before + 5); // it did poll
+        QVERIFY(Frames(sensor).size() > before + 7); // it did poll
         QVERIFY(GetInQLen(1) < 0);
-        QVERIFY(popups.popups.empty());
+        QVERIFY2(popups.popups.empty(),
+                 popups.popups.empty() ? "" : qPrintable(popups.popups.front().text));
     }
 };
 

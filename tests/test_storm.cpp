@@ -165,7 +165,7 @@ class StormTest : public QObject {
         zurid::proj_dir = dir.path().toStdString();
 
         int exitCode = -2;
-        After(200, [this] {
+        When(PanelShown, [this] {
             deadline = Timer() + Seconds();
             Step();
         });
@@ -204,7 +204,8 @@ class StormTest : public QObject {
         QCOMPARE(exitCode, 0);
         qInfo("%d actions, %zu popups, %zu file dialogs, %zu requests", actions,
               popups->popups.size(), popups->dialogs.size(), sensor.requests().size());
-        QVERIFY(actions > 100);
+        // It kept going: two actions a second even in a sanitized build on a loaded machine.
+        QVERIFY2(actions >= 2 * Seconds(), qPrintable(QString::number(actions)));
     }
 };
 

@@ -52,9 +52,13 @@ void CloseWindow();  // the window manager's close request
 
 // Runs `action` after `ms` from the event loop (useful before a click that runs a loop).
 void After(int ms, std::function<void()> action);
-// Clicks `control` as soon as `pred` holds, checked from the event loop every few ms (also
-// inside the program's own nested loops); gives up after `timeoutMs`.
+// Runs `action` as soon as `pred` holds, checked from the event loop every few ms (also inside
+// the program's own nested loops), or after `timeoutMs` at the latest.
+void When(std::function<bool()> pred, std::function<void()> action, int timeoutMs = 10000);
+// Clicks `control` the same way.
 void ClickWhen(int control, std::function<bool()> pred, int timeoutMs = 10000);
+// The main panel is on the screen: start-up, line check included, is over.
+bool PanelShown();
 // Pumps events until `pred` holds or `timeoutMs` has passed.
 bool WaitUntil(const std::function<bool()>& pred, int timeoutMs);
 
