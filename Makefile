@@ -19,11 +19,13 @@ $(DEPS_STAMP): scripts/install-deps
 	./scripts/install-deps
 	touch $@
 
+CONFIGURE = cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+
 configure: $(DEPS_STAMP)
-	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+	$(CONFIGURE)
 
 $(BUILD)/CMakeCache.txt: | $(DEPS_STAMP)
-	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+	$(CONFIGURE)
 
 build: $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j$(JOBS)
