@@ -1,19 +1,33 @@
-# Set-up, build, tests and the demo. Every target installs what is missing first.
+# Set-up, build, tests and the demo. Every target installs what is missing first: the package
+# check runs once (again when scripts/install-deps changes) and CMake configures a build
+# directory once; after that the build itself notices changes. `make deps` and `make configure`
+# run them again on demand.
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
+DEPS_STAMP = .deps-installed
 
-.PHONY: all deps configure build test run install package clean format
+.PHONY: all deps configure build test run install package clean format check-format
 
 all: build
 
 deps:
 	./scripts/install-deps
+	touch $(DEPS_STAMP)
 
-configure: deps
-	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+$(DEPS_STAMP): scripts/install-deps
+	./scripts/install-deps
+	touch $@
 
-build: configure
+CONFIGURE = cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+
+configure: $(DEPS_STAMP)
+	$(CONFIGURE)
+
+$(BUILD)/CMakeCache.txt: | $(DEPS_STAMP)
+	$(CONFIGURE)
+
+build: $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j$(JOBS)
 
 test: build
@@ -35,6 +49,9 @@ package: build
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
+check-format:
+	./scripts/check-format
+
 clean:
 	rm -rf $(BUILD)
 
@@ -46,9 +63,11 @@ SANITIZE_FLAGS = -fsanitize=address,undefined -fno-sanitize-recover=undefined -f
 
 .PHONY: test-sanitize fuzz fuzz-deps
 
-test-sanitize: deps
+$(SANITIZE_BUILD)/CMakeCache.txt: | $(DEPS_STAMP)
 	cmake -S . -B $(SANITIZE_BUILD) $(CMAKE_FLAGS) "-DCMAKE_CXX_FLAGS=$(SANITIZE_FLAGS)" \
 	  "-DCMAKE_EXE_LINKER_FLAGS=$(SANITIZE_FLAGS)"
+
+test-sanitize: $(SANITIZE_BUILD)/CMakeCache.txt
 	cmake --build $(SANITIZE_BUILD) -j$(JOBS)
 	cd $(SANITIZE_BUILD) && QT_QPA_PLATFORM=offscreen \
 	  ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:detect_stack_use_after_return=1 \
@@ -63,7 +82,7 @@ FUZZ_SECONDS ?= 60
 fuzz-deps:
 	./scripts/install-fuzz-deps
 
-fuzz: deps fuzz-deps
+fuzz: $(DEPS_STAMP) fuzz-deps
 	cmake -S . -B $(FUZZ_BUILD) $(CMAKE_FLAGS) -DZURID_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++ \
 	  -DBUILD_TESTING=OFF -DCMAKE_PROJECT_INCLUDE=$(CURDIR)/fuzz/hook.cmake
 	cmake --build $(FUZZ_BUILD) -j$(JOBS) --target fuzz-targets

@@ -4,6 +4,7 @@
 //
 // bench_cli [SECONDS]  (watch length, default 20)
 #include "sim/sensorsim.h"
+#include "support/cputime.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -14,20 +15,14 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <sys/resource.h>
 #include <vector>
+
+using testing_support::ChildCpuSeconds;
 
 namespace {
 
 constexpr double kByte = sim::kByteSeconds;
 constexpr double kRequestWire = 17 * kByte;
-
-double ChildCpuSeconds() {
-    rusage u{};
-    ::getrusage(RUSAGE_CHILDREN, &u);
-    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
 
 // Runs zurid to its end; its wall time in seconds, or -1 when it failed.
 double Run(const QString& zurid, const QStringList& args, const std::string& port,

@@ -4,6 +4,7 @@
 // Usage: bench_fleet [FOLDER]  -- the backups go to a temporary folder inside FOLDER (default
 // the system's temporary folder); each file is synced to disk, so a busy disk shows.
 #include "sim/fleet.h"
+#include "support/cputime.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -13,19 +14,13 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <sys/resource.h>
 #include <vector>
+
+using testing_support::ChildCpuSeconds;
 
 namespace {
 
 constexpr int kRuns = 3; // each figure is the median of this many runs
-
-double ChildCpuSeconds() {
-    rusage u{};
-    ::getrusage(RUSAGE_CHILDREN, &u);
-    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
 
 struct Timing {
     double wall = 0; // s

@@ -1,10 +1,11 @@
 #include "loopbench.h"
 
 #include "app/shell.h"
-#include "gui/transfer.h"
 #include "gui/state.h"
+#include "gui/transfer.h"
 #include "platform/ui/Dovarid10.h"
 #include "platform/ui/qtaccess.h"
+#include "support/cputime.h"
 
 #include <QAbstractButton>
 #include <QMetaObject>
@@ -16,7 +17,6 @@
 #include <ctime>
 #include <fcntl.h>
 #include <malloc.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 // The data loop's own calls, routed here by the linker's --wrap.
@@ -47,7 +47,7 @@ void __wrap__ZN5zurid12SetPanelDataEv() {
 void __wrap__ZN5zurid9ShowGraphEv() {
     __real__ZN5zurid9ShowGraphEv();
     const double end = bench::Now();
-    const double cpu = bench::CpuSeconds();
+    const double cpu = testing_support::CpuSeconds();
     // Room is reserved up front; past it the figures are dropped rather than grown.
     if (times.drawMs.size() < times.drawMs.capacity()) {
         times.drawMs.push_back((end - drawStart) * 1000.0);
@@ -129,13 +129,6 @@ void ResetCycleTimes(std::size_t expectedCycles) {
 
 const CycleTimes& Times() {
     return times;
-}
-
-double CpuSeconds() {
-    rusage u{};
-    ::getrusage(RUSAGE_SELF, &u);
-    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
 double Now() {

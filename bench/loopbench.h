@@ -41,7 +41,6 @@ struct CycleTimes {
 void ResetCycleTimes(std::size_t expectedCycles);
 const CycleTimes& Times();
 
-double CpuSeconds();
 double Now(); // monotonic seconds
 
 // Heap allocations (operator new and malloc family) while a census runs.

@@ -2,8 +2,8 @@
 // result is compared with what the file format allows, and a good read must survive a write
 // and a second read unchanged.
 #include "fuzz/check.h"
-#include "platform/ui/userint.h"
 #include "platform/serial/utility.h"
+#include "platform/ui/userint.h"
 
 #include <array>
 #include <cstdint>

@@ -11,14 +11,14 @@
 #include "fuzz/peer.h"
 #include "gui/livedata.h"
 #include "gui/params.h"
+#include "gui/report.h"
+#include "gui/state.h"
 #include "gui/transfer.h"
 #include "link/blocks.h"
-#include "gui/report.h"
 #include "link/frames.h"
-#include "gui/state.h"
+#include "platform/serial/rs232.h"
 #include "platform/ui/Dovarid10.h"
 #include "platform/ui/qtaccess.h"
-#include "platform/serial/rs232.h"
 #include "platform/ui/userint.h"
 
 #include <QApplication>

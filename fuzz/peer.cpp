@@ -2,11 +2,10 @@
 
 #include "fuzz/check.h"
 #include "gui/state.h"
+#include "sim/pty.h"
 
 #include <cerrno>
-#include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -91,17 +90,13 @@ void OnRequest(int written) {
 } // namespace
 
 bool Open() {
-    if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
+    sim::PtyEnds ends;
+    if (!sim::OpenPty(&ends, true)) {
         return false;
     }
-    termios tio{};
-    ::tcgetattr(slave, &tio);
-    ::cfmakeraw(&tio);
-    ::tcsetattr(slave, TCSANOW, &tio);
-    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
-    ::fcntl(master, F_SETFD, FD_CLOEXEC);
-    ::fcntl(slave, F_SETFD, FD_CLOEXEC);
-    slavePath = ::ttyname(slave);
+    master = ends.master;
+    slave = ends.slave;
+    slavePath = ends.path;
     return true;
 }
 

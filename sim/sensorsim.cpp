@@ -1,6 +1,7 @@
 // The simulator's thread: collects request frames from the pty master, answers them with the
 // wire timing of 4800 baud, and injects the configured faults.
 #include "sim/sensorsim.h"
+#include "sim/pty.h"
 #include "sim/replies.h"
 
 #include <algorithm>
@@ -14,7 +15,6 @@
 #include <mutex>
 #include <poll.h>
 #include <sys/ioctl.h>
-#include <termios.h>
 #include <thread>
 #include <time.h>
 #include <unistd.h>
@@ -106,33 +106,18 @@ struct SensorSim::Impl {
 };
 
 bool SensorSim::Impl::openPty() {
-    master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master < 0)
+    PtyEnds ends;
+    if (!OpenPty(&ends, true))
         return false;
-    char name[128] = {};
-    if (grantpt(master) != 0 || unlockpt(master) != 0 || ptsname_r(master, name, sizeof name)) {
-        closeFd(master);
-        return false;
-    }
-    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
-    // Our own slave fd keeps the master free of EIO while no program has the port open.
-    slave = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    termios tio{};
-    if (slave < 0 || tcgetattr(slave, &tio) != 0) {
-        closeFd(slave);
-        closeFd(master);
-        return false;
-    }
-    cfmakeraw(&tio);
-    cfsetspeed(&tio, B4800);
-    tcsetattr(slave, TCSANOW, &tio);
+    master = ends.master;
+    slave = ends.slave;
     if (pipe2(wake, O_NONBLOCK | O_CLOEXEC) != 0) {
         closeFd(slave);
         closeFd(master);
         return false;
     }
     std::lock_guard lock(mu);
-    path = name;
+    path = ends.path;
     hung = false;
     return true;
 }

@@ -3,10 +3,10 @@
 #include "app/shell.h"
 #include "branding/logo.h"
 #include "gui/state.h"
+#include "platform/serial/utility.h"
 #include "platform/ui/Dovarid10.h"
 #include "platform/ui/qtaccess.h"
 #include "platform/ui/userint.h"
-#include "platform/serial/utility.h"
 
 #include <QApplication>
 #include <QDir>

@@ -2,9 +2,9 @@
 // moves: byte-exact behaviour that needs no panel.
 #include "gui/livedata.h"
 #include "gui/params.h"
+#include "gui/state.h"
 #include "link/blocks.h"
 #include "link/frames.h"
-#include "gui/state.h"
 
 #include <QTest>
 

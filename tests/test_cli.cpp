@@ -1,6 +1,7 @@
 // zurid against the simulator, as a script would run it: the line check, reading a block as a
 // table, JSON and file, writing it back untouched, changing single parameters, the read-back
 // check, comparing sets, the jump buffer and the port list with its parallel probe.
+#include "core/protocol.h"
 #include "support/files.h"
 #include "support/program.h"
 #include "support/zurid.h"
@@ -55,7 +56,7 @@ class CliTest : public QObject {
     void lineCheckPrintsTheWindowsTextOrTheReason() {
         ZuridRun r = Zurid({"check", "COM1"});
         QCOMPARE(r.exitCode, 0);
-        QCOMPARE(r.out, QByteArray("LINE OK                              V1.0\n"));
+        QCOMPARE(r.out, QByteArray(zurid::core::kLineOkText) + '\n');
         QCOMPARE(Frames(sensor), std::vector<Bytes>{Request(7, Zeros(15))});
 
         sensor.setFault(sim::Fault::WrongLineCheck);

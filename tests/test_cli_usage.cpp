@@ -11,12 +11,6 @@
 
 using namespace testing_support;
 
-namespace {
-
-const sim::Block kRam = {100, 120, 0, 0, 1, 0, 20, 50, 2, 0, 2, 0, 0, 0, 0};
-
-} // namespace
-
 class CliUsageTest : public QObject {
     Q_OBJECT
     sim::SensorSim sensor{sim::Config{.answerDelay = 0.002, .wireTime = false}};

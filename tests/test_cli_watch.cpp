@@ -15,7 +15,6 @@ using namespace testing_support;
 
 namespace {
 
-const sim::Block kRam = {100, 120, 0, 0, 1, 0, 20, 50, 2, 0, 2, 0, 0, 0, 0};
 const char kHeader[] = "seconds,time,DAT0,DAT1,NORM,IN0,IN1,EDGE,EDGE%,WIN%";
 
 // Every line ends with a newline and has the header's number of fields.

@@ -18,9 +18,6 @@ using namespace zurid;
 
 namespace {
 
-const sim::Block kRam = {100, 120, 23, 1, 1, 0, 20, 50, 2, 0, 7, 1, 12, 13, 14};
-const QString kLineOk = "LINE OK                              V1.0";
-
 struct Expected {
     int control;
     const char* text;
@@ -166,12 +163,14 @@ class HelpTest : public QObject {
         std::size_t atClose = 0;
         int pollAfter = -1;
         popups->onPopup = [&](const SeenPopup&) { atOpen = DataRequests(); };
-        After(400, [&] {
-            RightClick(PANEL_NORM); // returns once the popup has been dismissed
-            atClose = DataRequests();
-            pollAfter = poll;
-            ClickWhen(PANEL_STOP, [&] { return DataRequests() >= atClose + 5; });
-        });
+        // Once the loop runs, however long its settle delay took.
+        When([&] { return DataRequests() >= 2; },
+             [&] {
+                 RightClick(PANEL_NORM); // returns once the popup has been dismissed
+                 atClose = DataRequests();
+                 pollAfter = poll;
+                 ClickWhen(PANEL_STOP, [&] { return DataRequests() >= atClose + 5; });
+             });
         Click(PANEL_GO);
 
         QCOMPARE(popups->popups.size(), std::size_t(1));

@@ -2,12 +2,13 @@
 // driven through the real panel against the simulator.
 #include "app/shell.h"
 #include "gui/livedata.h"
-#include "link/blocks.h"
 #include "gui/state.h"
-#include "platform/ui/Dovarid10.h"
-#include "platform/ui/qtaccess.h"
+#include "link/blocks.h"
 #include "platform/serial/rs232.h"
 #include "platform/serial/utility.h"
+#include "platform/ui/Dovarid10.h"
+#include "platform/ui/qtaccess.h"
+#include "support/cputime.h"
 #include "support/popups.h"
 #include "support/program.h"
 
@@ -16,13 +17,9 @@
 #include <QLineSeries>
 #include <QTest>
 
-#include <sys/resource.h>
-
 using namespace testing_support;
 
 namespace {
-
-const sim::Block kRam = {100, 120, 23, 1, 1, 0, 20, 50, 2, 0, 7, 1, 12, 13, 14};
 
 QList<QAbstractSeries*> SeriesOf(int control) {
     auto* view = qobject_cast<QChartView*>(Ctrl(control));
@@ -38,13 +35,6 @@ QPointF Peak(QAbstractSeries* s) {
         }
     }
     return best;
-}
-
-double CpuSeconds() {
-    rusage ru{};
-    getrusage(RUSAGE_SELF, &ru);
-    return ru.ru_utime.tv_sec + ru.ru_stime.tv_sec +
-           (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
 }
 
 } // namespace
@@ -95,9 +85,9 @@ class LiveDataTest : public QObject {
         const double t0 = Timer();
         RunLoopFor(500);
         const double took = Timer() - t0;
-        QVERIFY2(took < 1.0, qPrintable(QString::number(took)));
+        QVERIFY2(took < 2.5, qPrintable(QString::number(took))); // not the 3 s limit
         QVERIFY(popups->popups.empty());
-        QCOMPARE(TextVal(PANEL_STATUS), QString("LINE OK                              V1.0"));
+        QCOMPARE(TextVal(PANEL_STATUS), kLineOk);
     }
 
     void wrongReplyLengthEndsTheLoop() {
@@ -219,7 +209,7 @@ class LiveDataTest : public QObject {
         }
         sensor.setJumpBuffer(jb);
         SetCtrlVal(zurid::panel, PANEL_THRESHOLD, 120);
-        After(300, [] { Click(PANEL_GETBUFF); });
+        ClickWhen(PANEL_GETBUFF, [this] { return DataRequests() >= 2; });
         Click(PANEL_GO); // returns once GETBUFF has ended the loop
         QCOMPARE(zurid::poll, 0);
         QVERIFY(Visible(PANEL_GRAPH_JMPBUF) && !Visible(PANEL_STRIPCHART));
@@ -253,7 +243,20 @@ class LiveDataTest : public QObject {
     }
 
     void hangUpEndsTheLoopWithoutSpinning() {
-        sensor.setHangupAfter(3);
+        // The line that goes dead is a second sensor's, on a port found after start-up; COM1
+        // stays for the other slots.
+        sim::SensorSim pulled{sim::Config{.answerDelay = 0.002, .wireTime = false, .ram = kRam}};
+        QVERIFY(pulled.start());
+        const int port = AddPort(pulled.path());
+        auto* ring = qobject_cast<QComboBox*>(Ctrl(PANEL_COM));
+        QVERIFY(ring != nullptr);
+        QTest::mouseClick(ring, Qt::LeftButton); // opening the list rescans the ports
+        ring->hidePopup();
+        QVERIFY(ring->count() >= port);
+        ChooseRingItem(PANEL_COM, port - 1);
+        QCOMPARE(TextVal(PANEL_STATUS), kLineOk);
+
+        pulled.setHangupAfter(3);
         Click(PANEL_GO);
         QCOMPARE(TextVal(PANEL_STATUS), QString("TIMEOUT"));
         QCOMPARE(popups->popups.size(), std::size_t(1));
@@ -265,21 +268,15 @@ class LiveDataTest : public QObject {
         }
         const double share = (CpuSeconds() - cpu0) / (Timer() - t0);
         QVERIFY2(share < 0.2, qPrintable(QString::number(share)));
-        // A new simulator on a new port, chosen by the operator, brings the line back.
-        sim::SensorSim fresh;
-        QVERIFY(fresh.start());
-        fresh.setRam(kRam);
-        const int port = AddPort(fresh.path());
-        auto* ring = qobject_cast<QComboBox*>(Ctrl(PANEL_COM));
-        QVERIFY(ring != nullptr);
-        QTest::mouseClick(ring, Qt::LeftButton); // opening the list rescans the ports
-        ring->hidePopup();
-        QVERIFY(ring->count() >= port);
-        ChooseRingItem(PANEL_COM, port - 1);
-        QCOMPARE(TextVal(PANEL_STATUS), QString("LINE OK                              V1.0"));
-        RunLoopFor(500);
-        QVERIFY(fresh.replyCount() >= 3);
-        // Runs last: COM1 is gone for good now.
+
+        // The operator chooses the first port again: its sensor brings the line back.
+        ChooseRingItem(PANEL_COM, 0);
+        QCOMPARE(TextVal(PANEL_STATUS), kLineOk);
+        sensor.clearRequests();
+        ClickWhen(PANEL_STOP, [this] { return DataRequests() >= 3; });
+        Click(PANEL_GO);
+        QVERIFY(DataRequests() >= 3);
+        QCOMPARE(popups->popups.size(), std::size_t(1));
     }
 };
 

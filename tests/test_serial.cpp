@@ -1,8 +1,11 @@
 // The serial layer against a real pseudo-terminal peer: the port table and its ring, open
 // errors, byte-exact traffic, queue counts and flushes, read time-outs, and a hang-up.
-#include "platform/ui/comports_qt.h"
 #include "platform/serial/rs232.h"
 #include "platform/serial/utility.h"
+#include "platform/ui/comports_qt.h"
+#include "sim/pty.h"
+#include "support/cputime.h"
+#include "support/permissions.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>
@@ -12,14 +15,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSerialPort>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
-#include <cerrno>
-#include <fcntl.h>
 #include <poll.h>
-#include <sys/resource.h>
-#include <termios.h>
 #include <thread>
 #include <unistd.h>
 
@@ -27,23 +27,18 @@ namespace {
 
 // The far end of a pseudo-terminal: the test writes and reads raw bytes on the master side.
 struct PtyPeer {
-    int master = -1;
+    sim::PtyEnds ends;
     QString path;
 
     bool open() {
-        master = ::posix_openpt(O_RDWR | O_NOCTTY);
-        if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) {
+        if (!sim::OpenPty(&ends, false)) {
             return false;
         }
-        termios t{};
-        ::tcgetattr(master, &t);
-        ::cfmakeraw(&t);
-        ::tcsetattr(master, TCSANOW, &t);
-        path = QString::fromLocal8Bit(::ptsname(master));
+        path = QString::fromStdString(ends.path);
         return true;
     }
     void send(const QByteArray& bytes) const {
-        QCOMPARE_EQ(::write(master, bytes.constData(), bytes.size()), bytes.size());
+        QCOMPARE_EQ(::write(ends.master, bytes.constData(), bytes.size()), bytes.size());
     }
     // Everything that arrives within `ms` once the first `expected` bytes are in.
     QByteArray receive(int expected, int ms = 1000) const {
@@ -51,10 +46,10 @@ struct PtyPeer {
         QElapsedTimer clock;
         clock.start();
         while (got.size() < expected && clock.elapsed() < ms) {
-            pollfd p{master, POLLIN, 0};
+            pollfd p{ends.master, POLLIN, 0};
             if (::poll(&p, 1, 20) > 0 && (p.revents & POLLIN) != 0) {
                 char buf[256];
-                const ssize_t n = ::read(master, buf, sizeof buf);
+                const ssize_t n = ::read(ends.master, buf, sizeof buf);
                 if (n > 0) {
                     got.append(buf, n);
                 }
@@ -62,12 +57,7 @@ struct PtyPeer {
         }
         return got;
     }
-    void hangUp() {
-        if (master >= 0) {
-            ::close(master);
-            master = -1;
-        }
-    }
+    void hangUp() { sim::ClosePty(&ends); }
     ~PtyPeer() { hangUp(); }
 };
 
@@ -94,20 +84,13 @@ int QueueLengthSettling(int port, int expected) {
     return n;
 }
 
-double CpuSeconds() {
-    rusage u{};
-    ::getrusage(RUSAGE_SELF, &u);
-    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
 // Process CPU seconds spent in `seconds` of an event loop that also polls `port`, as the
 // program's reply wait does.
 double CpuOfWaitLoop(int port, double seconds, bool pollPort) {
     QTimer tick;
     tick.setTimerType(Qt::PreciseTimer);
     tick.start(10);
-    const double cpu0 = CpuSeconds();
+    const double cpu0 = testing_support::CpuSeconds();
     const double t0 = Timer();
     while (Timer() - t0 < seconds) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
@@ -115,7 +98,7 @@ double CpuOfWaitLoop(int port, double seconds, bool pollPort) {
             GetInQLen(port);
         }
     }
-    return CpuSeconds() - cpu0;
+    return testing_support::CpuSeconds() - cpu0;
 }
 
 } // namespace
@@ -213,17 +196,16 @@ class TestSerial : public QObject {
     }
 
     void openWithoutPermission() {
-        if (::geteuid() == 0) {
-            QSKIP("running as root: root may open any device, so a permission denial cannot "
-                  "be produced");
-        }
-        const QString locked = QDir::tempPath() + QStringLiteral("/zurid-locked-tty");
+        QTemporaryDir dir;
+        const QString locked = dir.filePath(QStringLiteral("locked-tty"));
         QFile f(locked);
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.close();
         QVERIFY(f.setPermissions(QFileDevice::Permissions{}));
-        QCOMPARE(Open(portOf(locked)), kComCannotOpen);
-        f.remove();
+        const int port = portOf(locked);
+        testing_support::PermissionsBindRoot asOperator;
+        QVERIFY(asOperator.active());
+        QCOMPARE(Open(port), kComCannotOpen);
     }
 
     void bytesTravelExactly() {
@@ -267,6 +249,7 @@ class TestSerial : public QObject {
     }
 
     void readWaitsUpToTheTimeOut() {
+        QCOMPARE(Open(1), 0);
         QCOMPARE(SetComTime(1, 0.4), 0);
         unsigned char buf[16] = {};
         // Three of five bytes come: the read gives up after the time-out with three.

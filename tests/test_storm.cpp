@@ -3,11 +3,12 @@
 // simulator with random faults; popups and dialogs are answered as they appear. Afterwards the
 // program still answers, the panel's parameter set is the last one read, loaded or sent, and
 // the close request ends the program with exit code 0.
-// ZURID_STORM_SEED replays a run; ZURID_STORM_SECONDS sets its length (default 30).
+// ZURID_STORM_SEED replays a run; ZURID_STORM_SECONDS sets its length (default 30). Without a
+// seed the run is random, except under CI (the CI variable set), which runs a fixed seed.
 #include "app/shell.h"
 #include "gui/params.h"
-#include "link/blocks.h"
 #include "gui/state.h"
+#include "link/blocks.h"
 #include "platform/serial/utility.h"
 #include "platform/ui/Dovarid10.h"
 #include "support/popups.h"
@@ -23,9 +24,6 @@ using namespace testing_support;
 
 namespace {
 
-const sim::Block kRam = {100, 120, 23, 1, 1, 0, 20, 50, 2, 0, 7, 1, 12, 13, 14};
-const sim::Block kEeprom = {90, 110, 0, 0, 2, 2, 30, 60, 3, 1, 3, 0, 7, 8, 9};
-
 constexpr int kBound[] = {PANEL_THRESHOLD, PANEL_HYSTERESIS, PANEL_TRIGGER,      PANEL_PMOD,
                           PANEL_POWER,     PANEL_HOLD,       PANEL_BACKLIM,      PANEL_REGCNT,
                           PANEL_AVERAGE,   PANEL_OUTMODE,    PANEL_DEADTIMEMODE, PANEL_DEADTIME};
@@ -38,10 +36,21 @@ constexpr int kRightClickable[] = {PANEL_SEND,      PANEL_GET,    PANEL_GO,     
                                    PANEL_THRESHOLD, PANEL_POWER,  PANEL_DAT0,      PANEL_NORM,
                                    PANEL_DECO1,     PANEL_DECO6,  PANEL_STRIPCHART};
 
+constexpr int kCiSeed = 20261207;
+// After the storm the running actions end one by one, each within a settle delay and a reply
+// wait; none ending for this long means the program is stuck.
+constexpr double kStuckSeconds = 20.0;
+
 int Seed() {
     bool ok = false;
     const int s = qEnvironmentVariableIntValue("ZURID_STORM_SEED", &ok);
-    return ok ? s : static_cast<int>(QRandomGenerator::global()->bounded(1 << 30));
+    if (ok) {
+        return s;
+    }
+    if (!qEnvironmentVariableIsEmpty("CI")) {
+        return kCiSeed;
+    }
+    return static_cast<int>(QRandomGenerator::global()->bounded(1 << 30));
 }
 
 double Seconds() {
@@ -62,6 +71,7 @@ class StormTest : public QObject {
     int actions = 0;
     int depth = 0; // actions still running (a GO runs its loop inside its click)
     bool stormOver = false;
+    int seed = 0;
 
     int Pick(int n) { return static_cast<int>(rng.bounded(n)); }
 
@@ -141,9 +151,14 @@ class StormTest : public QObject {
         ConnectAsCom1(sensor);
         QVERIFY(dir.isValid());
     }
+    void cleanup() {
+        if (QTest::currentTestFailed()) {
+            qWarning("storm failed with seed %d (replay with ZURID_STORM_SEED=%d)", seed, seed);
+        }
+    }
 
     void storm() {
-        const int seed = Seed();
+        seed = Seed();
         qInfo("storm seed %d (replay with ZURID_STORM_SEED=%d)", seed, seed);
         rng.seed(static_cast<quint32>(seed));
         popups = new PopupWatcher(this);
@@ -151,22 +166,36 @@ class StormTest : public QObject {
         zurid::proj_dir = dir.path().toStdString();
 
         int exitCode = -2;
-        After(200, [this] {
+        When(PanelShown, [this] {
             deadline = Timer() + Seconds();
             Step();
         });
         // When the storm is over: stop every loop, let the actions unwind, check the program
-        // still answers, then close the window.
+        // still answers, then close the window, also when a check fails or nothing unwinds.
+        int lastDepth = -1;
+        double lastChange = 0;
         std::function<void()> finish = [&] {
-            if (!stormOver || depth > 0) {
+            const bool settled = stormOver && depth == 0;
+            if (depth != lastDepth) {
+                lastDepth = depth;
+                lastChange = Timer();
+            }
+            const bool stuck =
+                deadline > 0 && Timer() > deadline && Timer() - lastChange > kStuckSeconds;
+            if (!settled && !stuck) {
                 Click(PANEL_STOP);
                 After(100, finish);
                 return;
             }
+            struct CloseOnExit {
+                ~CloseOnExit() { CloseWindow(); }
+            } closeOnExit;
+            qInfo("unwinding after the storm: %.1f s", Timer() - deadline);
+            QVERIFY2(settled, qPrintable(QString("%1 actions still running").arg(depth)));
             sensor.setRandomFaults(0.0);
             SetCtrlVal(zurid::panel, PANEL_STATUS, "");
             ChooseRingItem(PANEL_COM, 0);
-            QCOMPARE(TextVal(PANEL_STATUS), QString("LINE OK                              V1.0"));
+            QCOMPARE(TextVal(PANEL_STATUS), kLineOk);
             // The set on the panel is the one that last went through pp.
             for (std::size_t i = 0; i < std::size(kBound); ++i) {
                 const int byte = zurid::pp[static_cast<std::size_t>(kByte[i])];
@@ -175,7 +204,6 @@ class StormTest : public QObject {
                 const int shown = kBound[i] != PANEL_POWER ? byte : pct <= 100 ? pct : -1;
                 QCOMPARE(IntVal(kBound[i]), shown);
             }
-            CloseWindow();
         };
         After(500, finish);
         static int argc = 1;
@@ -185,7 +213,8 @@ class StormTest : public QObject {
         QCOMPARE(exitCode, 0);
         qInfo("%d actions, %zu popups, %zu file dialogs, %zu requests", actions,
               popups->popups.size(), popups->dialogs.size(), sensor.requests().size());
-        QVERIFY(actions > 100);
+        // It kept going: two actions a second even in a sanitized build on a loaded machine.
+        QVERIFY2(actions >= 2 * Seconds(), qPrintable(QString::number(actions)));
     }
 };
 

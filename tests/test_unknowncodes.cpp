@@ -3,9 +3,9 @@
 // EEPROM and from a file. Codes the panel has no item or percent for show as unknown, and the
 // operator can still pick a known value instead.
 #include "gui/paramfile.h"
+#include "gui/state.h"
 #include "gui/transfer.h"
 #include "link/blocks.h"
-#include "gui/state.h"
 #include "platform/ui/Dovarid10.h"
 #include "support/files.h"
 #include "support/popups.h"

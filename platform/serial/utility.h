@@ -21,9 +21,9 @@ std::string GetUserFileDir();
 // right-aligned in a field of `fieldWidth`, '\n' line ends. The file is replaced all at once
 // (temporary file, then rename); on failure the previous file is untouched. Returns 0 or a
 // negative code; LastFileError() then says why.
-int ArrayToFile(const char* fileName, const void* array, int dataType, int count,
-                int numGroups, int arrayDataOrder, int fileLayout, int columnSeparation,
-                int fieldWidth, int fileType, int fileAction);
+int ArrayToFile(const char* fileName, const void* array, int dataType, int count, int numGroups,
+                int arrayDataOrder, int fileLayout, int columnSeparation, int fieldWidth,
+                int fileType, int fileAction);
 // Reads exactly `count` values 0-255 separated by ASCII white space into `array`. Anything
 // else (other text, a value out of range, fewer or more values, an unreadable file) leaves
 // `array` untouched and returns a negative code; LastFileError() then says why.

@@ -1,10 +1,10 @@
 // Panels: loading the Designer resource, the registry of panels and controls, binding and
 // calling the program's callbacks.
+#include "platform/serial/utility.h"
 #include "platform/ui/comports_qt.h"
 #include "platform/ui/qtaccess.h"
 #include "platform/ui/ui_internal.h"
 #include "platform/ui/userint.h"
-#include "platform/serial/utility.h"
 
 #include <QApplication>
 #include <QComboBox>

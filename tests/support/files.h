@@ -1,4 +1,4 @@
-// Test helpers: whole files in and out.
+// Test helpers: whole files in and out, and the system's words for a failure.
 #pragma once
 
 #include "sim/sensorsim.h"
@@ -8,10 +8,17 @@
 #include <QString>
 #include <QTest>
 
+#include <cstring>
+
 inline void Put(const QString& path, const QByteArray& bytes) {
     QFile f(path);
     QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     QCOMPARE(f.write(bytes), bytes.size());
+}
+
+// The system's text for an error number in this process's locale, as the program reports it.
+inline QString SystemText(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
 }
 
 inline QByteArray Contents(const QString& path) {

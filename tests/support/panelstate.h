@@ -3,8 +3,8 @@
 // difference names the control or variable at once.
 #pragma once
 
-#include "link/blocks.h"
 #include "gui/state.h"
+#include "link/blocks.h"
 #include "platform/ui/qtaccess.h"
 #include "platform/ui/userint.h"
 

@@ -2,8 +2,8 @@
 
 #include "app/shell.h"
 #include "gui/state.h"
-#include "platform/ui/qtaccess.h"
 #include "platform/serial/rs232.h"
+#include "platform/ui/qtaccess.h"
 #include "platform/ui/userint.h"
 
 #include <QAbstractButton>
@@ -132,7 +132,7 @@ void After(int ms, std::function<void()> action) {
     QTimer::singleShot(ms, std::move(action));
 }
 
-void ClickWhen(int control, std::function<bool()> pred, int timeoutMs) {
+void When(std::function<bool()> pred, std::function<void()> action, int timeoutMs) {
     auto* timer = new QTimer;
     auto* since = new QElapsedTimer;
     since->start();
@@ -141,10 +141,20 @@ void ClickWhen(int control, std::function<bool()> pred, int timeoutMs) {
             timer->stop();
             timer->deleteLater();
             delete since;
-            Click(control);
+            action();
         }
     });
     timer->start(5);
+}
+
+void ClickWhen(int control, std::function<bool()> pred, int timeoutMs) {
+    When(
+        std::move(pred), [control] { Click(control); }, timeoutMs);
+}
+
+bool PanelShown() {
+    QWidget* p = zurid::panel > 0 ? PanelWidget(zurid::panel) : nullptr;
+    return p != nullptr && p->isVisible();
 }
 
 bool WaitUntil(const std::function<bool()>& pred, int timeoutMs) {

@@ -2,6 +2,7 @@
 // against a sensor simulator on a pseudo-terminal, and drives it like an operator.
 #pragma once
 
+#include "gui/transfer.h"
 #include "sim/sensorsim.h"
 
 #include <QString>
@@ -15,6 +16,13 @@ class QWidget;
 namespace testing_support {
 
 using Bytes = std::vector<std::uint8_t>;
+
+// The sensor's blocks most tests start from; the spare bytes 12, 13, 14 of kRam never show on
+// the panel and must still travel.
+inline constexpr sim::Block kRam = {100, 120, 23, 1, 1, 0, 20, 50, 2, 0, 7, 1, 12, 13, 14};
+inline constexpr sim::Block kEeprom = {90, 110, 0, 0, 2, 2, 30, 60, 3, 1, 3, 0, 7, 8, 9};
+// The status line after a good line check, as the program shows it.
+inline const QString kLineOk = QString::fromLatin1(zurid::LineOkText);
 
 // Adds a device path to the port table (ZURID_PORTS) and returns its port number.
 int AddPort(const std::string& devicePath);
@@ -44,9 +52,13 @@ void CloseWindow();  // the window manager's close request
 
 // Runs `action` after `ms` from the event loop (useful before a click that runs a loop).
 void After(int ms, std::function<void()> action);
-// Clicks `control` as soon as `pred` holds, checked from the event loop every few ms (also
-// inside the program's own nested loops); gives up after `timeoutMs`.
+// Runs `action` as soon as `pred` holds, checked from the event loop every few ms (also inside
+// the program's own nested loops), or after `timeoutMs` at the latest.
+void When(std::function<bool()> pred, std::function<void()> action, int timeoutMs = 10000);
+// Clicks `control` the same way.
 void ClickWhen(int control, std::function<bool()> pred, int timeoutMs = 10000);
+// The main panel is on the screen: start-up, line check included, is over.
+bool PanelShown();
 // Pumps events until `pred` holds or `timeoutMs` has passed.
 bool WaitUntil(const std::function<bool()>& pred, int timeoutMs);
 
