@@ -147,11 +147,11 @@ QString NameList(const core::ParamBlock& a, const core::ParamBlock& b) {
     return names.join(QStringLiteral(", "));
 }
 
-// One line per differing parameter: port, memory, name, the saved value -> the sensor's.
-QString DifferenceLines(const FleetPort& p, Memory m, const core::ParamBlock& saved,
-                        const core::ParamBlock& now) {
+// One line per differing parameter: port, memory, name, value `from` -> value `to`.
+QString DifferenceLines(const FleetPort& p, Memory m, const core::ParamBlock& from,
+                        const core::ParamBlock& to) {
     QString out;
-    for (const QString& line : DiffLines(saved, now)) {
+    for (const QString& line : DiffLines(from, to)) {
         out += QStringLiteral("%1  %2  %3\n")
                    .arg(p.ref.label)
                    .arg(QLatin1String(MemoryName(m)), -6)
@@ -191,7 +191,9 @@ FleetStep ReadBack(const core::ParamBlock& block, Memory m) {
 }
 
 // Reads `memories` of every port and compares them with the backup; the differences go to
-// stdout in port order once every port has ended. `failOnDifference` makes one a failure.
+// stdout in port order once every port has ended. `failOnDifference` (verify) makes one a
+// failure and prints saved -> sensor (what changed since the backup); without it (a dry run)
+// each line reads sensor -> saved (what the restore would write).
 int CompareRun(Plan& plan, const QList<Memory>& memories, bool failOnDifference) {
     Fleet& fleet = plan.fleet;
     fleet.run(
@@ -222,7 +224,9 @@ int CompareRun(Plan& plan, const QList<Memory>& memories, bool failOnDifference)
         for (Memory m : memories) {
             const auto& now = m == Memory::Ram ? p->ram : p->eeprom;
             if (p->state != FleetPort::State::Failed && now && p->entry >= 0) {
-                Out(DifferenceLines(*p, m, Saved(plan, *p, m), *now));
+                const core::ParamBlock& saved = Saved(plan, *p, m);
+                Out(failOnDifference ? DifferenceLines(*p, m, saved, *now)
+                                     : DifferenceLines(*p, m, *now, saved));
             }
         }
     }

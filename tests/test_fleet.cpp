@@ -148,7 +148,11 @@ class FleetTest : public QObject {
         }
         r = RunZurid({"restore", dir, "--dry-run", "--ram"}, ports);
         QCOMPARE(r.exitCode, 0);
-        QVERIFY2(r.out.contains("COM3  EEPROM  THRESHOLD"), r.out);
+        // Each line reads sensor -> backup: what the restore would write.
+        const int saved = Pattern(2, false)[0];
+        QVERIFY2(r.out.contains(QStringLiteral("COM3  EEPROM  THRESHOLD").toUtf8()) &&
+                     r.out.contains(QStringLiteral("->  %1 (code %1)\n").arg(saved).toUtf8()),
+                 r.out);
         QCOMPARE(Writes(fleet), 0);
 
         // By default the EEPROM alone; the running RAM is left as it is.
