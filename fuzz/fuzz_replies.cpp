@@ -7,6 +7,7 @@
 // A reply is taken only when its length is exactly right (and, for the line check, its bytes
 // are); otherwise nothing but the status line changes and the time-out popup is shown.
 #include "app/shell.h"
+#include "core/params.h"
 #include "fuzz/check.h"
 #include "fuzz/peer.h"
 #include "gui/livedata.h"
@@ -183,10 +184,9 @@ void ExpectParametersShown(const Bytes& block, const char* what) {
         const int value = IntVal(b.control);
         const unsigned char byte = block[static_cast<std::size_t>(b.index)];
         if (b.control == PANEL_POWER) {
-            const int pct = zurid::PowerCodeToPercent(byte);
-            const bool known = pct <= 100 && zurid::PowerPercentToCode(pct) == byte;
-            FUZZ_CHECK(known ? value == pct : value < 0, "%s: POWER shows %d for code %d", what,
-                       value, byte);
+            const bool known = byte <= zurid::core::kPowerMaxCode;
+            FUZZ_CHECK(known ? value == zurid::PowerCodeToPercent(byte) : value < 0,
+                       "%s: POWER shows %d for code %d", what, value, byte);
         } else {
             FUZZ_CHECK(value == byte, "%s: control %d shows %d for %d", what, b.control, value,
                        byte);

@@ -57,9 +57,8 @@ void ShowRingCode(int control, unsigned char code) {
 }
 
 void ShowPower() {
-    const unsigned char pct = PowerCodeToPercent(power);
-    if (pct <= 100 && PowerPercentToCode(pct) == power) {
-        SetCtrlVal(panel, PANEL_POWER, static_cast<int>(pct));
+    if (power <= core::kPowerMaxCode) {
+        SetCtrlVal(panel, PANEL_POWER, static_cast<int>(PowerCodeToPercent(power)));
         return;
     }
     unknownPowerCode = power;
