@@ -33,7 +33,12 @@ build: $(BUILD)/CMakeCache.txt
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure
 
-run: build
+# Only what the demo runs: the program, the simulator and zurid (the tests and benchmarks are
+# for `make test`).
+RUN_TARGETS = tavrin-zurid sensor-sim zurid
+
+run: $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j$(JOBS) --target $(RUN_TARGETS)
 	./scripts/demo $(BUILD)
 
 # Installs the program, sensor-sim, their data, the menu entry and the icon under PREFIX

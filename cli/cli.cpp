@@ -4,8 +4,13 @@
 #include "platform/serial/interrupt.h"
 
 #include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace zurid::cli {
 
@@ -15,10 +20,59 @@ void Message(const QString& text) {
     std::fflush(stderr);
 }
 
-void Out(const QString& text) {
+namespace {
+
+bool stdoutFailed = false;
+
+// "-x" or "--name" as the operator typed it, for a name the parser did not know.
+QString TypedOption(const QString& name, const QStringList& args) {
+    for (const QString& arg : args.mid(1)) {
+        if (arg == QLatin1String("--")) {
+            break;
+        }
+        if (arg.startsWith(QLatin1Char('-'))) {
+            QString bare = arg.section(QLatin1Char('='), 0, 0);
+            while (bare.startsWith(QLatin1Char('-'))) {
+                bare.remove(0, 1);
+            }
+            if (bare == name) {
+                return arg.section(QLatin1Char('='), 0, 0);
+            }
+        }
+    }
+    return (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
+}
+
+} // namespace
+
+bool Out(const QString& text) {
+    if (stdoutFailed) {
+        return false;
+    }
     const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stdout);
-    std::fflush(stdout);
+    errno = 0;
+    const std::size_t n =
+        std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stdout);
+    if (n == static_cast<std::size_t>(bytes.size()) && std::fflush(stdout) == 0) {
+        return true;
+    }
+    const int why = errno;
+    stdoutFailed = true;
+    std::clearerr(stdout);
+    Message(QStringLiteral("cannot write to stdout: %1")
+                .arg(why != 0 ? QString::fromLocal8Bit(std::strerror(why))
+                              : QStringLiteral("write error")));
+    return false;
+}
+
+bool StdoutFailed() {
+    return stdoutFailed;
+}
+
+bool OutJson(const QJsonValue& value) {
+    const QJsonDocument doc =
+        value.isArray() ? QJsonDocument(value.toArray()) : QJsonDocument(value.toObject());
+    return Out(QString::fromUtf8(doc.toJson(QJsonDocument::Indented)));
 }
 
 QString CommandHelp(const QString& name, QCommandLineParser& parser, const QString& details) {
@@ -49,7 +103,13 @@ std::optional<int> ParseCommand(QCommandLineParser& parser, const QStringList& a
     const QString name = args.value(0);
     const QString hint = QStringLiteral(" (see 'zurid %1 --help')").arg(name);
     if (!parser.parse(args)) {
-        Message(parser.errorText() + hint);
+        const QStringList unknown = parser.unknownOptionNames();
+        if (unknown.isEmpty()) {
+            Message(parser.errorText() + hint);
+        } else {
+            Message(QStringLiteral("%1: unknown option '%2'%3")
+                        .arg(name, TypedOption(unknown.constFirst(), args), hint));
+        }
         return kExitUsage;
     }
     if (parser.isSet(help)) {
@@ -99,21 +159,50 @@ void Finish(int status) {
         Qt::QueuedConnection);
 }
 
-std::unique_ptr<PortSession> OpenPort(const QString& text, PortRef* ref) {
+int PortFailureStatus(const QString& text) {
+    return IsPortText(text) ? kExitFailed : kExitUsage;
+}
+
+std::optional<int> LookupPorts(const QString& verb, const QStringList& names,
+                               QList<PortRef>& refs) {
+    refs.clear();
+    for (const QString& name : names) {
+        const Result<PortRef> found = LookupPort(name);
+        if (!found) {
+            Message(found.error());
+            return PortFailureStatus(name);
+        }
+        refs.append(*found);
+    }
+    if (const QString twice = SamePortTwice(refs); !twice.isEmpty()) {
+        Message(QStringLiteral("%1: %2").arg(verb, twice));
+        return kExitUsage;
+    }
+    return std::nullopt;
+}
+
+OpenedPort OpenPort(const QString& text) {
     const Result<PortRef> found = LookupPort(text);
     if (!found) {
         Message(found.error());
-        return nullptr;
+        OpenedPort none;
+        none.status = PortFailureStatus(text);
+        return none;
     }
-    if (ref != nullptr) {
-        *ref = *found;
-    }
-    Result<std::unique_ptr<PortSession>> session = sensors::OpenSession(*found);
+    return OpenPort(*found);
+}
+
+OpenedPort OpenPort(const PortRef& ref) {
+    OpenedPort out;
+    out.ref = ref;
+    Result<std::unique_ptr<PortSession>> session = sensors::OpenSession(ref);
     if (!session) {
         Message(session.error());
-        return nullptr;
+        out.status = kExitFailed;
+    } else {
+        out.session = std::move(*session);
     }
-    return std::move(*session);
+    return out;
 }
 
 std::optional<int> ParseFleetCommand(QCommandLineParser& parser, const QStringList& args,

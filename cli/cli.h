@@ -7,6 +7,7 @@
 #include "sensors/session.h"
 
 #include <QCommandLineParser>
+#include <QJsonValue>
 #include <QString>
 #include <QStringList>
 
@@ -24,8 +25,13 @@ inline constexpr int kExitUsage = 2;  // bad usage: nothing was sent or written
 
 // "zurid: TEXT" on stderr.
 void Message(const QString& text);
-// TEXT as it stands on stdout (UTF-8), flushed.
-void Out(const QString& text);
+// TEXT as it stands on stdout (UTF-8), flushed. False when stdout refused it (a full disk, a
+// closed terminal): then a message said so once, and StdoutFailed() holds for the rest of the
+// run, so that the command does not end with 0.
+bool Out(const QString& text);
+bool StdoutFailed();
+// A JSON document on stdout, indented; as Out.
+bool OutJson(const QJsonValue& value);
 
 // Parses a command's arguments (args[0] is its name). Returns an exit status when the command
 // is over already: 0 after --help, 2 after a message for an unknown option or a wrong number of
@@ -43,8 +49,22 @@ std::optional<qint64> IntOption(const QCommandLineParser& parser, const QString&
 int RunLoop();
 void Finish(int status);
 
-// Looks the port up and opens it; on failure a message naming the port and nullptr.
-std::unique_ptr<PortSession> OpenPort(const QString& text, PortRef* ref = nullptr);
+// Exit status of a port that cannot be had: 2 when the name is no port name at all (bad usage),
+// 1 when the port is missing, busy or not permitted.
+int PortFailureStatus(const QString& text);
+
+// Looks every port up; the same device twice (also through a link) is bad usage. On failure a
+// message and the exit status.
+std::optional<int> LookupPorts(const QString& verb, const QStringList& names, QList<PortRef>& refs);
+
+// A port, looked up and opened.
+struct OpenedPort {
+    PortRef ref;
+    std::unique_ptr<PortSession> session; // null when it could not be had
+    int status = kExitOk;                 // then the exit status, after a message naming it
+};
+OpenedPort OpenPort(const QString& text);
+OpenedPort OpenPort(const PortRef& ref);
 
 // The arguments every fleet command takes: DIR, then PORT... Parses the command line; an exit
 // status when the command is over already (after --help or a usage error), see ParseCommand.

@@ -140,9 +140,12 @@ int RunBackup(const QStringList& args) {
     Fleet fleet(QStringLiteral("backup"));
     if (parser.isSet(all)) {
         fleet.addAll();
-    } else if (const Status added = fleet.addPorts(names); !added) {
-        Message(added.error);
-        return kExitUsage;
+    } else {
+        QList<PortRef> refs;
+        if (const auto status = LookupPorts(QStringLiteral("backup"), names, refs)) {
+            return *status;
+        }
+        fleet.addPorts(refs);
     }
     const QString dir = positional.first();
     if (!QDir().mkpath(dir)) {

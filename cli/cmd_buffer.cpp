@@ -5,7 +5,6 @@
 #include "core/params.h"
 
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 
 namespace zurid::cli {
@@ -21,11 +20,12 @@ int RunBuffer(const QStringList& args) {
     if (const auto done = ParseCommand(parser, args, details, 1, 1)) {
         return *done;
     }
-    PortRef port;
-    const auto session = OpenPort(parser.positionalArguments().constFirst(), &port);
-    if (!session) {
-        return kExitUsage;
+    const OpenedPort opened = OpenPort(parser.positionalArguments().constFirst());
+    if (!opened.session) {
+        return opened.status;
     }
+    PortSession* session = opened.session.get();
+    const PortRef& port = opened.ref;
     const bool json = parser.isSet(QStringLiteral("json"));
     const int thresholdPos = core::FindParam("THRESHOLD")->pos;
     session->readParams(Memory::Ram, [&](const Reply& params) {
@@ -50,7 +50,7 @@ int RunBuffer(const QStringList& args) {
                                     {QStringLiteral("device"), port.device},
                                     {QStringLiteral("threshold"), threshold},
                                     {QStringLiteral("values"), values}};
-                Out(QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Indented)));
+                OutJson(o);
             } else {
                 QString out = QStringLiteral("THRESHOLD %1\n  #  NORM\n").arg(threshold);
                 for (qsizetype i = 0; i < r.bytes.size(); ++i) {

@@ -5,6 +5,7 @@
 #include "sensors/paramtext.h"
 
 #include <QFileInfo>
+#include <QJsonObject>
 
 #include <map>
 #include <memory>
@@ -47,16 +48,29 @@ bool Resolve(Side& side) {
     return true;
 }
 
+QJsonObject SideJson(const Side& s) {
+    if (s.isFile) {
+        return {{QStringLiteral("file"), s.text}};
+    }
+    return {{QStringLiteral("port"), s.port.label},
+            {QStringLiteral("device"), s.port.device},
+            {QStringLiteral("memory"), QLatin1String(MemoryName(s.memory))}};
+}
+
 } // namespace
 
 int RunDiff(const QStringList& args) {
     QCommandLineParser parser;
+    const QCommandLineOption json(QStringLiteral("json"),
+                                  QStringLiteral("Print JSON instead of text."));
+    parser.addOption(json);
     const QString details = QStringLiteral(
         "A and B are each a parameter file (FILE.dat) or PORT, PORT:ram or PORT:eeprom (RAM\n"
         "when not said). Both sensors are read at once. Prints one line per differing\n"
-        "parameter, NAME  A's value -> B's value. Exit status as diff's: 0 the same,\n"
-        "1 different, 2 trouble (bad usage, a file that is not a parameter file, a failed\n"
-        "read).");
+        "parameter, NAME  A's value -> B's value; with --json one object naming both sides,\n"
+        "\"same\", and the differences with A's and B's code, value and unit. Exit status as\n"
+        "diff's: 0 the same, 1 different, 2 trouble (bad usage, a file that is not a parameter\n"
+        "file, a port that is missing or busy, a failed read, stdout that cannot be written).");
     if (const auto done = ParseCommand(parser, args, details, 2, 2)) {
         return *done;
     }
@@ -67,17 +81,17 @@ int RunDiff(const QStringList& args) {
             return kExitUsage;
         }
     }
-    // One session per device, even when both sides are the same sensor.
+    // One session per device, even when both sides are the same sensor by different names.
     std::map<QString, std::unique_ptr<PortSession>> sessions;
     for (Side& s : sides) {
-        if (s.isFile || sessions.count(s.port.device) != 0) {
+        if (s.isFile || sessions.count(ResolvedDevice(s.port)) != 0) {
             continue;
         }
-        auto session = OpenPort(s.port.device);
-        if (!session) {
+        OpenedPort opened = OpenPort(s.port);
+        if (!opened.session) {
             return kExitUsage;
         }
-        sessions[s.port.device] = std::move(session);
+        sessions[ResolvedDevice(s.port)] = std::move(opened.session);
     }
     int pending = 0;
     bool failed = false;
@@ -86,18 +100,19 @@ int RunDiff(const QStringList& args) {
             continue;
         }
         ++pending;
-        sessions[s.port.device]->readParams(s.memory, [&s, &pending, &failed](const Reply& r) {
-            s.block = ToBlock(r.bytes);
-            if (!r.ok || !s.block) {
-                s.block.reset();
-                failed = true;
-                Message(QStringLiteral("%1 %2: read failed: %3")
-                            .arg(s.port.label, QLatin1String(MemoryName(s.memory)), r.error));
-            }
-            if (--pending == 0) {
-                Finish(kExitOk);
-            }
-        });
+        sessions[ResolvedDevice(s.port)]->readParams(
+            s.memory, [&s, &pending, &failed](const Reply& r) {
+                s.block = ToBlock(r.bytes);
+                if (!r.ok || !s.block) {
+                    s.block.reset();
+                    failed = true;
+                    Message(QStringLiteral("%1 %2: read failed: %3")
+                                .arg(s.port.label, QLatin1String(MemoryName(s.memory)), r.error));
+                }
+                if (--pending == 0) {
+                    Finish(kExitOk);
+                }
+            });
     }
     if (pending > 0) {
         RunLoop();
@@ -105,11 +120,28 @@ int RunDiff(const QStringList& args) {
     if (failed) {
         return kExitUsage;
     }
-    const QStringList lines = DiffLines(*sides[0].block, *sides[1].block);
-    for (const QString& line : lines) {
-        Out(line + QLatin1Char('\n'));
+    const core::ParamBlock& a = *sides[0].block;
+    const core::ParamBlock& b = *sides[1].block;
+    const bool same = a == b;
+    bool written = true;
+    if (parser.isSet(json)) {
+        written = OutJson(QJsonObject{{QStringLiteral("a"), SideJson(sides[0])},
+                                      {QStringLiteral("b"), SideJson(sides[1])},
+                                      {QStringLiteral("same"), same},
+                                      {QStringLiteral("differences"),
+                                       DiffJson(a, b, QStringLiteral("a"), QStringLiteral("b"))}});
+    } else {
+        QString text;
+        for (const QString& line : DiffLines(a, b)) {
+            text += line + QLatin1Char('\n');
+        }
+        written = text.isEmpty() || Out(text);
     }
-    return lines.isEmpty() ? kExitOk : kExitFailed;
+    // 1 means "different" here: output that was lost is trouble.
+    if (!written) {
+        return kExitUsage;
+    }
+    return same ? kExitOk : kExitFailed;
 }
 
 } // namespace zurid::cli

@@ -6,8 +6,6 @@
 #include "sensors/assign.h"
 #include "sensors/paramtext.h"
 
-#include <QJsonDocument>
-
 namespace zurid::cli {
 
 namespace {
@@ -15,10 +13,24 @@ namespace {
 const QCommandLineOption kEeprom(QStringLiteral("eeprom"),
                                  QStringLiteral("The sensor's EEPROM instead of its RAM (reads "
                                                 "wait 1.5 s instead of 0.1 s first)."));
-const QCommandLineOption kVerify(QStringLiteral("verify"),
-                                 QStringLiteral("Read the same memory back and compare byte for "
-                                                "byte; exit 1 and name the differences if it "
-                                                "differs."));
+const QCommandLineOption kNoVerify(QStringLiteral("no-verify"),
+                                   QStringLiteral("Do not read the block back after writing it "
+                                                  "(by default it is read back and compared "
+                                                  "byte for byte)."));
+
+// What older scripts pass; reading back is the default now.
+QCommandLineOption VerifyAlias() {
+    QCommandLineOption o(QStringLiteral("verify"),
+                         QStringLiteral("The default; kept for scripts."));
+    o.setFlags(QCommandLineOption::HiddenFromHelp);
+    return o;
+}
+
+void AddWriteOptions(QCommandLineParser& parser) {
+    parser.addOption(kEeprom);
+    parser.addOption(kNoVerify);
+    parser.addOption(VerifyAlias());
+}
 
 Memory MemoryOf(const QCommandLineParser& parser) {
     return parser.isSet(kEeprom) ? Memory::Eeprom : Memory::Ram;
@@ -54,8 +66,9 @@ void WriteBlock(PortSession& session, const PortRef& port, Memory m, const core:
             }
             const QStringList diff = DiffLines(block, *back);
             if (!diff.isEmpty()) {
-                Message(QStringLiteral("%1: the sensor holds something else than was written "
-                                       "(written -> read back):")
+                Message(QStringLiteral("%1: read back, the sensor holds something else than "
+                                       "was written; it did not take the write (written -> "
+                                       "read back):")
                             .arg(Where(port, m)));
                 for (const QString& line : diff) {
                     Message(QStringLiteral("  ") + line);
@@ -97,13 +110,13 @@ int RunGet(const QStringList& args) {
     if (!path.isEmpty() && !CanWriteFile(path)) {
         return kExitUsage;
     }
-    PortRef port;
-    const auto session = OpenPort(parser.positionalArguments().constFirst(), &port);
-    if (!session) {
-        return kExitUsage;
+    const OpenedPort opened = OpenPort(parser.positionalArguments().constFirst());
+    if (!opened.session) {
+        return opened.status;
     }
+    const PortRef& port = opened.ref;
     const Memory m = MemoryOf(parser);
-    session->readParams(m, [&](const Reply& r) {
+    opened.session->readParams(m, [&](const Reply& r) {
         const auto block = ToBlock(r.bytes);
         if (!r.ok || !block) {
             Message(QStringLiteral("%1: read failed: %2").arg(Where(port, m), r.error));
@@ -115,7 +128,7 @@ int RunGet(const QStringList& args) {
             o[QStringLiteral("port")] = port.label;
             o[QStringLiteral("device")] = port.device;
             o[QStringLiteral("memory")] = QLatin1String(MemoryName(m));
-            Out(QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Indented)));
+            OutJson(o);
             Finish(kExitOk);
         } else {
             Out(BlockTable(*block));
@@ -127,12 +140,14 @@ int RunGet(const QStringList& args) {
 
 int RunSend(const QStringList& args) {
     QCommandLineParser parser;
-    parser.addOption(kEeprom);
-    parser.addOption(kVerify);
+    AddWriteOptions(parser);
     const QString details = QStringLiteral(
         "Writes the parameter block of FILE.dat (the window's format: fifteen values 0-255)\n"
-        "to the sensor's RAM (order 1) or EEPROM (order 2). The file is checked first; a file\n"
-        "that is not a valid parameter file is refused with the reason and nothing is sent.");
+        "to the sensor's RAM (order 1) or EEPROM (order 2), then reads the same memory back\n"
+        "and compares byte for byte: exit 0 means the sensor holds the file's block; a sensor\n"
+        "that holds something else is named with the differences (exit 1). The file is checked\n"
+        "first; a file that is not a valid parameter file is refused with the reason and\n"
+        "nothing is sent.");
     if (const auto done = ParseCommand(parser, args, details, 2, 2)) {
         return *done;
     }
@@ -140,24 +155,25 @@ int RunSend(const QStringList& args) {
     if (!block) {
         return kExitUsage;
     }
-    PortRef port;
-    const auto session = OpenPort(parser.positionalArguments().constFirst(), &port);
-    if (!session) {
-        return kExitUsage;
+    const OpenedPort opened = OpenPort(parser.positionalArguments().constFirst());
+    if (!opened.session) {
+        return opened.status;
     }
-    WriteBlock(*session, port, MemoryOf(parser), *block, parser.isSet(kVerify));
+    WriteBlock(*opened.session, opened.ref, MemoryOf(parser), *block, !parser.isSet(kNoVerify));
     return RunLoop();
 }
 
 int RunSet(const QStringList& args) {
     QCommandLineParser parser;
-    parser.addOption(kEeprom);
-    parser.addOption(kVerify);
+    AddWriteOptions(parser);
     const QString details = QStringLiteral(
         "Reads the block, changes only the named parameters and writes it back; every other\n"
         "byte goes back as it was read. Values as the panel shows them (POWER=80%, HOLD=50ms,\n"
         "TRIGGER=EXT, DEADTIME=12) or as raw codes (POWER=#6). A bad name or value is refused,\n"
-        "with the allowed values, before anything is written. Prints what changed.");
+        "with the allowed values, before anything is written. The block is read back after\n"
+        "the write and compared: exit 0 means the sensor holds the new values. Prints what\n"
+        "changed. When the sensor holds the values already, nothing is written (the EEPROM\n"
+        "wears with every write) and a message says so; exit 0.");
     if (const auto done = ParseCommand(parser, args, details, 2, -1)) {
         return *done;
     }
@@ -171,14 +187,15 @@ int RunSet(const QStringList& args) {
         Message(QStringLiteral("set: %1").arg(QString::fromStdString(error)));
         return kExitUsage;
     }
-    PortRef port;
-    const auto session = OpenPort(parser.positionalArguments().constFirst(), &port);
-    if (!session) {
-        return kExitUsage;
+    const OpenedPort opened = OpenPort(parser.positionalArguments().constFirst());
+    if (!opened.session) {
+        return opened.status;
     }
+    PortSession& session = *opened.session;
+    const PortRef& port = opened.ref;
     const Memory m = MemoryOf(parser);
-    const bool verify = parser.isSet(kVerify);
-    session->readParams(m, [&](const Reply& r) {
+    const bool verify = !parser.isSet(kNoVerify);
+    session.readParams(m, [&](const Reply& r) {
         const auto old = ToBlock(r.bytes);
         if (!r.ok || !old) {
             Message(QStringLiteral("%1: read failed: %2").arg(Where(port, m), r.error));
@@ -194,7 +211,13 @@ int RunSet(const QStringList& args) {
             return;
         }
         const QStringList changes = DiffLines(*old, block);
-        WriteBlock(*session, port, m, block, verify, [changes] {
+        if (block == *old) {
+            Message(QStringLiteral("%1 holds these values already; nothing written")
+                        .arg(Where(port, m)));
+            Finish(kExitOk);
+            return;
+        }
+        WriteBlock(session, port, m, block, verify, [changes] {
             for (const QString& line : changes) {
                 Out(line + QLatin1Char('\n'));
             }

@@ -10,6 +10,8 @@
 #include "core/params.h"
 
 #include <QHash>
+#include <QJsonArray>
+#include <QJsonObject>
 
 namespace zurid::cli {
 
@@ -39,7 +41,9 @@ const char* const kVerifyDetails =
     "Reads the RAM and EEPROM blocks of each sensor in DIR's backup whose location is present\n"
     "(or of the named ports), all at once, and prints on stdout every parameter that differs\n"
     "from the backup: port, memory, parameter, the saved value and the sensor's. The summary\n"
-    "table goes to stderr.\n"
+    "table goes to stderr. With --json, stdout holds one object instead: \"ok\" and, per port,\n"
+    "its result, note and differences (memory, parameter, saved and sensor's code, value and\n"
+    "unit).\n"
     "\n"
     "Exit status: 0 every sensor holds its saved set, 1 a sensor differs or failed, 2 bad usage\n"
     "or a refused backup.";
@@ -56,10 +60,7 @@ struct Plan {
             return status;
         }
         const QStringList positional = parser.positionalArguments();
-        if (!choosePorts(positional.first(), positional.mid(1))) {
-            return kExitUsage;
-        }
-        return std::nullopt;
+        return choosePorts(positional.first(), positional.mid(1));
     }
 
     QString verb;
@@ -67,17 +68,18 @@ struct Plan {
     Manifest manifest;
 
   private:
-    bool choosePorts(const QString& dir, const QStringList& names);
+    std::optional<int> choosePorts(const QString& dir, const QStringList& names);
 };
 
 // Which entries to work on: those of the named ports (each must have one), or every entry whose
-// location is a port of the table now. False after a message when the command cannot go on.
-bool Plan::choosePorts(const QString& dir, const QStringList& names) {
+// location is a port of the table now. An exit status after a message when the command cannot
+// go on.
+std::optional<int> Plan::choosePorts(const QString& dir, const QStringList& names) {
     const ManifestRead loaded = LoadBackup(FolderReader(dir));
     if (!loaded.manifest) {
         Message(QStringLiteral("%1: backup in %2 refused, nothing written: %3")
                     .arg(verb, dir, loaded.error));
-        return false;
+        return kExitUsage;
     }
     manifest = *loaded.manifest;
     QHash<QString, int> byLocation;
@@ -85,10 +87,11 @@ bool Plan::choosePorts(const QString& dir, const QStringList& names) {
         byLocation.insert(manifest.entries[i].location, i);
     }
     if (!names.isEmpty()) {
-        if (const Status added = fleet.addPorts(names); !added) {
-            Message(added.error);
-            return false;
+        QList<PortRef> refs;
+        if (const auto status = LookupPorts(verb, names, refs)) {
+            return status;
         }
+        fleet.addPorts(refs);
     } else {
         QStringList present;
         for (const PortRef& ref : PortTable()) {
@@ -98,7 +101,7 @@ bool Plan::choosePorts(const QString& dir, const QStringList& names) {
         }
         if (const Status added = fleet.addPorts(present); !added) {
             Message(added.error);
-            return false;
+            return kExitUsage;
         }
     }
     QSet<int> used;
@@ -107,7 +110,7 @@ bool Plan::choosePorts(const QString& dir, const QStringList& names) {
         if (it == byLocation.constEnd()) {
             Message(QStringLiteral("%1: %2 (%3) has no entry in the backup in %4")
                         .arg(verb, p->ref.label, p->location, dir));
-            return false;
+            return kExitUsage;
         }
         p->entry = *it;
         used.insert(*it);
@@ -129,7 +132,7 @@ bool Plan::choosePorts(const QString& dir, const QStringList& names) {
     if (fleet.ports().empty()) {
         Message(QStringLiteral("%1: none of the sensors in the backup is present").arg(verb));
     }
-    return true;
+    return std::nullopt;
 }
 
 const core::ParamBlock& Saved(const Plan& plan, const FleetPort& p, Memory m) {
@@ -193,11 +196,39 @@ FleetStep ReadBack(const core::ParamBlock& block, Memory m) {
             }};
 }
 
+// Every port's result and differences, saved -> sensor, as one JSON document.
+QJsonObject CompareJson(Plan& plan, const QList<Memory>& memories) {
+    QJsonArray ports;
+    for (const auto& p : plan.fleet.ports()) {
+        QJsonArray differences;
+        for (Memory m : memories) {
+            const auto& now = m == Memory::Ram ? p->ram : p->eeprom;
+            if (p->state == FleetPort::State::Failed || !now || p->entry < 0) {
+                continue;
+            }
+            for (const QJsonValue& d : DiffJson(Saved(plan, *p, m), *now, QStringLiteral("saved"),
+                                                QStringLiteral("sensor"))) {
+                QJsonObject o = d.toObject();
+                o[QStringLiteral("memory")] = QLatin1String(MemoryName(m));
+                differences.append(o);
+            }
+        }
+        ports.append(QJsonObject{{QStringLiteral("port"), p->ref.label},
+                                 {QStringLiteral("device"), p->ref.device},
+                                 {QStringLiteral("location"), p->location},
+                                 {QStringLiteral("result"), StateName(p->state).toLower()},
+                                 {QStringLiteral("note"), p->note},
+                                 {QStringLiteral("differences"), differences}});
+    }
+    return {{QStringLiteral("ok"), plan.fleet.allOk()}, {QStringLiteral("ports"), ports}};
+}
+
 // Reads `memories` of every port and compares them with the backup; the differences go to
 // stdout in port order once every port has ended. `failOnDifference` (verify) makes one a
 // failure and prints saved -> sensor (what changed since the backup); without it (a dry run)
-// each line reads sensor -> saved (what the restore would write).
-int CompareRun(Plan& plan, const QList<Memory>& memories, bool failOnDifference) {
+// each line reads sensor -> saved (what the restore would write). `json`: one document instead.
+int CompareRun(Plan& plan, const QList<Memory>& memories, bool failOnDifference,
+               bool json = false) {
     Fleet& fleet = plan.fleet;
     const int status = RunFleet(
         fleet,
@@ -224,15 +255,23 @@ int CompareRun(Plan& plan, const QList<Memory>& memories, bool failOnDifference)
                 p.state = FleetPort::State::Differs;
             }
         });
+    if (json) {
+        OutJson(CompareJson(plan, memories));
+        return status;
+    }
+    QString text;
     for (const auto& p : fleet.ports()) {
         for (Memory m : memories) {
             const auto& now = m == Memory::Ram ? p->ram : p->eeprom;
             if (p->state != FleetPort::State::Failed && now && p->entry >= 0) {
                 const core::ParamBlock& saved = Saved(plan, *p, m);
-                Out(failOnDifference ? DifferenceLines(*p, m, saved, *now)
-                                     : DifferenceLines(*p, m, *now, saved));
+                text += failOnDifference ? DifferenceLines(*p, m, saved, *now)
+                                         : DifferenceLines(*p, m, *now, saved);
             }
         }
+    }
+    if (!text.isEmpty()) {
+        Out(text);
     }
     return status;
 }
@@ -277,10 +316,13 @@ int RunRestore(const QStringList& args) {
 int RunVerify(const QStringList& args) {
     QCommandLineParser parser;
     Plan plan(QStringLiteral("verify"));
+    const QCommandLineOption json(QStringLiteral("json"),
+                                  QStringLiteral("Print the results and differences as JSON."));
+    parser.addOption(json);
     if (const auto status = plan.prepare(parser, args, kVerifyDetails)) {
         return *status;
     }
-    return CompareRun(plan, {Memory::Ram, Memory::Eeprom}, true);
+    return CompareRun(plan, {Memory::Ram, Memory::Eeprom}, true, parser.isSet(json));
 }
 
 } // namespace zurid::cli

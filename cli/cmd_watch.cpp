@@ -122,11 +122,15 @@ class Watch {
     // Whole lines only: one write each, straight to the file or stdout.
     void writeLine(const QString& line) {
         const QByteArray bytes = (line + QLatin1Char('\n')).toUtf8();
+        bool written = true;
         if (csv_ == nullptr) {
-            Out(line + QLatin1Char('\n'));
+            written = Out(line + QLatin1Char('\n'));
         } else if (csv_->write(bytes) != bytes.size()) {
             Message(
                 QStringLiteral("%1: cannot write: %2").arg(csv_->fileName(), csv_->errorString()));
+            written = false;
+        }
+        if (!written) {
             for (Watcher& w : watchers_) {
                 w.failed = true;
             }
@@ -193,19 +197,20 @@ int RunWatch(const QStringList& args) {
     if (!count || !pause) {
         return kExitUsage;
     }
+    QList<PortRef> refs;
+    if (const auto status =
+            LookupPorts(QStringLiteral("watch"), parser.positionalArguments(), refs)) {
+        return *status;
+    }
     std::vector<Watcher> watchers;
-    for (const QString& text : parser.positionalArguments()) {
+    for (const PortRef& ref : refs) {
+        OpenedPort opened = OpenPort(ref);
+        if (!opened.session) {
+            return opened.status;
+        }
         Watcher w;
-        w.session = OpenPort(text, &w.port);
-        if (!w.session) {
-            return kExitUsage;
-        }
-        for (const Watcher& other : watchers) {
-            if (other.port.device == w.port.device) {
-                Message(QStringLiteral("watch: %1 is named twice").arg(text));
-                return kExitUsage;
-            }
-        }
+        w.port = ref;
+        w.session = std::move(opened.session);
         watchers.push_back(std::move(w));
     }
     QFile csv(parser.value(QStringLiteral("csv")));

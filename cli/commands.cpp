@@ -8,17 +8,17 @@ namespace {
 
 // clang-format off
 constexpr std::array kCommands{
-    Command{"ports", "[--probe] [PORT...]", "list the serial ports; --probe line-checks them all at once", RunPorts},
-    Command{"check", "PORT", "line check: is there a sensor on PORT", RunCheck},
+    Command{"ports", "[--probe] [--json] [PORT...]", "list the serial ports; --probe line-checks them all at once", RunPorts},
+    Command{"check", "PORT [--json]", "line check: is there a sensor on PORT", RunCheck},
     Command{"get", "PORT [--eeprom] [--json | -o FILE.dat]", "read the fifteen parameters", RunGet},
-    Command{"send", "PORT FILE.dat [--eeprom] [--verify]", "write a parameter file to the sensor", RunSend},
-    Command{"set", "PORT NAME=VALUE... [--eeprom] [--verify]", "change the named parameters, keep the rest", RunSet},
-    Command{"diff", "A B", "compare two parameter sets (files or PORT[:ram|:eeprom])", RunDiff},
+    Command{"send", "PORT FILE.dat [--eeprom] [--no-verify]", "write a parameter file to the sensor and read it back", RunSend},
+    Command{"set", "PORT NAME=VALUE... [--eeprom] [--no-verify]", "change the named parameters, keep the rest", RunSet},
+    Command{"diff", "A B [--json]", "compare two parameter sets (files or PORT[:ram|:eeprom])", RunDiff},
     Command{"watch", "PORT... [--seconds S | --count N] [--csv FILE] [--pause MS]", "log live data as CSV", RunWatch},
     Command{"buffer", "PORT [--json]", "read the 16-value jump buffer and the THRESHOLD", RunBuffer},
     Command{"backup", "DIR [PORT... | --all]", "save every sensor's RAM and EEPROM set in DIR, all ports at once", RunBackup},
     Command{"restore", "DIR [PORT...] [--ram] [--dry-run]", "write each sensor's saved set back and read it back", RunRestore},
-    Command{"verify", "DIR [PORT...]", "name the parameters in which each sensor differs from its backup", RunVerify},
+    Command{"verify", "DIR [PORT...] [--json]", "name the parameters in which each sensor differs from its backup", RunVerify},
 };
 // clang-format on
 

@@ -2,7 +2,6 @@
 
 #include <QDateTime>
 #include <QEventLoop>
-#include <QFileInfo>
 #include <QTimer>
 
 #include <algorithm>
@@ -32,23 +31,30 @@ Fleet::Fleet(QString verb, QObject* parent) : QObject(parent), verb_(std::move(v
 Fleet::~Fleet() = default;
 
 Status Fleet::addPorts(const QStringList& names) {
+    QList<PortRef> refs;
     for (const QString& name : names) {
         const Result<PortRef> found = LookupPort(name);
         if (!found) {
             return Status::failure(found.error());
         }
-        const QString canonical = QFileInfo(found->device).canonicalFilePath();
-        for (const auto& p : ports_) {
-            if (p->ref.device == found->device ||
-                (!canonical.isEmpty() &&
-                 QFileInfo(p->ref.device).canonicalFilePath() == canonical)) {
-                return Status::failure(
-                    QStringLiteral("%1 and %2 are the same port").arg(p->ref.label, name));
-            }
-        }
+        refs.append(*found);
+    }
+    return addPorts(refs);
+}
+
+Status Fleet::addPorts(const QList<PortRef>& refs) {
+    QList<PortRef> all;
+    for (const auto& p : ports_) {
+        all.append(p->ref);
+    }
+    all += refs;
+    if (const QString twice = SamePortTwice(all); !twice.isEmpty()) {
+        return Status::failure(QStringLiteral("%1: %2").arg(verb_, twice));
+    }
+    for (const PortRef& ref : refs) {
         auto p = std::make_unique<FleetPort>();
-        p->ref = *found;
-        p->location = StableLocation(found->device);
+        p->ref = ref;
+        p->location = StableLocation(ref.device);
         ports_.push_back(std::move(p));
     }
     return {};

@@ -53,6 +53,8 @@ class Fleet : public QObject {
     // The named ports (COMn, n, device path), each once. A message for a name that is no port
     // or names a port twice: then nothing has been opened.
     Status addPorts(const QStringList& names);
+    // The same for ports looked up already.
+    Status addPorts(const QList<PortRef>& refs);
     // Every port of the table; those without a sensor are skipped, not failed.
     void addAll();
     std::vector<std::unique_ptr<FleetPort>>& ports() { return ports_; }

@@ -1,7 +1,5 @@
 #include "sensors/paramtext.h"
 
-#include <QJsonArray>
-
 #include <algorithm>
 
 namespace zurid::sensors {
@@ -47,16 +45,69 @@ QJsonObject BlockJson(const core::ParamBlock& block) {
         bytes.append(b);
     }
     for (const core::ParamInfo& info : core::ParamTable()) {
-        QJsonObject p;
+        QJsonObject p = ValueJson(info, block);
         p[QStringLiteral("name")] = Text(info.name);
         p[QStringLiteral("key")] = Text(info.key);
         p[QStringLiteral("position")] = info.pos;
-        p[QStringLiteral("code")] = block[static_cast<std::size_t>(info.pos)];
-        p[QStringLiteral("value")] = Text(core::FormatValue(info, block));
-        p[QStringLiteral("known")] = core::IsKnownCode(info, block);
         params.append(p);
     }
     return {{QStringLiteral("bytes"), bytes}, {QStringLiteral("parameters"), params}};
+}
+
+QJsonObject ValueJson(const core::ParamInfo& info, const core::ParamBlock& block) {
+    const core::Byte code = block[static_cast<std::size_t>(info.pos)];
+    QJsonObject o{{QStringLiteral("code"), code},
+                  {QStringLiteral("known"), core::IsKnownCode(info, block)}};
+    QJsonValue value;
+    if (core::IsKnownCode(info, block)) {
+        switch (info.kind) {
+        case core::ParamKind::Number:
+        case core::ParamKind::Spare:
+            value = code;
+            break;
+        case core::ParamKind::Power:
+            value = core::PowerCodeToPercent(code);
+            break;
+        case core::ParamKind::Ring:
+        case core::ParamKind::DeadTime: {
+            // A label is a number with the unit ("50 ms", "12", "4") or a word ("EXT", "OFF").
+            QString label = Text(core::LabelsOf(info, block)[code]);
+            const QString unit = Text(core::UnitOf(info, block));
+            if (!unit.isEmpty() && label.endsWith(unit)) {
+                label.chop(unit.size());
+            }
+            bool number = false;
+            const int n = label.trimmed().toInt(&number);
+            value = number ? QJsonValue(n) : QJsonValue(label.trimmed());
+            break;
+        }
+        }
+    }
+    o[QStringLiteral("value")] = value;
+    const QString unit = Text(core::UnitOf(info, block));
+    if (value.isDouble() && !unit.isEmpty()) {
+        o[QStringLiteral("unit")] = unit;
+    }
+    return o;
+}
+
+QJsonArray DiffJson(const core::ParamBlock& a, const core::ParamBlock& b, const QString& aName,
+                    const QString& bName) {
+    QJsonArray out;
+    const auto table = core::ParamTable();
+    for (const int pos : core::DifferingPositions(a, b)) {
+        const auto info = std::find_if(table.begin(), table.end(),
+                                       [pos](const core::ParamInfo& p) { return p.pos == pos; });
+        if (info == table.end()) {
+            continue;
+        }
+        out.append(QJsonObject{{QStringLiteral("name"), Text(info->name)},
+                               {QStringLiteral("key"), Text(info->key)},
+                               {QStringLiteral("position"), pos},
+                               {aName, ValueJson(*info, a)},
+                               {bName, ValueJson(*info, b)}});
+    }
+    return out;
 }
 
 QString ValueAndCode(const core::ParamInfo& info, const core::ParamBlock& block) {

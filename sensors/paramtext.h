@@ -5,6 +5,7 @@
 #include "core/params.h"
 
 #include <QByteArray>
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QString>
 #include <QStringList>
@@ -16,8 +17,16 @@ namespace zurid::sensors {
 // NAME, VALUE as the panel shows it, CODE; unknown codes and the spare bytes marked.
 QString BlockTable(const core::ParamBlock& block);
 // {"bytes": [15 codes], "parameters": [{"name", "key", "position", "code", "value", "unit",
-// "known"}, ...]}
+// "known"}, ...]}, each parameter's value as ValueJson.
 QJsonObject BlockJson(const core::ParamBlock& block);
+// One parameter of the block: {"code": 10, "value": 79, "unit": "%", "known": true}. The value
+// is a number where the panel shows one (POWER in percent, HOLD and DEAD TIME without their
+// unit, AVERAGE, THRESHOLD...), else its label ("EXT", "OFF"); null for an unknown code. "unit"
+// only with a number that has one.
+QJsonObject ValueJson(const core::ParamInfo& info, const core::ParamBlock& block);
+// One object per differing parameter: {"name", "key", "position", A: ValueJson, B: ValueJson}.
+QJsonArray DiffJson(const core::ParamBlock& a, const core::ParamBlock& b, const QString& aName,
+                    const QString& bName);
 // "80 % (code 9)", "EXT (code 1)", "? 9 (unknown code)".
 QString ValueAndCode(const core::ParamInfo& info, const core::ParamBlock& block);
 // One line per differing parameter: "POWER  80 % (code 9)  ->  100 % (code 0)".

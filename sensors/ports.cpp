@@ -1,5 +1,6 @@
 #include "sensors/ports.h"
 
+#include "platform/serial/portlock.h"
 #include "platform/serial/rs232.h"
 
 #include <QDir>
@@ -17,10 +18,41 @@ QList<PortRef> PortTable() {
     return out;
 }
 
-Result<PortRef> LookupPort(const QString& text) {
+namespace {
+
+const QRegularExpression& NumberPattern() {
     static const QRegularExpression number(QStringLiteral("^(?:COM)?([0-9]{1,9})$"),
                                            QRegularExpression::CaseInsensitiveOption);
-    if (const auto m = number.match(text); m.hasMatch()) {
+    return number;
+}
+
+} // namespace
+
+bool IsPortText(const QString& text) {
+    return NumberPattern().match(text).hasMatch() || text.contains(QLatin1Char('/'));
+}
+
+QString ResolvedDevice(const PortRef& ref) {
+    return QString::fromStdString(CanonicalDevice(ref.device.toStdString()));
+}
+
+QString SamePortTwice(const QList<PortRef>& refs) {
+    for (qsizetype i = 0; i < refs.size(); ++i) {
+        for (qsizetype j = 0; j < i; ++j) {
+            const QString device = ResolvedDevice(refs[i]);
+            if (ResolvedDevice(refs[j]) == device) {
+                const QString a = refs[j].label;
+                const QString b = refs[i].label == a ? refs[i].device : refs[i].label;
+                return QStringLiteral("the same port twice: %1 and %2%3")
+                    .arg(a, b, b == device ? QString() : QStringLiteral(" (%1)").arg(device));
+            }
+        }
+    }
+    return {};
+}
+
+Result<PortRef> LookupPort(const QString& text) {
+    if (const auto m = NumberPattern().match(text); m.hasMatch()) {
         const int n = m.captured(1).toInt();
         const QString device = QString::fromStdString(ComPortDevice(n));
         if (device.isEmpty()) {

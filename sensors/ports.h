@@ -21,7 +21,16 @@ struct PortRef {
 
 // "COM3", "3" or a device path. The message names the port and what is wrong.
 Result<PortRef> LookupPort(const QString& text);
+// Whether `text` has the form of a port at all (COMn, n or a path), found or not.
+bool IsPortText(const QString& text);
+// One entry per device (see platform/serial/rs232.h).
 QList<PortRef> PortTable();
+
+// The device a port leads to, links followed: what the lock and the port table go by.
+QString ResolvedDevice(const PortRef& ref);
+// Empty when the ports are all different devices; else "the same port twice: COM1 and
+// /dev/serial/by-id/... (/dev/ttyUSB0)".
+QString SamePortTwice(const QList<PortRef>& refs);
 
 // Where a port sits, in a name that survives a reboot and a re-plug: the link in
 // ROOT/by-path (the socket or USB port), else in ROOT/by-id (the adapter), that leads to the

@@ -1,5 +1,7 @@
 #include "sensors/session.h"
 
+#include "platform/serial/portlock.h"
+
 #include <QFileInfo>
 #include <QMetaObject>
 
@@ -58,15 +60,28 @@ QString PortSession::open() {
     if (!info.exists()) {
         return QStringLiteral("no such device");
     }
-    port_.setPortName(device_);
+    // Ours before the device is touched at all: even opening it would let the settings and the
+    // flush of this session cut into the owner's exchange.
+    const std::string device = device_.toStdString();
+    if (!lock_.acquire(device)) {
+        return QString::fromStdString(lock_.error());
+    }
+    const QString why = openLocked(QString::fromStdString(CanonicalDevice(device)));
+    if (!why.isEmpty()) {
+        lock_.release();
+    }
+    return why;
+}
+
+QString PortSession::openLocked(const QString& device) {
+    port_.setPortName(device);
     if (!port_.open(QIODevice::ReadWrite)) {
         const QSerialPort::SerialPortError e = port_.error();
         const QString why = port_.errorString();
         port_.clearError();
         if (e == QSerialPort::PermissionError) {
-            if (!info.isReadable() || !info.isWritable()) {
-                return QStringLiteral("permission denied; add yourself to the group dialout "
-                                      "(sudo adduser $USER dialout) and log in again");
+            if (!DeviceAccessible(device.toStdString())) {
+                return QString::fromStdString(PermissionAdvice(device.toStdString()));
             }
             return QStringLiteral("in use by another program");
         }
@@ -74,6 +89,10 @@ QString PortSession::open() {
             return QStringLiteral("no such device");
         }
         return QStringLiteral("cannot open: %1").arg(why);
+    }
+    if (!ClaimOpenDevice(static_cast<int>(port_.handle()))) {
+        port_.close();
+        return QStringLiteral("in use by another program (it holds the device locked)");
     }
     const bool set =
         port_.setBaudRate(static_cast<qint32>(core::kBaudRate)) &&
@@ -92,6 +111,7 @@ void PortSession::close() {
     if (port_.isOpen()) {
         port_.close();
     }
+    lock_.release();
 }
 
 bool PortSession::isOpen() const {

@@ -10,6 +10,7 @@
 #pragma once
 
 #include "core/protocol.h"
+#include "platform/serial/portlock.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -55,8 +56,9 @@ class PortSession : public QObject {
     PortSession(const PortSession&) = delete;
     PortSession& operator=(const PortSession&) = delete;
 
-    // Opens the device at 4800 baud 8N1 without handshake. Empty on success, else the reason in
-    // words ("in use by another program", "permission denied ..." with the dialout hint).
+    // Takes the device's lock, then opens it at 4800 baud 8N1 without handshake. Empty on
+    // success, else the reason in words ("in use by process 1234 (zurid)", "permission denied
+    // ..." with the device's group). The lock is the device's, whatever name it was given.
     QString open();
     void close();
     bool isOpen() const;
@@ -91,6 +93,7 @@ class PortSession : public QObject {
   private:
     enum class Step { Idle, Settling, Writing, Waiting, Draining };
 
+    QString openLocked(const QString& device);
     void startNext();
     void sendRequest();
     void onReadyRead();
@@ -102,6 +105,7 @@ class PortSession : public QObject {
     void post(Done done, Reply r);
 
     QString device_;
+    PortLock lock_; // held while the port is open
     QSerialPort port_;
     QTimer timer_;
     QElapsedTimer clock_;

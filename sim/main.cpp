@@ -21,7 +21,8 @@ constexpr const char* kUsage = R"(Usage: sensor-sim [OPTIONS] [--exec PROGRAM [A
 Plays the contrast/edge sensor on a pseudo-terminal. The first line on stdout is the path of
 the terminal's slave side, the serial port to open (4800 baud 8N1). With --count N it plays N
 independent sensors, each on its own terminal (own memories, live data and faults), and prints
-one path per line, sensor 1 first. Requests are 17 bytes:
+one path per line, sensor 1 first. With --exec the paths go to stderr instead: stdout belongs
+to PROGRAM. Requests are 17 bytes:
 0x55, order 1..7, the 15-byte parameter block. Orders 1/2 store the block in RAM/EEPROM,
 3/4 read it back, 5 returns 9 bytes of live data from a moving-target model, 6 the 16-byte
 jump buffer, 7 the line check 0xAA 0x01 0x00. Runs until SIGINT/SIGTERM, or with --exec until
@@ -34,7 +35,8 @@ Options:
   --count N                 play N sensors (1..64, default 1)
   --delay MS                answer delay after a request, in ms (default 5)
   --no-wire-time            answer at once, without the 2.083 ms per byte of 4800 baud
-  --fault KIND              silent | short | long | wrong-line-check | late | garbage
+  --fault KIND              silent | short | long | wrong-line-check | late | garbage |
+                            ignore-write (a write is taken, the memory keeps its old block)
   --fault-orders LIST       orders the fault (and --random-faults) applies to, e.g. 3,5
                             (default: all)
   --late-ms MS              how late a "late" reply starts, in ms (default 3500)
@@ -315,9 +317,11 @@ int main(int argc, char** argv) {
                      std::strerror(errno));
         return 1;
     }
+    // With --exec, stdout is the program's: a script's output must not start with our paths.
+    std::FILE* list = o.exec.empty() ? stdout : stderr;
     for (const std::string& path : fleet.paths())
-        std::printf("%s\n", path.c_str());
-    std::fflush(stdout);
+        std::fprintf(list, "%s\n", path.c_str());
+    std::fflush(list);
 
     const pid_t child = o.exec.empty() ? -1 : launch(o.exec, fleet.ports(), original);
     if (!o.exec.empty() && child < 0) {

@@ -6,8 +6,8 @@ namespace sim {
 
 namespace {
 
-constexpr std::array<std::string_view, 7> kFaultNames = {
-    "none", "silent", "short", "long", "wrong-line-check", "late", "garbage"};
+constexpr std::array<std::string_view, 8> kFaultNames = {
+    "none", "silent", "short", "long", "wrong-line-check", "late", "garbage", "ignore-write"};
 
 using zurid::core::Order;
 constexpr int kWriteRam = static_cast<int>(Order::WriteRam);
@@ -111,6 +111,8 @@ void SensorState::applyFault(Fault f, int order, Answer& a) {
         for (auto& b : a.reply)
             b = static_cast<std::uint8_t>(byte(rng_));
         break;
+    case Fault::IgnoreWrite: // only for writes, which answer nothing
+        break;
     }
 }
 
@@ -121,7 +123,10 @@ Answer SensorState::handle(const std::vector<std::uint8_t>& frame, double t) {
     a.valid = true;
     a.delay = answerDelay;
     const int order = frame[1];
-    if (order == kWriteRam || order == kWriteEeprom) {
+    // Not through faultFor: the random faults stay as they were, seed for seed.
+    const bool ignored =
+        fault == Fault::IgnoreWrite && (orderMask == 0 || (orderMask & (1U << order)) != 0);
+    if ((order == kWriteRam || order == kWriteEeprom) && !ignored) {
         Block& target = order == kWriteRam ? ram : eeprom;
         std::copy(frame.begin() + 2, frame.end(), target.begin());
     }

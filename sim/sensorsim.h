@@ -33,9 +33,11 @@ constexpr double kFrameGapSeconds = 0.020; // a longer pause discards a partial 
 constexpr double kDefaultLateSeconds = 3.5;
 constexpr std::size_t kRequestLogLimit = 8192; // beyond it the older half of the log goes
 
-enum class Fault { None, Silent, Short, Long, WrongLineCheck, Late, Garbage };
+// IgnoreWrite: a write request (order 1 or 2) is taken and the memory keeps its old block.
+enum class Fault { None, Silent, Short, Long, WrongLineCheck, Late, Garbage, IgnoreWrite };
 
-// "silent", "short", "long", "wrong-line-check", "late", "garbage" (and "none").
+// "silent", "short", "long", "wrong-line-check", "late", "garbage", "ignore-write" (and
+// "none").
 std::optional<Fault> faultFromName(std::string_view name);
 std::string_view faultName(Fault f);
 

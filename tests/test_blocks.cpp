@@ -43,7 +43,6 @@ class BlocksTest : public QObject {
 
     void requestFrames() {
         pp.fill(0);
-        zurid::sync = 0x55;
         FillTxBuf(kOrderData);
         QCOMPARE(int(szWriteBuf[0]), 0x55);
         QCOMPARE(int(szWriteBuf[1]), 5);

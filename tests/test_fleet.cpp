@@ -285,13 +285,14 @@ class FleetTest : public QObject {
         }
         Put(dir + "/manifest.json", manifest);
         Put(dir + "/COM2-eeprom.dat", eeprom);
-        for (const QStringList& bad :
-             {QStringList{"restore"}, QStringList{"backup", dir},
-              QStringList{"backup", dir, "COM1", "--all"}, QStringList{"backup", dir, "COM1", "1"},
-              QStringList{"restore", dir, "COM9"}}) {
+        for (const QStringList& bad : {QStringList{"restore"}, QStringList{"backup", dir},
+                                       QStringList{"backup", dir, "COM1", "--all"},
+                                       QStringList{"backup", dir, "COM1", "1"}}) {
             const ZuridRun r = RunZurid(bad, fleet.paths());
             QVERIFY2(r.exitCode == 2, qPrintable(bad.join(' ') + ": " + r.errText()));
         }
+        // A port that is missing is not bad usage.
+        QCOMPARE(RunZurid({"restore", dir, "COM9"}, fleet.paths()).exitCode, 1);
         QCOMPARE(Requests(fleet), 0);
     }
 

@@ -56,7 +56,6 @@ class ShellTest : public QObject {
         SetCtrlVal(zurid::panel, PANEL_PARA, 0);
         zurid::InitVars();
         QCOMPARE(zurid::com, 1);
-        QCOMPARE(int(zurid::sync), 0x55);
         QCOMPARE(zurid::target, zurid::RAM);
         QCOMPARE(zurid::poll, 0);
         QCOMPARE(TextVal(PANEL_STATUS), QString("InitVars"));

@@ -107,9 +107,9 @@ class TestSimFleet : public QObject {
         list.start(exe, {"--count", "3", "--exec", "/bin/sh", "-c", "echo $ZURID_PORTS"});
         QVERIFY(list.waitForFinished(5000));
         QCOMPARE(list.exitCode(), 0);
-        const QStringList lines = QString(list.readAllStandardOutput()).trimmed().split('\n');
-        QCOMPARE(lines.size(), 4);
-        QCOMPARE(lines[3], lines.mid(0, 3).join(':'));
+        const QStringList lines = QString(list.readAllStandardError()).trimmed().split('\n');
+        QCOMPARE(lines.size(), 3);
+        QCOMPARE(QString(list.readAllStandardOutput()), lines.join(':') + '\n');
 
         // Refused before any terminal opens, with the reason.
         const QList<std::pair<QStringList, QByteArray>> bad = {

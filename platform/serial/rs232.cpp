@@ -1,6 +1,8 @@
 // Serial ports on QSerialPort: one QSerialPort per open port number.
 #include "platform/serial/rs232.h"
 
+#include "platform/serial/portlock.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QSerialPort>
@@ -16,6 +18,7 @@
 namespace {
 
 struct OpenPort {
+    PortLock lock; // released after the port is closed (declared first, destroyed last)
     std::unique_ptr<QSerialPort> serial;
     double timeoutSeconds = 2.0;
     int inputQueueSize = 1024;
@@ -125,10 +128,19 @@ int OpenComConfig(int port, const char* deviceName, long baudRate, int parity, i
     if (::stat(device.c_str(), &st) != 0) {
         return errno == EACCES ? kComCannotOpen : kComNoPortFound;
     }
+    // The same lock as zurid's: one owner per device, whatever name each was given.
+    PortLock lock;
+    if (!lock.acquire(device)) {
+        return kComCannotOpen;
+    }
     auto serial = std::make_unique<QSerialPort>();
-    serial->setPortName(QString::fromStdString(device));
+    serial->setPortName(QString::fromStdString(CanonicalDevice(device)));
     if (!serial->open(QIODevice::ReadWrite)) {
         return OpenErrorCode(serial->error());
+    }
+    if (!ClaimOpenDevice(static_cast<int>(serial->handle()))) {
+        serial->close();
+        return kComCannotOpen;
     }
     if (!ApplySettings(*serial, baudRate, parity, dataBits, stopBits)) {
         serial->close();
@@ -147,7 +159,7 @@ int OpenComConfig(int port, const char* deviceName, long baudRate, int parity, i
         qAddPostRoutine(CloseAllPorts);
         closeAtExit = true;
     }
-    openPorts[port] = OpenPort{std::move(serial), 2.0, queue};
+    openPorts[port] = OpenPort{std::move(lock), std::move(serial), 2.0, queue};
     return 0;
 }
 

@@ -1,6 +1,9 @@
 // The port table: ZURID_PORTS entries first, then the system's serial ports in name order.
-// It only grows during a run, so a port number keeps its device.
+// It only grows during a run, so a port number keeps its device. One entry per device: a name
+// that leads to a device already in the table (a by-id link, a second path) adds nothing.
 #include "platform/serial/rs232.h"
+
+#include "platform/serial/portlock.h"
 
 #include <QSerialPortInfo>
 #include <QString>
@@ -12,9 +15,17 @@ namespace {
 
 std::vector<ComPortEntry> portTable;
 
+// The entry whose device `device` leads to, or end(). Resolved at each call: a link may lead
+// elsewhere after a re-plug.
+std::vector<ComPortEntry>::iterator Find(const std::string& device) {
+    const std::string canonical = CanonicalDevice(device);
+    return std::find_if(portTable.begin(), portTable.end(), [&](const ComPortEntry& e) {
+        return e.device == device || CanonicalDevice(e.device) == canonical;
+    });
+}
+
 bool Known(const std::string& device) {
-    return std::any_of(portTable.begin(), portTable.end(),
-                       [&](const ComPortEntry& e) { return e.device == device; });
+    return Find(device) != portTable.end();
 }
 
 // Name order with digit runs compared as numbers: ttyS2 before ttyS10.
@@ -90,8 +101,7 @@ std::string ComPortDevice(int port) {
 
 int ComPortNumber(const std::string& device) {
     const auto find = [&device] {
-        const auto it = std::find_if(portTable.begin(), portTable.end(),
-                                     [&](const ComPortEntry& e) { return e.device == device; });
+        const auto it = Find(device);
         return it == portTable.end() ? 0 : static_cast<int>(it - portTable.begin()) + 1;
     };
     AppendFromEnvironmentOnly();

@@ -43,9 +43,14 @@ inline void StartZurid(QProcess& p, const QStringList& args,
     p.start(ZuridPath(), args);
 }
 
+// Runs zurid to its end (killed after timeoutMs). `stdoutFile` replaces the pipe on stdout,
+// e.g. /dev/full.
 inline ZuridRun RunZurid(const QStringList& args, const std::vector<std::string>& ports,
-                         int timeoutMs = 20000) {
+                         int timeoutMs = 20000, const QString& stdoutFile = {}) {
     QProcess p;
+    if (!stdoutFile.isEmpty()) {
+        p.setStandardOutputFile(stdoutFile);
+    }
     StartZurid(p, args, ports);
     ZuridRun r;
     r.finished = p.waitForStarted(5000) && p.waitForFinished(timeoutMs);
