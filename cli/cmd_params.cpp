@@ -4,6 +4,7 @@
 #include "cli/commands.h"
 #include "cli/paramfiles.h"
 #include "sensors/assign.h"
+#include "sensors/change.h"
 #include "sensors/paramtext.h"
 
 namespace zurid::cli {
@@ -66,9 +67,8 @@ void WriteBlock(PortSession& session, const PortRef& port, Memory m, const core:
             }
             const QStringList diff = DiffLines(block, *back);
             if (!diff.isEmpty()) {
-                Message(QStringLiteral("%1: read back, the sensor holds something else than "
-                                       "was written; it did not take the write (written -> "
-                                       "read back):")
+                Message(QStringLiteral("%1: the sensor holds something else than was written "
+                                       "(written -> read back):")
                             .arg(Where(port, m)));
                 for (const QString& line : diff) {
                     Message(QStringLiteral("  ") + line);
@@ -167,8 +167,9 @@ int RunSet(const QStringList& args) {
     QCommandLineParser parser;
     AddWriteOptions(parser);
     const QString details = QStringLiteral(
-        "Reads the block, changes only the named parameters and writes it back; every other\n"
-        "byte goes back as it was read. Values as the panel shows them (POWER=80%, HOLD=50ms,\n"
+        "Reads the block twice (when the two reads differ nothing is written), changes only\n"
+        "the named parameters and writes it back; every other byte goes back as it was read. "
+        "Values as the panel shows them (POWER=80%, HOLD=50ms,\n"
         "TRIGGER=EXT, DEADTIME=12) or as raw codes (POWER=#6). A bad name or value is refused,\n"
         "with the allowed values, before anything is written. The block is read back after\n"
         "the write and compared: exit 0 means the sensor holds the new values. Prints what\n"
@@ -191,38 +192,42 @@ int RunSet(const QStringList& args) {
     if (!opened.session) {
         return opened.status;
     }
-    PortSession& session = *opened.session;
-    const PortRef& port = opened.ref;
-    const Memory m = MemoryOf(parser);
-    const bool verify = !parser.isSet(kNoVerify);
-    session.readParams(m, [&](const Reply& r) {
-        const auto old = ToBlock(r.bytes);
-        if (!r.ok || !old) {
-            Message(QStringLiteral("%1: read failed: %2").arg(Where(port, m), r.error));
-            Finish(kExitFailed);
-            return;
-        }
-        core::ParamBlock block = *old;
-        const std::string refused = ApplyAssignments(list.items, block);
-        if (!refused.empty()) {
-            Message(
-                QStringLiteral("set: %1; nothing written").arg(QString::fromStdString(refused)));
-            Finish(kExitUsage);
-            return;
-        }
-        const QStringList changes = DiffLines(*old, block);
-        if (block == *old) {
-            Message(QStringLiteral("%1 holds these values already; nothing written")
-                        .arg(Where(port, m)));
-            Finish(kExitOk);
-            return;
-        }
-        WriteBlock(session, port, m, block, verify, [changes] {
-            for (const QString& line : changes) {
-                Out(line + QLatin1Char('\n'));
+    const QString where = Where(opened.ref, MemoryOf(parser));
+    const QString label = opened.ref.label;
+    ChangeBlock(
+        *opened.session, MemoryOf(parser), list.items,
+        [&where, &label](const BlockChange& c) {
+            switch (c.outcome) {
+            case BlockChange::Outcome::Written: {
+                QString text;
+                for (const QString& line : DiffLines(c.before, c.after)) {
+                    text += line + QLatin1Char('\n');
+                }
+                Out(text);
+                Finish(kExitOk);
+                return;
             }
-        });
-    });
+            case BlockChange::Outcome::Unchanged:
+                Message(
+                    QStringLiteral("%1 holds these values already; nothing written").arg(where));
+                Finish(kExitOk);
+                return;
+            case BlockChange::Outcome::Refused:
+                Message(QStringLiteral("set: %1").arg(c.message));
+                Finish(kExitUsage);
+                return;
+            case BlockChange::Outcome::NotKept:
+                Message(QStringLiteral("%1: %2 (written -> read back)").arg(where, c.message));
+                Finish(kExitFailed);
+                return;
+            case BlockChange::Outcome::Unsteady:
+            case BlockChange::Outcome::Failed:
+                break;
+            }
+            Message(QStringLiteral("%1: %2").arg(label, c.message)); // the message names the memory
+            Finish(kExitFailed);
+        },
+        !parser.isSet(kNoVerify));
     return RunLoop();
 }
 

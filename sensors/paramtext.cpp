@@ -17,6 +17,22 @@ QString Note(const core::ParamInfo& info, const core::ParamBlock& block) {
     return core::IsKnownCode(info, block) ? QString() : QStringLiteral("unknown code");
 }
 
+const core::ParamInfo* InfoAt(int pos) {
+    const auto table = core::ParamTable();
+    const auto it = std::find_if(table.begin(), table.end(),
+                                 [pos](const core::ParamInfo& p) { return p.pos == pos; });
+    return it == table.end() ? nullptr : &*it;
+}
+
+// A parameter's value on one side of a difference.
+QJsonObject Side(const core::ParamInfo& info, const core::ParamBlock& block) {
+    QJsonObject o = ParamJson(info, block);
+    for (const char* name : {"name", "key", "position"}) {
+        o.remove(QLatin1String(name));
+    }
+    return o;
+}
+
 } // namespace
 
 QString BlockTable(const core::ParamBlock& block) {
@@ -45,67 +61,48 @@ QJsonObject BlockJson(const core::ParamBlock& block) {
         bytes.append(b);
     }
     for (const core::ParamInfo& info : core::ParamTable()) {
-        QJsonObject p = ValueJson(info, block);
-        p[QStringLiteral("name")] = Text(info.name);
-        p[QStringLiteral("key")] = Text(info.key);
-        p[QStringLiteral("position")] = info.pos;
-        params.append(p);
+        params.append(ParamJson(info, block));
     }
     return {{QStringLiteral("bytes"), bytes}, {QStringLiteral("parameters"), params}};
 }
 
-QJsonObject ValueJson(const core::ParamInfo& info, const core::ParamBlock& block) {
-    const core::Byte code = block[static_cast<std::size_t>(info.pos)];
-    QJsonObject o{{QStringLiteral("code"), code},
-                  {QStringLiteral("known"), core::IsKnownCode(info, block)}};
-    QJsonValue value;
-    if (core::IsKnownCode(info, block)) {
-        switch (info.kind) {
-        case core::ParamKind::Number:
-        case core::ParamKind::Spare:
-            value = code;
-            break;
-        case core::ParamKind::Power:
-            value = core::PowerCodeToPercent(code);
-            break;
-        case core::ParamKind::Ring:
-        case core::ParamKind::DeadTime: {
-            // A label is a number with the unit ("50 ms", "12", "4") or a word ("EXT", "OFF").
-            QString label = Text(core::LabelsOf(info, block)[code]);
-            const QString unit = Text(core::UnitOf(info, block));
-            if (!unit.isEmpty() && label.endsWith(unit)) {
-                label.chop(unit.size());
-            }
-            bool number = false;
-            const int n = label.trimmed().toInt(&number);
-            value = number ? QJsonValue(n) : QJsonValue(label.trimmed());
-            break;
-        }
-        }
-    }
-    o[QStringLiteral("value")] = value;
+QJsonObject ParamJson(const core::ParamInfo& info, const core::ParamBlock& block) {
+    const QString text = Text(core::FormatValue(info, block));
     const QString unit = Text(core::UnitOf(info, block));
-    if (value.isDouble() && !unit.isEmpty()) {
-        o[QStringLiteral("unit")] = unit;
+    const bool known = core::IsKnownCode(info, block);
+    QJsonValue value = QJsonValue::Null; // an unknown code has no value
+    if (known) {
+        QString bare = text;
+        if (!unit.isEmpty() && bare.endsWith(QLatin1Char(' ') + unit)) {
+            bare.chop(unit.size() + 1);
+        }
+        bool number = false;
+        const int n = bare.toInt(&number);
+        value = number ? QJsonValue(n) : QJsonValue(bare);
     }
-    return o;
+    return {{QStringLiteral("name"), Text(info.name)},
+            {QStringLiteral("key"), Text(info.key)},
+            {QStringLiteral("position"), info.pos},
+            {QStringLiteral("code"), block[static_cast<std::size_t>(info.pos)]},
+            {QStringLiteral("value"), value},
+            {QStringLiteral("unit"), unit},
+            {QStringLiteral("text"), text},
+            {QStringLiteral("known"), known}};
 }
 
 QJsonArray DiffJson(const core::ParamBlock& a, const core::ParamBlock& b, const QString& aName,
                     const QString& bName) {
     QJsonArray out;
-    const auto table = core::ParamTable();
     for (const int pos : core::DifferingPositions(a, b)) {
-        const auto info = std::find_if(table.begin(), table.end(),
-                                       [pos](const core::ParamInfo& p) { return p.pos == pos; });
-        if (info == table.end()) {
+        const core::ParamInfo* info = InfoAt(pos);
+        if (info == nullptr) {
             continue;
         }
         out.append(QJsonObject{{QStringLiteral("name"), Text(info->name)},
                                {QStringLiteral("key"), Text(info->key)},
                                {QStringLiteral("position"), pos},
-                               {aName, ValueJson(*info, a)},
-                               {bName, ValueJson(*info, b)}});
+                               {aName, Side(*info, a)},
+                               {bName, Side(*info, b)}});
     }
     return out;
 }
@@ -121,11 +118,9 @@ QString ValueAndCode(const core::ParamInfo& info, const core::ParamBlock& block)
 
 QStringList DiffLines(const core::ParamBlock& a, const core::ParamBlock& b) {
     QStringList out;
-    const auto table = core::ParamTable();
     for (const int pos : core::DifferingPositions(a, b)) {
-        const auto info = std::find_if(table.begin(), table.end(),
-                                       [pos](const core::ParamInfo& p) { return p.pos == pos; });
-        if (info == table.end()) {
+        const core::ParamInfo* info = InfoAt(pos);
+        if (info == nullptr) {
             continue;
         }
         out.append(QStringLiteral("%1  %2  ->  %3")

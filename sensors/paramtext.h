@@ -16,15 +16,15 @@ namespace zurid::sensors {
 
 // NAME, VALUE as the panel shows it, CODE; unknown codes and the spare bytes marked.
 QString BlockTable(const core::ParamBlock& block);
-// {"bytes": [15 codes], "parameters": [{"name", "key", "position", "code", "value", "unit",
-// "known"}, ...]}, each parameter's value as ValueJson.
+// {"bytes": [15 codes], "parameters": [ParamJson of each, in block order]}
 QJsonObject BlockJson(const core::ParamBlock& block);
-// One parameter of the block: {"code": 10, "value": 79, "unit": "%", "known": true}. The value
-// is a number where the panel shows one (POWER in percent, HOLD and DEAD TIME without their
-// unit, AVERAGE, THRESHOLD...), else its label ("EXT", "OFF"); null for an unknown code. "unit"
-// only with a number that has one.
-QJsonObject ValueJson(const core::ParamInfo& info, const core::ParamBlock& block);
-// One object per differing parameter: {"name", "key", "position", A: ValueJson, B: ValueJson}.
+// {"name": "HOLD", "key": "HOLD", "position": 4, "code": 3, "value": 50, "unit": "ms",
+// "text": "50 ms", "known": true}: the value a number where it is one ("OFF", "EXT" as text),
+// its unit apart, the text as the window shows it; an unknown code has the value null and the
+// text "? 9".
+QJsonObject ParamJson(const core::ParamInfo& info, const core::ParamBlock& block);
+// One object per differing parameter: {"name", "key", "position", A: {...}, B: {...}}, each
+// side as ParamJson without the name, key and position.
 QJsonArray DiffJson(const core::ParamBlock& a, const core::ParamBlock& b, const QString& aName,
                     const QString& bName);
 // "80 % (code 9)", "EXT (code 1)", "? 9 (unknown code)".
