@@ -1,0 +1,229 @@
+#include "sensors/backup.h"
+
+#include "platform/serial/files.h"
+#include "sensors/paramtext.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+
+namespace zurid::sensors {
+
+namespace {
+
+std::string Native(const QString& path) {
+    return QFile::encodeName(path).toStdString();
+}
+
+QString Text(const std::string& why) {
+    return QString::fromLocal8Bit(why.c_str());
+}
+
+} // namespace
+
+Result<BackupWriter> BackupWriter::open(const QString& dir) {
+    BackupWriter w;
+    w.dir_ = dir;
+    w.created_ = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
+    const QFileInfo manifest(w.path(QLatin1String(kManifestName)));
+    if (!manifest.exists() && !manifest.isSymLink()) {
+        return w;
+    }
+    const auto refuse = [&](const QString& why) {
+        return Result<BackupWriter>::failure(
+            QStringLiteral("%1 holds a backup whose %2 cannot be read (%3); nothing written: move "
+                           "it away or choose another folder")
+                .arg(dir, QLatin1String(kManifestName), why));
+    };
+    const FileReader read = FolderReader(dir);
+    QString why;
+    const std::optional<QByteArray> json = read(QLatin1String(kManifestName), &why);
+    if (!json) {
+        return refuse(why);
+    }
+    const ManifestRead m = ReadManifest(*json);
+    if (!m.manifest) {
+        return refuse(m.error);
+    }
+    w.earlier_ = *m.manifest;
+    for (const ManifestEntry& e : w.earlier_.entries) {
+        if (e.result != BackupResult::Ok) {
+            continue;
+        }
+        const QString failure = CheckEntryFiles(read, e);
+        w.earlierGood_.insert(e.location, failure.isEmpty());
+        if (!failure.isEmpty()) {
+            w.damaged_ << QStringLiteral("%1 (%2): its earlier set is damaged and not kept: %3")
+                              .arg(e.port, e.location, failure);
+        }
+        for (const auto& [name, block] : {std::pair{e.ramFile, e.ram}, {e.eepromFile, e.eeprom}}) {
+            w.earlierOwner_.insert(name, e.location);
+            w.earlierText_.insert(name, ParamFileBytes(block));
+        }
+    }
+    return w;
+}
+
+std::vector<FleetStep> BackupWriter::Steps() {
+    const auto keep = [](Memory m) {
+        return [m](FleetPort& p, const Reply& r) {
+            (m == Memory::Ram ? p.ram : p.eeprom) = ToBlock(r.bytes);
+            return QString();
+        };
+    };
+    return {{QStringLiteral("line check"), [](PortSession& s, Done d) { s.lineCheck(d); }, {}},
+            {QStringLiteral("RAM read"),
+             [](PortSession& s, Done d) { s.readParams(Memory::Ram, d); }, keep(Memory::Ram)},
+            {QStringLiteral("EEPROM read"),
+             [](PortSession& s, Done d) { s.readParams(Memory::Eeprom, d); },
+             keep(Memory::Eeprom)}};
+}
+
+QString BackupWriter::path(const QString& name) const {
+    return QDir(dir_).filePath(name);
+}
+
+std::pair<QString, bool> BackupWriter::chooseName(const FleetPort& p, bool ram,
+                                                  const QByteArray& text) {
+    for (int variant = 1;; ++variant) {
+        const QString name = BackupFileName(p.ref.label, ram, variant);
+        if (chosen_.contains(name)) {
+            continue;
+        }
+        const auto owner = earlierOwner_.constFind(name);
+        if (owner == earlierOwner_.constEnd()) {
+            return {name, true};
+        }
+        // The same sensor's earlier file with the same text serves as it is.
+        if (*owner == p.location && earlierGood_.value(p.location) &&
+            earlierText_.value(name) == text) {
+            return {name, false};
+        }
+    }
+}
+
+void BackupWriter::savePort(FleetPort& p) {
+    std::pair<QString, QString> names;
+    for (const bool ram : {true, false}) {
+        const QByteArray text = ParamFileBytes(ram ? *p.ram : *p.eeprom);
+        const auto [name, write] = chooseName(p, ram, text);
+        if (write) {
+            const std::string why = SaveFile(Native(path(name)), text.toStdString());
+            if (!why.empty()) {
+                p.state = FleetPort::State::Failed;
+                p.note = QStringLiteral("cannot write %1: %2").arg(path(name), Text(why));
+                return;
+            }
+            written_.insert(name);
+        }
+        chosen_.insert(name);
+        (ram ? names.first : names.second) = name;
+    }
+    files_.insert(&p, names);
+}
+
+Result<BackupWriter::Committed> BackupWriter::commit(const Fleet& fleet) {
+    Manifest m;
+    m.created = created_;
+    m.complete = !fleet.interrupted();
+    Committed out;
+    QHash<QString, const ManifestEntry*> earlier;
+    for (const ManifestEntry& e : earlier_.entries) {
+        earlier.insert(e.location, &e);
+    }
+    QSet<QString> handled;
+    // The earlier set of `location`, carried over with why; false when there is no whole one.
+    const auto keep = [&](const QString& location, const QString& why) {
+        const ManifestEntry* before = earlier.value(location);
+        if (before == nullptr || before->result != BackupResult::Ok ||
+            !earlierGood_.value(location)) {
+            return false;
+        }
+        ManifestEntry e = *before;
+        e.kept = why;
+        m.entries.append(e);
+        out.kept << QStringLiteral("%1 (%2): its set of %3 is kept (%4)")
+                        .arg(e.port, e.location, e.time, why);
+        return true;
+    };
+    for (const auto& p : std::as_const(fleet).ports()) {
+        ManifestEntry e;
+        e.port = p->ref.label;
+        e.device = p->ref.device;
+        e.location = p->location;
+        e.time = p->time;
+        const auto files = files_.constFind(p.get());
+        if (p->state == FleetPort::State::Ok && files != files_.constEnd()) {
+            e.result = BackupResult::Ok;
+            e.ram = *p->ram;
+            e.eeprom = *p->eeprom;
+            e.ramFile = files->first;
+            e.eepromFile = files->second;
+        } else if (p->state == FleetPort::State::Differs) {
+            continue;
+        } else if (p->state == FleetPort::State::Skipped) {
+            handled.insert(p->location);
+            keep(p->location, p->note);
+            continue;
+        } else {
+            const bool failed = p->state == FleetPort::State::Failed;
+            e.result = failed ? BackupResult::Failed : BackupResult::Interrupted;
+            e.error = failed ? p->note : QString();
+            handled.insert(p->location);
+            if (keep(p->location, failed ? p->note : QStringLiteral("interrupted"))) {
+                continue;
+            }
+        }
+        handled.insert(p->location);
+        m.entries.append(e);
+    }
+    for (const ManifestEntry& e : earlier_.entries) {
+        if (handled.contains(e.location)) {
+            continue;
+        }
+        if (e.result != BackupResult::Ok) {
+            m.entries.append(e); // its record stays until the sensor is backed up
+        } else {
+            keep(e.location, e.kept.isEmpty() ? QStringLiteral("not in a later run") : e.kept);
+        }
+    }
+
+    const std::string why =
+        SaveFile(Native(path(QLatin1String(kManifestName))), WriteManifest(m).toStdString());
+    if (!why.empty()) {
+        // This run's files are named by nothing; the earlier backup stays as it was.
+        for (const QString& name : std::as_const(written_)) {
+            RemoveFile(Native(path(name)));
+        }
+        return Result<Committed>::failure(QStringLiteral("cannot write %1: %2")
+                                              .arg(path(QLatin1String(kManifestName)), Text(why)));
+    }
+    // Committed: the files no entry names any more go, the earlier run's and this one's.
+    QSet<QString> named;
+    for (const ManifestEntry& e : std::as_const(m.entries)) {
+        if (e.result == BackupResult::Ok) {
+            named << e.ramFile << e.eepromFile;
+        }
+    }
+    QStringList orphans;
+    for (const QString& name :
+         written_ + QSet<QString>(earlierOwner_.keyBegin(), earlierOwner_.keyEnd())) {
+        if (!named.contains(name)) {
+            orphans << name;
+        }
+    }
+    orphans.sort();
+    out.notes = damaged_;
+    for (const QString& name : std::as_const(orphans)) {
+        if (const std::string failure = RemoveFile(Native(path(name))); !failure.empty()) {
+            out.notes << QStringLiteral("cannot remove the old file %1: %2")
+                             .arg(path(name), Text(failure));
+        }
+    }
+    return out;
+}
+
+} // namespace zurid::sensors
