@@ -1,5 +1,6 @@
 // Where `zurid get -o` writes: a device node stays the device it was, a FIFO receives the data
-// (and one that nobody reads fails in time instead of holding the program), "-" is stdout.
+// (and one that nobody reads fails in time instead of holding the program), "-" and /dev/stdout
+// are the program's own stdout.
 #include "support/files.h"
 #include "support/program.h"
 #include "support/zurid.h"
@@ -108,11 +109,24 @@ class CliOutputTest : public QObject {
         QVERIFY(QFile::remove(fifo));
     }
 
-    void aDashIsStdout() {
+    // "-" and /dev/stdout are the descriptor the shell gave: a file it redirected stdout to
+    // (with >>) is written into after what it holds, not replaced.
+    void aDashOrDevStdoutIsWrittenIntoStdout() {
         const ZuridRun r = Get("-");
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(r.out, FileText(kRam));
         QVERIFY(!QFile::exists("-"));
+
+        const QString log = Path("stdout.txt");
+        Put(log, "header\n");
+        QProcess p;
+        p.setProcessEnvironment(ZuridEnv({sensor.path()}));
+        p.setStandardOutputFile(log, QIODevice::Append);
+        p.start(ZuridPath(), {"get", "COM1", "-o", "/dev/stdout"});
+        QVERIFY(p.waitForFinished(20000));
+        QCOMPARE(p.exitCode(), 0);
+        QCOMPARE(Contents(log), "header\n" + FileText(kRam));
+        QVERIFY(QFile::remove(log));
     }
 };
 

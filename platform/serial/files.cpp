@@ -78,12 +78,13 @@ class SigpipeHeld {
     bool wasPending_ = false;
 };
 
-enum class Kind { Stdout, Replace, Into, Refused };
+enum class Kind { Descriptor, Replace, Into, Refused };
 
 struct Target {
     Kind kind = Kind::Refused;
     std::string path; // for Replace: the file itself, a link followed
     std::string why;  // for Refused
+    int fd = -1;      // for Descriptor
     bool exists = false;
     bool fifo = false;
     struct stat st {};
@@ -95,13 +96,38 @@ Target Refused(std::string why) {
     return t;
 }
 
+// The program's own open descriptor that a name stands for ("-", "/dev/stdout", "/dev/fd/3"),
+// or -1. Written through as it is: reopening it by name would replace or truncate the file the
+// shell redirected it to, and write over what is in it already.
+int DescriptorOf(const std::string& path) {
+    if (path == "-" || path == "/dev/stdout") {
+        return STDOUT_FILENO;
+    }
+    if (path == "/dev/stderr") {
+        return STDERR_FILENO;
+    }
+    for (const std::string_view prefix : {"/dev/fd/", "/proc/self/fd/"}) {
+        const std::string_view rest = std::string_view(path).substr(
+            path.compare(0, prefix.size(), prefix) == 0 ? prefix.size() : path.size());
+        if (!rest.empty() && rest.size() < 9 &&
+            rest.find_first_not_of("0123456789") == std::string_view::npos) {
+            return std::stoi(std::string(rest));
+        }
+    }
+    return -1;
+}
+
 Target Resolve(const std::string& path) {
     if (path.empty()) {
         return Refused("no file name");
     }
     Target t;
-    if (path == "-") {
-        t.kind = Kind::Stdout;
+    if (const int fd = DescriptorOf(path); fd >= 0) {
+        if (::fcntl(fd, F_GETFL) < 0) {
+            return Refused(Why(errno));
+        }
+        t.kind = Kind::Descriptor;
+        t.fd = fd;
         return t;
     }
     t.path = path;
@@ -262,11 +288,12 @@ std::string WriteInto(const Target& t, std::string_view bytes) {
     return why;
 }
 
-std::string WriteStdout(std::string_view bytes) {
-    if (std::fflush(stdout) != 0) {
+std::string WriteDescriptor(int fd, std::string_view bytes) {
+    // What the program printed before comes first.
+    if (std::fflush(fd == STDERR_FILENO ? stderr : stdout) != 0) {
         return Why(errno);
     }
-    return WriteAll(STDOUT_FILENO, bytes);
+    return WriteAll(fd, bytes);
 }
 
 } // namespace
@@ -274,8 +301,8 @@ std::string WriteStdout(std::string_view bytes) {
 std::string SaveFile(const std::string& path, std::string_view bytes) {
     const Target t = Resolve(path);
     switch (t.kind) {
-    case Kind::Stdout:
-        return WriteStdout(bytes);
+    case Kind::Descriptor:
+        return WriteDescriptor(t.fd, bytes);
     case Kind::Replace:
         return Replace(t, bytes);
     case Kind::Into:
@@ -289,8 +316,10 @@ std::string SaveFile(const std::string& path, std::string_view bytes) {
 std::string CheckOutput(const std::string& path) {
     const Target t = Resolve(path);
     switch (t.kind) {
-    case Kind::Stdout:
-        return {};
+    case Kind::Descriptor: {
+        const int mode = ::fcntl(t.fd, F_GETFL) & O_ACCMODE;
+        return mode == O_WRONLY || mode == O_RDWR ? std::string() : "not open for writing";
+    }
     case Kind::Into:
         return ::access(t.path.c_str(), W_OK) == 0 ? std::string() : Why(errno);
     case Kind::Replace: {
@@ -324,10 +353,10 @@ std::string OutputStream::open(const std::string& path) {
     const Target t = Resolve(path);
     std::string why;
     switch (t.kind) {
-    case Kind::Stdout:
-        fd_ = STDOUT_FILENO;
+    case Kind::Descriptor:
+        fd_ = t.fd;
         ownFd_ = false;
-        return std::fflush(stdout) == 0 ? std::string() : Why(errno);
+        return WriteDescriptor(fd_, {});
     case Kind::Replace:
         fd_ = ::open(t.path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
         if (fd_ < 0) {

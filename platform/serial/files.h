@@ -3,7 +3,8 @@
 // files, so that a named pipe or a device named by mistake cannot hold the program.
 //
 // What an output name means:
-//   "-"                    standard output.
+//   "-", "/dev/stdout",    the program's own open descriptor, written into as it is (opened by
+//   "/dev/fd/N"            name, the file the shell redirected it to would be replaced).
 //   a regular file         replaced at once: a temporary file in the same folder is written and
 //   or a new name          synced, renamed over the name, and the folder is synced. Until the
 //                          rename the old file stays as it was; a failure leaves no temporary
