@@ -59,15 +59,15 @@ int RunBackup(const QStringList& args) {
         Message(QStringLiteral("cannot make the folder %1").arg(dir));
         return kExitFailed;
     }
-    Result<BackupWriter> writer = BackupWriter::open(dir);
-    if (!writer) {
-        Message(QStringLiteral("backup: %1").arg(writer.error()));
+    Result<BackupRun> run = BackupRun::open(dir);
+    if (!run) {
+        Message(QStringLiteral("backup: %1").arg(run.error()));
         return kExitFailed;
     }
     const int status = RunFleet(
-        fleet, [](FleetPort&) { return BackupWriter::Steps(); },
-        [&](FleetPort& p) { writer->savePort(p); });
-    const Result<BackupWriter::Committed> committed = writer->commit(fleet);
+        fleet, [](FleetPort&) { return BackupRun::plan(); },
+        [&](FleetPort& p) { run->finished(p); });
+    const Result<BackupRun::Committed> committed = run->saveManifest(fleet);
     if (!committed) {
         Message(committed.error());
         return kExitFailed;

@@ -24,8 +24,8 @@ QString Text(const std::string& why) {
 
 } // namespace
 
-Result<BackupWriter> BackupWriter::open(const QString& dir) {
-    BackupWriter w;
+Result<BackupRun> BackupRun::open(const QString& dir) {
+    BackupRun w;
     w.dir_ = dir;
     w.created_ = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
     const QFileInfo manifest(w.path(QLatin1String(kManifestName)));
@@ -33,7 +33,7 @@ Result<BackupWriter> BackupWriter::open(const QString& dir) {
         return w;
     }
     const auto refuse = [&](const QString& why) {
-        return Result<BackupWriter>::failure(
+        return Result<BackupRun>::failure(
             QStringLiteral("%1 holds a backup whose %2 cannot be read (%3); nothing written: move "
                            "it away or choose another folder")
                 .arg(dir, QLatin1String(kManifestName), why));
@@ -67,7 +67,7 @@ Result<BackupWriter> BackupWriter::open(const QString& dir) {
     return w;
 }
 
-std::vector<FleetStep> BackupWriter::Steps() {
+std::vector<FleetStep> BackupRun::plan() {
     const auto keep = [](Memory m) {
         return [m](FleetPort& p, const Reply& r) {
             (m == Memory::Ram ? p.ram : p.eeprom) = ToBlock(r.bytes);
@@ -82,12 +82,12 @@ std::vector<FleetStep> BackupWriter::Steps() {
              keep(Memory::Eeprom)}};
 }
 
-QString BackupWriter::path(const QString& name) const {
+QString BackupRun::path(const QString& name) const {
     return QDir(dir_).filePath(name);
 }
 
-std::pair<QString, bool> BackupWriter::chooseName(const FleetPort& p, bool ram,
-                                                  const QByteArray& text) {
+std::pair<QString, bool> BackupRun::chooseName(const FleetPort& p, bool ram,
+                                               const QByteArray& text) {
     for (int variant = 1;; ++variant) {
         const QString name = BackupFileName(p.ref.label, ram, variant);
         if (chosen_.contains(name)) {
@@ -105,7 +105,7 @@ std::pair<QString, bool> BackupWriter::chooseName(const FleetPort& p, bool ram,
     }
 }
 
-void BackupWriter::savePort(FleetPort& p) {
+void BackupRun::finished(FleetPort& p) {
     std::pair<QString, QString> names;
     for (const bool ram : {true, false}) {
         const QByteArray text = ParamFileBytes(ram ? *p.ram : *p.eeprom);
@@ -125,7 +125,7 @@ void BackupWriter::savePort(FleetPort& p) {
     files_.insert(&p, names);
 }
 
-Result<BackupWriter::Committed> BackupWriter::commit(const Fleet& fleet) {
+Result<BackupRun::Committed> BackupRun::saveManifest(const Fleet& fleet) {
     Manifest m;
     m.created = created_;
     m.complete = !fleet.interrupted();

@@ -1,9 +1,14 @@
-// Writing a backup of a line of sensors into a folder that may hold an earlier one, so that the
-// folder never holds less than one whole backup: each file is written new (never over a file
-// the earlier manifest names, unless it holds the very same text), the manifest is replaced
-// last and atomically (the commit point), and only then are the earlier files that no entry
-// names any more removed. A sensor this run does not back up (it failed, was interrupted or was
-// not asked for) keeps its earlier set and files, marked as kept.
+// A backup of a line of sensors into a folder, as `zurid backup` and zurid serve's backup jobs
+// make it: each port's line check, RAM and EEPROM read; both blocks saved as parameter files in
+// the window's format (COM3-ram.dat, COM3-eeprom.dat), and the folder's manifest.json naming
+// each port, its device, where it sits, the time, both blocks, the files and the result.
+//
+// The folder may hold an earlier backup, and it never holds less than one whole backup: each
+// file is written new (never over a file the earlier manifest names, unless it holds the very
+// same text), the manifest is replaced last and atomically (the commit point), and only then
+// are the earlier files that no entry names any more removed. A sensor this run does not back
+// up (it failed, was interrupted or was not asked for) keeps its earlier set and files, marked
+// as kept.
 #pragma once
 
 #include "sensors/fleet.h"
@@ -20,27 +25,27 @@
 
 namespace zurid::sensors {
 
-class BackupWriter {
+class BackupRun {
   public:
     // Reads the earlier backup in `dir`, if there is one. A manifest that is there but cannot
     // be read is refused: nothing may be written over a backup nobody can read.
-    static Result<BackupWriter> open(const QString& dir);
+    static Result<BackupRun> open(const QString& dir);
 
     // The transactions of one port: line check, RAM block, EEPROM block.
-    static std::vector<FleetStep> Steps();
+    static std::vector<FleetStep> plan();
 
     // After a port's last step: its two files. A file that cannot be written fails the port.
-    void savePort(FleetPort& p);
+    void finished(FleetPort& p);
 
     struct Committed {
         QStringList kept;  // "COM2 (/dev/ttyUSB1): set of TIME kept (why)"
         QStringList notes; // earlier sets that were damaged, files that stay behind
     };
     // The manifest of this run with the earlier sets kept, then the clean-up.
-    Result<Committed> commit(const Fleet& fleet);
+    Result<Committed> saveManifest(const Fleet& fleet);
 
   private:
-    BackupWriter() = default;
+    BackupRun() = default;
     QString path(const QString& name) const;
     // The name for a new file of port `p` and whether it must be written (it need not when the
     // same sensor's earlier file of that name holds the same text).
