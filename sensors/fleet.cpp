@@ -31,33 +31,55 @@ Fleet::Fleet(QString verb, QObject* parent) : QObject(parent), verb_(std::move(v
 Fleet::~Fleet() = default;
 
 Status Fleet::addPorts(const QStringList& names) {
-    QList<PortRef> refs;
     for (const QString& name : names) {
-        const Result<PortRef> found = LookupPort(name);
-        if (!found) {
-            return Status::failure(found.error());
+        if (const Result<FleetPort*> added = addPort(name); !added) {
+            return Status::failure(added.error());
         }
-        refs.append(*found);
     }
-    return addPorts(refs);
+    return {};
 }
 
 Status Fleet::addPorts(const QList<PortRef>& refs) {
+    for (const PortRef& ref : refs) {
+        if (const Result<FleetPort*> added = addPort(ref); !added) {
+            return Status::failure(added.error());
+        }
+    }
+    return {};
+}
+
+Result<FleetPort*> Fleet::addPort(const QString& name, const QString& location) {
+    const Result<PortRef> found = LookupPort(name);
+    if (!found) {
+        return Result<FleetPort*>::failure(found.error());
+    }
+    return addPort(*found, location);
+}
+
+Result<FleetPort*> Fleet::addPort(const PortRef& ref, const QString& location) {
     QList<PortRef> all;
     for (const auto& p : ports_) {
         all.append(p->ref);
     }
-    all += refs;
+    all.append(ref);
     if (const QString twice = SamePortTwice(all); !twice.isEmpty()) {
-        return Status::failure(QStringLiteral("%1: %2").arg(verb_, twice));
+        return Result<FleetPort*>::failure(QStringLiteral("%1: %2").arg(verb_, twice));
     }
-    for (const PortRef& ref : refs) {
-        auto p = std::make_unique<FleetPort>();
-        p->ref = ref;
-        p->location = StableLocation(ref.device);
-        ports_.push_back(std::move(p));
-    }
-    return {};
+    auto p = std::make_unique<FleetPort>();
+    p->ref = ref;
+    p->location = location.isEmpty() ? StableLocation(ref.device) : location;
+    ports_.push_back(std::move(p));
+    return ports_.back().get();
+}
+
+void Fleet::addAbsent(const PortRef& ref, const QString& location, const QString& why) {
+    auto p = std::make_unique<FleetPort>();
+    p->ref = ref;
+    p->location = location;
+    p->state = FleetPort::State::Failed;
+    p->note = why;
+    p->time = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
+    ports_.push_back(std::move(p));
 }
 
 void Fleet::addAll() {

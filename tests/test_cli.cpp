@@ -293,7 +293,7 @@ class CliTest : public QObject {
 
         second.setFault(sim::Fault::None);
         r = Zurid({"ports", "--probe", "COM1", "COM2"});
-        QCOMPARE(r.exitCode, 0);
+        QVERIFY2(r.exitCode == 0, r.out + r.err);
         const QStringList probed = r.outText().split('\n');
         QVERIFY2(probed[2].contains("LINE OK") && !probed[1].contains("LINE OK"), r.out);
     }

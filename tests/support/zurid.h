@@ -14,8 +14,9 @@
 namespace testing_support {
 
 struct ZuridRun {
-    int exitCode = -1;
-    bool finished = false;
+    int exitCode = -1;     // -1 also when it was killed
+    bool finished = false; // within the time limit
+    bool killed = false;   // ended by a signal
     QByteArray out;
     QByteArray err;
     QString outText() const { return QString::fromUtf8(out); }
@@ -43,25 +44,32 @@ inline void StartZurid(QProcess& p, const QStringList& args,
     p.start(ZuridPath(), args);
 }
 
-// Runs zurid to its end (killed after timeoutMs). `stdoutFile` replaces the pipe on stdout,
-// e.g. /dev/full.
-inline ZuridRun RunZurid(const QStringList& args, const std::vector<std::string>& ports,
-                         int timeoutMs = 20000, const QString& stdoutFile = {}) {
+// Runs zurid in `env` and waits for its end (killed after timeoutMs). `stdoutFile` replaces
+// the pipe on stdout, e.g. /dev/full.
+inline ZuridRun RunZuridIn(const QProcessEnvironment& env, const QStringList& args,
+                           int timeoutMs = 20000, const QString& stdoutFile = {}) {
     QProcess p;
     if (!stdoutFile.isEmpty()) {
         p.setStandardOutputFile(stdoutFile);
     }
-    StartZurid(p, args, ports);
+    p.setProcessEnvironment(env);
+    p.start(ZuridPath(), args);
     ZuridRun r;
     r.finished = p.waitForStarted(5000) && p.waitForFinished(timeoutMs);
     if (!r.finished) {
         p.kill();
         p.waitForFinished(1000);
     }
+    r.killed = r.finished && p.exitStatus() == QProcess::CrashExit;
     r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     r.out = p.readAllStandardOutput();
     r.err = p.readAllStandardError();
     return r;
+}
+
+inline ZuridRun RunZurid(const QStringList& args, const std::vector<std::string>& ports,
+                         int timeoutMs = 20000, const QString& stdoutFile = {}) {
+    return RunZuridIn(ZuridEnv(ports), args, timeoutMs, stdoutFile);
 }
 
 } // namespace testing_support
