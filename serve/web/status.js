@@ -1,0 +1,51 @@
+// A sensor's status as words and a badge, the same on a card and on the sensor's page.
+import {h, num} from './dom.js';
+
+const LABELS = {
+  ok: 'OK',
+  timeout: 'TIMEOUT',
+  absent: 'ABSENT',
+  error: 'ERROR',
+  unknown: 'WAITING',
+};
+
+export const statusLabel = (s) => LABELS[s] || String(s).toUpperCase();
+
+// What an operator should know about a sensor that is not ok.
+export function statusHint(r) {
+  switch (r.status) {
+    case 'ok': return '';
+    case 'timeout': return r.message || 'The sensor does not answer: cable, power, baud rate.';
+    case 'absent': return r.message || 'The port is gone (unplugged?); it is tried again.';
+    case 'error': return r.message || 'The port failed.';
+    default: return r.message || 'No answer from the server yet.';
+  }
+}
+
+export function badge(r) {
+  return h('span', {class: `badge badge-${r.status}`}, statusLabel(r.status));
+}
+
+// "9.3 readings/s · V1.0 · /dev/ttyUSB0 · line 7, station 2"
+export function details(r) {
+  const parts = [];
+  if (typeof r.rate === 'number') parts.push(`${r.rate.toFixed(1)} readings/s`);
+  if (r.version) parts.push(r.version);
+  if (r.device) parts.push(r.device);
+  if (r.location) parts.push(r.location);
+  return parts.join(' · ');
+}
+
+// The three displays of the window's DISPLAY box.
+export function valueBoxes(prefix) {
+  return ['DAT0', 'DAT1', 'NORM'].map((name) => h('div', {class: 'readout'},
+      h('dt', {}, name), h('dd', {id: `${prefix}-${name}`}, '–')));
+}
+
+export function showValues(root, prefix, reading) {
+  for (const name of ['DAT0', 'DAT1', 'NORM']) {
+    const el = root.querySelector(`#${CSS.escape(`${prefix}-${name}`)}`);
+    const text = num(reading ? reading[name] : null);
+    if (el && el.textContent !== text) el.textContent = text;
+  }
+}
