@@ -14,8 +14,8 @@ export function onChange(fn) {
   listeners.add(fn);
   return () => listeners.delete(fn);
 }
-function emit(what, ids) {
-  for (const fn of [...listeners]) fn(what, ids);
+function emit(what, ids, detail) {
+  for (const fn of [...listeners]) fn(what, ids, detail);
 }
 
 export const all = () => [...sensors.values()];
@@ -75,11 +75,12 @@ export async function refreshOne(id) {
   emit('sensor', new Set([id]));
 }
 
-// The THRESHOLD and HYSTERESIS lines follow a parameter table just read or written.
-export function setParameters(id, ram) {
+// A parameter table just read, or sent by the server after a change: the THRESHOLD and
+// HYSTERESIS lines follow the RAM; an open table hears of it.
+export function setParameters(id, memory, parameters) {
   const r = record(id);
-  setLines(r, ram);
-  emit('sensor', new Set([id]));
+  if (memory === 'ram') setLines(r, parameters);
+  emit('parameters', new Set([id]), {memory, parameters});
 }
 
 function push(r, m) {
@@ -124,7 +125,7 @@ function onMessage(text) {
     push(record(m.sensor), m);
     readingArrived(m.sensor);
   } else if (m.type === 'parameters') {
-    if (m.memory === 'ram') setParameters(m.sensor, m.parameters);
+    setParameters(m.sensor, m.memory, m.parameters);
   } else if (m.type === 'status') {
     const r = record(m.sensor);
     setStatus(r, m.status, m.message);

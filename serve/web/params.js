@@ -3,7 +3,7 @@
 // the sensor (PATCH), and the answer's before/after, or the error, is shown.
 import {h, fill} from './dom.js';
 import {get, request, sensorPath, token} from './api.js';
-import {setParameters} from './live.js';
+import * as live from './live.js';
 
 // The value as the window shows it, with its unit; an unknown code as `? N`.
 export const shown = (p) => p.text ?? `? ${p.code}`;
@@ -93,7 +93,7 @@ export function parameterPanel(id) {
     try {
       const body = await get(sensorPath(id, `/parameters?memory=${memory}`));
       params = Array.isArray(body) ? body : body.parameters || [];
-      if (memory === 'ram') setParameters(id, params);
+      live.setParameters(id, memory, params);
       fill(result);
       render();
     } catch (err) {
@@ -129,10 +129,18 @@ export function parameterPanel(id) {
     }
   });
 
+  // Someone else changed the sensor: show it, unless the operator is editing.
+  const off = live.onChange((what, ids, detail) => {
+    if (what !== 'parameters' || !ids.has(id) || detail.memory !== memory) return;
+    if (edits().length || !Array.isArray(detail.parameters)) return;
+    params = detail.parameters;
+    render();
+  });
+
   const panel = h('section', {class: 'panel params-panel', 'aria-labelledby': 'params-title'},
     h('div', {class: 'panel-head'}, h('h2', {id: 'params-title'}, 'Parameters'),
       h('div', {class: 'group', role: 'group', 'aria-label': 'Memory'}, memButtons), readButton),
     form, result);
   read();
-  return {el: panel, render};
+  return {el: panel, render, destroy: off};
 }

@@ -99,6 +99,7 @@ export function mount(main, id) {
   return () => {
     off();
     window.removeEventListener('zurid:token', params.render);
+    params.destroy();
     if (chart) chart.destroy();
     buffer.destroy();
   };
