@@ -71,12 +71,11 @@ export function sensorPath(id, rest = '') {
 // each state on the way. Resolves to the job's last state.
 export async function runJob(method, path, body, progress = () => {}) {
   const started = await request(method, path, body);
-  if (!started.location) return started.body;
   let delay = 250;
   for (;;) {
     const job = await get(started.location);
     progress(job);
-    if (!job || job.state !== 'running') return job;
+    if (job.state !== 'running') return job;
     await new Promise((resolve) => setTimeout(resolve, delay));
     delay = Math.min(delay * 1.5, 2000);
   }

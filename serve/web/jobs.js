@@ -5,46 +5,40 @@ import {h, fill} from './dom.js';
 import {runJob} from './api.js';
 
 const NAME_KEY = 'zurid.backup';
-// A plain name: the server keeps backups in one folder and refuses paths.
-const PLAIN = /^[A-Za-z0-9][A-Za-z0-9._-]*$/;
 
-function text(v) {
-  if (v === null || v === undefined) return '';
-  if (typeof v === 'object') return v.text ?? v.value ?? JSON.stringify(v);
-  return String(v);
-}
-
+// A difference of a verify: memory, parameter, the backup's value -> the sensor's.
 function differences(list) {
   if (!list || !list.length) return '';
   return h('ul', {class: 'diffs'}, list.map((d) => h('li', {},
-      typeof d === 'string' ? d
-          : `${d.memory ? `${d.memory} ` : ''}${d.name}: ${text(d.backup)} → ${text(d.sensor)}`)));
+      `${d.memory.toUpperCase()} ${d.name}: ${d.backup.text} → ${d.sensor.text}`)));
 }
 
 // The job's per-port table; the row of `current` (a sensor's page) stands out.
 function portTable(ports, current) {
   return h('table', {class: 'job-table'},
-    h('thead', {}, h('tr', {}, h('th', {scope: 'col'}, 'Port'), h('th', {scope: 'col'}, 'Result'),
-                          h('th', {scope: 'col'}, 'Differences'))),
-    h('tbody', {}, ports.map((p) => h('tr', {class: [p.ok ? 'ok' : 'failed',
-                                                      p.port === current ? 'current' : ''].join(' ')},
+    h('thead', {}, h('tr', {}, ['Port', 'Result', 'Differences (backup → sensor)'].map((t) =>
+        h('th', {scope: 'col'}, t)))),
+    h('tbody', {}, ports.map((p) => h('tr', {class: `result-${p.result}${p.port === current ? ' current' : ''}`},
       h('th', {scope: 'row'}, p.port),
-      h('td', {}, p.ok ? 'OK' : 'FAILED', p.message ? ` – ${p.message}` : ''),
+      h('td', {}, p.result.toUpperCase(), p.note ? ` – ${p.note}` : ''),
       h('td', {}, differences(p.differences))))));
 }
 
+// One line on the whole job: running, done, or what went wrong where.
+function headline(what, job) {
+  if (job.state === 'running') return h('p', {class: 'running'}, `${what}: running…`);
+  if (job.state === 'done') return h('p', {class: 'done'}, `${what}: done`);
+  const count = (r) => job.ports.filter((p) => p.result === r).length;
+  const parts = [];
+  if (count('differs')) parts.push(`${count('differs')} sensor${count('differs') > 1 ? 's differ' : ' differs'}`);
+  if (count('failed')) parts.push(`${count('failed')} failed`);
+  if (count('interrupted')) parts.push(`${count('interrupted')} interrupted`);
+  if (job.error) parts.push(job.error);
+  return h('p', {class: 'problem'}, `${what}: ${parts.join(', ') || 'failed'}`);
+}
+
 function showJob(out, what, job, current) {
-  if (!job) {
-    fill(out, h('p', {}, `${what}: done.`));
-    return;
-  }
-  const ports = job.ports || [];
-  const head = job.state === 'running'
-      ? h('p', {class: 'running'}, `${what}: running…`)
-      : h('p', {class: job.state === 'done' ? 'done' : 'problem'},
-          `${what}: ${job.state === 'done' ? 'done' : 'failed'}`,
-          job.message ? ` – ${job.message}` : '');
-  fill(out, head, ports.length ? portTable(ports, current) : '');
+  fill(out, headline(what, job), job.ports.length ? portTable(job.ports, current) : '');
 }
 
 // The panel; `current` is the sensor whose page shows it (none on the overview).
@@ -64,12 +58,8 @@ export function backupPanel(current = '') {
       'sensor on the line.'));
   form.addEventListener('submit', async (e) => {
     e.preventDefault();
+    // The server judges the name (a plain name, never a path) and says why it refuses one.
     const name = input.value.trim();
-    if (!PLAIN.test(name) || name.includes('..')) {
-      fill(out, h('p', {class: 'problem'}, `"${name}" is not a plain name.`));
-      input.focus();
-      return;
-    }
     localStorage.setItem(NAME_KEY, name);
     const verify = e.submitter && e.submitter.value === 'verify';
     const what = verify ? `Verify against ${name}` : `Backup ${name}`;

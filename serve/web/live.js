@@ -61,8 +61,7 @@ function setLines(r, ram) {
 
 // Reads the list, then each sensor's details (its THRESHOLD and HYSTERESIS for the charts).
 export async function refresh() {
-  const body = await get('/api/v1/sensors');
-  const list = Array.isArray(body) ? body : body.sensors || [];
+  const list = (await get('/api/v1/sensors')).sensors;
   const seen = new Set(list.map((s) => s.id));
   for (const id of [...sensors.keys()]) if (!seen.has(id)) sensors.delete(id);
   list.forEach(apply);

@@ -28,7 +28,7 @@ const changed = (el) => el.value.trim() !== el.dataset.initial;
 
 // The answer to a PATCH: each changed parameter's before and after.
 function beforeAfter(body) {
-  const rows = Array.isArray(body) ? body : body.changed || [];
+  const rows = body.changed || [];
   if (!rows.length) return h('p', {class: 'done'}, 'Nothing needed changing.');
   return h('table', {class: 'before-after'},
     h('caption', {}, 'Written and read back'),
@@ -92,7 +92,7 @@ export function parameterPanel(id) {
     fill(result, h('p', {class: 'running'}, `Reading ${memory.toUpperCase()}…`));
     try {
       const body = await get(sensorPath(id, `/parameters?memory=${memory}`));
-      params = Array.isArray(body) ? body : body.parameters || [];
+      params = body.parameters;
       live.setParameters(id, memory, params);
       fill(result);
       render();
@@ -124,7 +124,7 @@ export function parameterPanel(id) {
       fill(result, shownAnswer);
     } catch (err) {
       fill(result, h('p', {class: 'problem'}, `Not written: ${err.message}`,
-                     err.status === 401 ? ' (check the token)' : ''));
+                     err.status === 401 ? ' (enter the token above)' : ''));
       refreshButtons();
     }
   });

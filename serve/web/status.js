@@ -6,6 +6,7 @@ const LABELS = {
   timeout: 'TIMEOUT',
   absent: 'ABSENT',
   error: 'ERROR',
+  starting: 'STARTING',
   unknown: 'WAITING',
 };
 
@@ -18,6 +19,7 @@ export function statusHint(r) {
     case 'timeout': return r.message || 'The sensor does not answer: cable, power, baud rate.';
     case 'absent': return r.message || 'The port is gone (unplugged?); it is tried again.';
     case 'error': return r.message || 'The port failed.';
+    case 'starting': return 'Line check and parameters are being read.';
     default: return r.message || 'No answer from the server yet.';
   }
 }
