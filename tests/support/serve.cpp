@@ -28,17 +28,20 @@ QString HttpAnswer::errorCode() const {
 
 HttpAnswer ReadAnswer(QTcpSocket& socket, int timeoutMs) {
     HttpAnswer a;
-    QByteArray data;
     QElapsedTimer t;
     t.start();
-    // Until the head is complete, or the server closed the connection, or the time is up.
-    qsizetype end = -1;
-    for (;;) {
-        data += socket.readAll();
-        if ((end = data.indexOf("\r\n\r\n")) >= 0) {
+    // Line by line up to the empty one, so that what follows (a next answer) stays unread.
+    bool headDone = false;
+    while (!headDone) {
+        while (!headDone && socket.canReadLine()) {
+            const QByteArray line = socket.readLine();
+            headDone = line == "\r\n";
+            a.head += headDone ? QByteArray() : line;
+        }
+        if (headDone) {
             break;
         }
-        if (socket.state() == QAbstractSocket::UnconnectedState) {
+        if (socket.state() == QAbstractSocket::UnconnectedState && !socket.canReadLine()) {
             a.closed = true;
             return a;
         }
@@ -47,17 +50,14 @@ HttpAnswer ReadAnswer(QTcpSocket& socket, int timeoutMs) {
         }
         socket.waitForReadyRead(50);
     }
-    a.head = data.left(end);
-    data = data.mid(end + 4);
+    a.head = a.head.trimmed();
     a.status = a.head.left(a.head.indexOf('\r')).split(' ').value(1).toInt();
-    const qsizetype length = a.header("Content-Length").toLongLong();
-    while (data.size() < length && t.elapsed() < timeoutMs &&
+    const qint64 length = a.header("Content-Length").toLongLong();
+    while (socket.bytesAvailable() < length && t.elapsed() < timeoutMs &&
            socket.state() != QAbstractSocket::UnconnectedState) {
         socket.waitForReadyRead(50);
-        data += socket.readAll();
     }
-    data += socket.readAll();
-    a.body = data.left(length);
+    a.body = socket.read(length);
     a.closed = a.header("Connection").compare("close", Qt::CaseInsensitive) == 0;
     return a;
 }
@@ -158,6 +158,7 @@ bool ServeProcess::waitForStatus(const QString& status, int timeoutMs) const {
 
 int ServeProcess::terminate(int timeoutMs) {
     if (process_.state() == QProcess::NotRunning) {
+        err_ += QString::fromUtf8(process_.readAllStandardError());
         return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
     }
     ::kill(static_cast<pid_t>(process_.processId()), SIGTERM);
