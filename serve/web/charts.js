@@ -35,7 +35,8 @@ function base(canvas, datasets, labels, {legend = true, yMax = 255} = {}) {
       spanGaps: false,
       events: [], // no tooltips on a chart that changes ten times a second
       plugins: {
-        legend: {display: legend, position: 'top', labels: {boxWidth: 12, font: {size: small}}},
+        legend: {display: legend, position: 'top',
+                 labels: {usePointStyle: true, pointStyle: 'line', font: {size: small}}},
         tooltip: {enabled: false},
       },
       elements: {point: {radius: 0}, line: {borderWidth: 2, tension: 0}},

@@ -70,8 +70,7 @@ export function mount(main, id) {
           h('div', {class: 'chart chart-strip'}, canvas),
           h('dl', {class: 'values display'}, valueBoxes('live')))),
       params.el,
-      buffer.el,
-      backupPanel(id)));
+      h('div', {class: 'column'}, buffer.el, backupPanel(id))));
   const chart = stripChart(canvas);
 
   function status() {

@@ -28,13 +28,14 @@ export function badge(r) {
   return h('span', {class: `badge badge-${r.status}`}, statusLabel(r.status));
 }
 
-// "9.3 readings/s · V1.0 · /dev/ttyUSB0 · line 7, station 2"
+// "9.3 readings/s · V1.0 · /dev/ttyUSB0 · pci-0000:00:14.0-usb-0:2:1.0-port0": the rate while
+// data flows, the firmware as the window's status line shows it, the device, where it sits.
 export function details(r) {
   const parts = [];
-  if (typeof r.rate === 'number') parts.push(`${r.rate.toFixed(1)} readings/s`);
-  if (r.version) parts.push(r.version);
+  if (r.status === 'ok' && typeof r.rate === 'number') parts.push(`${r.rate.toFixed(1)} readings/s`);
+  if (r.version) parts.push(/^v/i.test(r.version) ? r.version : `V${r.version}`);
   if (r.device) parts.push(r.device);
-  if (r.location) parts.push(r.location);
+  if (r.location && r.location !== r.device) parts.push(r.location);
   return parts.join(' · ');
 }
 
