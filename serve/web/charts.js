@@ -11,7 +11,16 @@ export const COLORS = {
   HYSTERESIS: '#7a3db8',
 };
 
-export const available = () => typeof window.Chart === 'function';
+// A build without the chart library (libjs-chart.js missing) still shows every value; each
+// chart's place says why it stays empty.
+function available(canvas) {
+  if (typeof window.Chart === 'function') return true;
+  const note = document.createElement('p');
+  note.className = 'help';
+  note.textContent = 'No chart: this zurid was built without its chart library (libjs-chart.js).';
+  canvas.replaceWith(note);
+  return false;
+}
 
 function fontSize() {
   return parseFloat(getComputedStyle(document.documentElement).fontSize) || 16;
@@ -63,7 +72,7 @@ function traceSet(names, dashed = []) {
 // A chart over the last HISTORY readings of some traces; update(history) redraws it from a
 // sensor's history (one array per trace, oldest first).
 export function historyChart(canvas, names, options = {}) {
-  if (!available()) return null;
+  if (!available(canvas)) return null;
   const labels = Array.from({length: HISTORY + 1}, (_, i) => i); // 0 to 100, as the window
   const chart = base(canvas, traceSet(names, options.dashed), labels, options);
   return {
@@ -85,7 +94,7 @@ export const normChart = (canvas) =>
 
 // The jump buffer: its 16 values (blue) against the THRESHOLD (black), as the window shows it.
 export function bufferChart(canvas, values, threshold) {
-  if (!available()) return null;
+  if (!available(canvas)) return null;
   const labels = values.map((_, i) => i + 1);
   return base(canvas, [
     {label: 'jump buffer', data: values, borderColor: '#0000ff', backgroundColor: '#0000ff',

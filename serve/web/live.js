@@ -133,7 +133,7 @@ function onMessage(text) {
   }
 }
 
-// The stream: on loss, wait 0.5 s, 1 s, 2 s … up to 15 s (with some jitter, so that many
+// The stream: on loss, wait 0.5 s, 1 s, 2 s … up to 10 s (with some jitter, so that many
 // screens do not all come back at once), then try again and re-read the list.
 let delay = 500;
 let socket = null;
@@ -153,7 +153,7 @@ export function connect() {
   socket.onclose = () => {
     socket = null;
     const wait = delay * (0.8 + 0.4 * Math.random());
-    delay = Math.min(delay * 2, 15000);
+    delay = Math.min(delay * 2, 10000);
     link.state = 'lost';
     link.retryAt = Date.now() + wait;
     emit('link');

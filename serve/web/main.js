@@ -36,6 +36,7 @@ function showLink() {
     countdown = setInterval(tick, 1000);
   }
   document.body.classList.toggle('offline', live.link.state !== 'open');
+  document.getElementById('offline').hidden = live.link.state !== 'lost';
 }
 
 function showToken() {

@@ -310,6 +310,8 @@ def run(line, driver):
     line.stop()
     wait(driver, "the page notices", lambda d: "link-lost" in d.find_element(By.ID, "link")
          .get_attribute("class"))
+    if not driver.find_element(By.ID, "offline").is_displayed():
+        raise Failed("the page does not say that the server cannot be reached")
     print("ok:", driver.find_element(By.ID, "link").text)
     line.start()
     wait(driver, "the page reconnects", lambda d: "link-open" in d.find_element(By.ID, "link")
