@@ -13,8 +13,17 @@ function route() {
   if (unmount) unmount();
   const m = /^#\/sensor\/(.+)$/.exec(location.hash);
   const id = m ? decodeURIComponent(m[1]) : '';
-  document.getElementById('nav-overview').toggleAttribute('aria-current', !id);
+  const nav = document.getElementById('nav-overview');
+  if (id) nav.removeAttribute('aria-current');
+  else nav.setAttribute('aria-current', 'page');
   unmount = id ? sensor.mount(main, id) : overview.mount(main);
+}
+
+// A new page: from the top, and a screen reader starts reading it there.
+function navigate() {
+  route();
+  window.scrollTo(0, 0);
+  main.focus({preventScroll: true});
 }
 
 // The live link in the header: connected, or lost and when the next try comes.
@@ -63,7 +72,7 @@ live.onChange((what) => {
   if (what === 'link') showLink();
 });
 showToken();
-window.addEventListener('hashchange', route);
+window.addEventListener('hashchange', navigate);
 // The list first, so that a sensor's page opened directly finds its sensor.
 live.refresh().catch(() => {}).finally(() => {
   route();

@@ -118,10 +118,12 @@ export function parameterPanel(id) {
     write.disabled = true;
     fill(result, h('p', {class: 'running'}, `Writing to ${memory.toUpperCase()}…`));
     try {
-      const answer = await request('PATCH', sensorPath(id, `/parameters?memory=${memory}`), body);
-      const shownAnswer = beforeAfter(answer.body || {});
-      await read();
-      fill(result, shownAnswer);
+      // The answer holds the block as read back: no second read needed.
+      const answer = (await request('PATCH', sensorPath(id, `/parameters?memory=${memory}`), body)).body;
+      params = answer.parameters;
+      live.setParameters(id, memory, params);
+      render();
+      fill(result, beforeAfter(answer));
     } catch (err) {
       fill(result, h('p', {class: 'problem'}, `Not written: ${err.message}`,
                      err.status === 401 ? ' (enter the token above)' : ''));
