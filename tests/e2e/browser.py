@@ -110,6 +110,7 @@ class Line:
                                     stderr=subprocess.DEVNULL, text=True, cwd=work)
         paths = [self.sim.stdout.readline().strip() for _ in range(3)]
         if not all(paths):
+            self.sim.kill()
             raise Failed("sensor-sim did not print its three ports")
         self.env = dict(os.environ, ZURID_PORTS=":".join(paths))
         self.port = free_port()
