@@ -14,6 +14,8 @@ namespace zurid::serve {
 QJsonObject SensorJson(const LinePort& p, bool blocks);
 // {"t", "DAT0", "DAT1", "NORM", "IN0", "IN1", "EDGE"}.
 QJsonObject ReadingJson(const Reading& r);
+// A JSON string literal of the text, quotes included.
+QString JsonString(const QString& text);
 // "ram" or "eeprom".
 QString MemoryKey(Memory m);
 
