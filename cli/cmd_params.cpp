@@ -78,7 +78,9 @@ int RunGet(const QStringList& args) {
     parser.addOption(kEeprom);
     parser.addOption({QStringLiteral("json"), QStringLiteral("Print JSON instead of a table.")});
     parser.addOption({{QStringLiteral("o"), QStringLiteral("output")},
-                      QStringLiteral("Save the block in the window's parameter file format."),
+                      QStringLiteral("Save the block in the window's parameter file format: a "
+                                     "file is replaced at once, a device or FIFO written into, "
+                                     "- is stdout."),
                       QStringLiteral("FILE.dat")});
     const QString details = QStringLiteral(
         "Reads the fifteen parameters (order 3, or 4 with --eeprom) and prints them with their\n"
@@ -89,12 +91,17 @@ int RunGet(const QStringList& args) {
         return *done;
     }
     const bool json = parser.isSet(QStringLiteral("json"));
+    const bool toFile = parser.isSet(QStringLiteral("output"));
     const QString path = parser.value(QStringLiteral("output"));
-    if (json && !path.isEmpty()) {
+    if (json && toFile) {
         Message(QStringLiteral("get: --json and --output exclude each other"));
         return kExitUsage;
     }
-    if (!path.isEmpty() && !CanWriteFile(path)) {
+    if (toFile && path.isEmpty()) {
+        Message(QStringLiteral("get: --output needs a file name ('-' for stdout)"));
+        return kExitUsage;
+    }
+    if (toFile && !CanWriteFile(path)) {
         return kExitUsage;
     }
     PortRef port;
@@ -108,7 +115,7 @@ int RunGet(const QStringList& args) {
         if (!r.ok || !block) {
             Message(QStringLiteral("%1: read failed: %2").arg(Where(port, m), r.error));
             Finish(kExitFailed);
-        } else if (!path.isEmpty()) {
+        } else if (toFile) {
             Finish(SaveParamFile(path, *block) ? kExitOk : kExitFailed);
         } else if (json) {
             QJsonObject o = BlockJson(*block);
