@@ -170,7 +170,7 @@ int RunServe(const QStringList& args) {
         Message(QStringLiteral("made the token file %1 (mode 0600)").arg(token.path));
     }
     Message(
-        QStringLiteral("serving http://%1/ ; writes need the token in %2%3")
+        QStringLiteral("serving http://%1/; writes need the token in %2%3")
             .arg(where, token.path,
                  options.readOnly ? QStringLiteral(" (read-only: refused anyway)") : QString()));
     if (!daemon.address().isLoopback() && !parser.isSet(tokenFile)) {
