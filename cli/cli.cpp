@@ -1,10 +1,9 @@
 #include "cli/cli.h"
 
 #include "cli/commands.h"
-#include "platform/serial/rs232.h"
+#include "platform/serial/interrupt.h"
 
 #include <QCoreApplication>
-#include <QRegularExpression>
 
 #include <cstdio>
 
@@ -100,58 +99,44 @@ void Finish(int status) {
         Qt::QueuedConnection);
 }
 
-QList<PortRef> PortTable() {
-    QList<PortRef> out;
-    int n = 0;
-    for (const ComPortEntry& e : ComPortTable()) {
-        out.append({QStringLiteral("COM%1").arg(++n), QString::fromStdString(e.device)});
-    }
-    return out;
-}
-
-PortLookup LookupPort(const QString& text) {
-    static const QRegularExpression number(QStringLiteral("^(?:COM)?([0-9]{1,9})$"),
-                                           QRegularExpression::CaseInsensitiveOption);
-    if (const auto m = number.match(text); m.hasMatch()) {
-        const int n = m.captured(1).toInt();
-        const QString device = QString::fromStdString(ComPortDevice(n));
-        if (device.isEmpty()) {
-            const qsizetype size = PortTable().size();
-            const QString have = size == 0 ? QStringLiteral("no serial ports were found")
-                                           : QStringLiteral("the ports are COM1-COM%1").arg(size);
-            return {{},
-                    QStringLiteral("COM%1: no such port (%2; see 'zurid ports')").arg(n).arg(have)};
-        }
-        return {{QStringLiteral("COM%1").arg(n), device}, {}};
-    }
-    if (text.contains(QLatin1Char('/'))) {
-        const int n = ComPortNumber(text.toStdString());
-        return {{n > 0 ? QStringLiteral("COM%1").arg(n) : text, text}, {}};
-    }
-    return {{},
-            QStringLiteral("'%1' is not a port: give COMn, a number or a device path").arg(text)};
-}
-
 std::unique_ptr<PortSession> OpenPort(const QString& text, PortRef* ref) {
-    const PortLookup found = LookupPort(text);
-    if (!found.error.isEmpty()) {
-        Message(found.error);
+    const Result<PortRef> found = LookupPort(text);
+    if (!found) {
+        Message(found.error());
         return nullptr;
     }
     if (ref != nullptr) {
-        *ref = found.port;
+        *ref = *found;
     }
-    auto session = std::make_unique<PortSession>(found.port.device);
-    const QString error = session->open();
-    if (!error.isEmpty()) {
-        const QString name =
-            found.port.label == found.port.device
-                ? found.port.label
-                : QStringLiteral("%1 (%2)").arg(found.port.label, found.port.device);
-        Message(QStringLiteral("%1: %2").arg(name, error));
+    Result<std::unique_ptr<PortSession>> session = sensors::OpenSession(*found);
+    if (!session) {
+        Message(session.error());
         return nullptr;
     }
-    return session;
+    return std::move(*session);
+}
+
+std::optional<int> ParseFleetCommand(QCommandLineParser& parser, const QStringList& args,
+                                     const char* details) {
+    parser.addPositionalArgument(QStringLiteral("DIR"), QStringLiteral("Folder of the backup."));
+    parser.addPositionalArgument(QStringLiteral("PORT"), QStringLiteral("COMn, n or a device."),
+                                 QStringLiteral("[PORT...]"));
+    return ParseCommand(parser, args, QLatin1String(details), 1, -1);
+}
+
+int RunFleet(Fleet& fleet, Fleet::Plan plan, Fleet::Finished finished) {
+    OnInterrupt([&fleet] {
+        if (!fleet.interrupted()) {
+            Message(QStringLiteral("%1: interrupted; stopping every port").arg(fleet.verb()));
+            fleet.interrupt();
+        }
+    });
+    fleet.run(std::move(plan), std::move(finished));
+    OnInterrupt({});
+    const QByteArray text = fleet.summary().toUtf8();
+    std::fwrite(text.constData(), 1, static_cast<std::size_t>(text.size()), stderr);
+    std::fflush(stderr);
+    return fleet.allOk() ? kExitOk : kExitFailed;
 }
 
 } // namespace zurid::cli

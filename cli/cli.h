@@ -2,7 +2,9 @@
 // and opening the named ports.
 #pragma once
 
-#include "cli/session.h"
+#include "sensors/fleet.h"
+#include "sensors/ports.h"
+#include "sensors/session.h"
 
 #include <QCommandLineParser>
 #include <QString>
@@ -12,6 +14,9 @@
 #include <optional>
 
 namespace zurid::cli {
+
+// The commands speak the sensor library's names.
+using namespace zurid::sensors;
 
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1; // the sensor or a file failed
@@ -38,21 +43,15 @@ std::optional<qint64> IntOption(const QCommandLineParser& parser, const QString&
 int RunLoop();
 void Finish(int status);
 
-// A port as the operator named it, resolved to its device.
-struct PortRef {
-    QString label;  // "COM3", or the path of a device outside the table
-    QString device; // "/dev/ttyUSB0"
-};
-// "COM3", "3" or a device path, numbered as the window numbers them (ZURID_PORTS first, then
-// the system's ports in name order). Empty `error` on success.
-struct PortLookup {
-    PortRef port;
-    QString error;
-};
-PortLookup LookupPort(const QString& text);
-QList<PortRef> PortTable();
-
 // Looks the port up and opens it; on failure a message naming the port and nullptr.
 std::unique_ptr<PortSession> OpenPort(const QString& text, PortRef* ref = nullptr);
+
+// The arguments every fleet command takes: DIR, then PORT... Parses the command line; an exit
+// status when the command is over already (after --help or a usage error), see ParseCommand.
+std::optional<int> ParseFleetCommand(QCommandLineParser& parser, const QStringList& args,
+                                     const char* details);
+// Runs the fleet with Ctrl-C wired to interrupt it (and a message saying so); `verb` names the
+// command. Then the summary on stderr; returns the exit status.
+int RunFleet(Fleet& fleet, Fleet::Plan plan, Fleet::Finished finished);
 
 } // namespace zurid::cli

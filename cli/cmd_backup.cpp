@@ -1,9 +1,10 @@
 // zurid backup DIR [PORT... | --all]: every sensor's RAM and EEPROM block saved as parameter
 // files, all ports at once, with DIR/manifest.json naming what was done.
+#include "cli/cli.h"
 #include "cli/commands.h"
-#include "cli/fleet.h"
-#include "cli/manifest.h"
-#include "cli/paramtext.h"
+#include "sensors/fleet.h"
+#include "sensors/manifest.h"
+#include "sensors/paramtext.h"
 
 #include "core/paramfile.h"
 
@@ -139,7 +140,8 @@ int RunBackup(const QStringList& args) {
     Fleet fleet(QStringLiteral("backup"));
     if (parser.isSet(all)) {
         fleet.addAll();
-    } else if (!fleet.addPorts(names)) {
+    } else if (const Status added = fleet.addPorts(names); !added) {
+        Message(added.error);
         return kExitUsage;
     }
     const QString dir = positional.first();
@@ -148,10 +150,10 @@ int RunBackup(const QStringList& args) {
         return kExitFailed;
     }
     Backup backup(dir, fleet);
-    fleet.run([&](FleetPort& p) { return backup.plan(p); },
-              [&](FleetPort& p) { backup.finished(p); });
+    const int status = RunFleet(
+        fleet, [&](FleetPort& p) { return backup.plan(p); },
+        [&](FleetPort& p) { backup.finished(p); });
     const QString why = backup.saveManifest();
-    fleet.printSummary();
     if (!why.isEmpty()) {
         Message(why);
         return kExitFailed;
@@ -161,7 +163,7 @@ int RunBackup(const QStringList& args) {
                     [](const auto& p) { return p->state == FleetPort::State::Skipped; })) {
         Message(QStringLiteral("backup: no sensor found"));
     }
-    return fleet.exitStatus();
+    return status;
 }
 
 } // namespace zurid::cli

@@ -2,7 +2,7 @@
 #include "cli/cli.h"
 #include "cli/commands.h"
 #include "cli/paramfiles.h"
-#include "cli/paramtext.h"
+#include "sensors/paramtext.h"
 
 #include <QFileInfo>
 
@@ -38,12 +38,12 @@ bool Resolve(Side& side) {
             port = t.left(colon);
         }
     }
-    const PortLookup found = LookupPort(port);
-    if (!found.error.isEmpty()) {
-        Message(found.error);
+    const Result<PortRef> found = LookupPort(port);
+    if (!found) {
+        Message(found.error());
         return false;
     }
-    side.port = found.port;
+    side.port = *found;
     return true;
 }
 

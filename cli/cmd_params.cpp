@@ -1,10 +1,10 @@
 // zurid get, send, set: the parameter block between the sensor's RAM or EEPROM, the screen,
 // JSON and parameter files.
-#include "cli/assign.h"
 #include "cli/cli.h"
 #include "cli/commands.h"
 #include "cli/paramfiles.h"
-#include "cli/paramtext.h"
+#include "sensors/assign.h"
+#include "sensors/paramtext.h"
 
 #include <QJsonDocument>
 

@@ -69,12 +69,12 @@ int RunPorts(const QStringList& args) {
         }
     }
     for (const QString& text : named) {
-        const PortLookup found = LookupPort(text);
-        if (!found.error.isEmpty()) {
-            Message(found.error);
+        const Result<PortRef> found = LookupPort(text);
+        if (!found) {
+            Message(found.error());
             return kExitUsage;
         }
-        probes.push_back({found.port, {}, nullptr, {}, false});
+        probes.push_back({*found, {}, nullptr, {}, false});
     }
     for (Probe& p : probes) {
         p.description = Description(p.port.device);

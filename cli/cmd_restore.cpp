@@ -1,10 +1,11 @@
 // zurid restore DIR [PORT...] [--ram] [--dry-run] and zurid verify DIR [PORT...]: a backup made
 // by `zurid backup` back into the sensors, or compared with what they hold, all ports at once.
 // The backup is read and checked whole before any port is opened.
+#include "cli/cli.h"
 #include "cli/commands.h"
-#include "cli/fleet.h"
-#include "cli/manifest.h"
-#include "cli/paramtext.h"
+#include "sensors/fleet.h"
+#include "sensors/manifest.h"
+#include "sensors/paramtext.h"
 
 #include "core/params.h"
 
@@ -84,7 +85,8 @@ bool Plan::choosePorts(const QString& dir, const QStringList& names) {
         byLocation.insert(manifest.entries[i].location, i);
     }
     if (!names.isEmpty()) {
-        if (!fleet.addPorts(names)) {
+        if (const Status added = fleet.addPorts(names); !added) {
+            Message(added.error);
             return false;
         }
     } else {
@@ -94,7 +96,8 @@ bool Plan::choosePorts(const QString& dir, const QStringList& names) {
                 present << ref.device;
             }
         }
-        if (!fleet.addPorts(present)) {
+        if (const Status added = fleet.addPorts(present); !added) {
+            Message(added.error);
             return false;
         }
     }
@@ -196,7 +199,8 @@ FleetStep ReadBack(const core::ParamBlock& block, Memory m) {
 // each line reads sensor -> saved (what the restore would write).
 int CompareRun(Plan& plan, const QList<Memory>& memories, bool failOnDifference) {
     Fleet& fleet = plan.fleet;
-    fleet.run(
+    const int status = RunFleet(
+        fleet,
         [&](FleetPort&) {
             std::vector<FleetStep> steps{LineCheck()};
             for (Memory m : memories) {
@@ -230,8 +234,7 @@ int CompareRun(Plan& plan, const QList<Memory>& memories, bool failOnDifference)
             }
         }
     }
-    fleet.printSummary();
-    return fleet.exitStatus();
+    return status;
 }
 
 } // namespace
@@ -255,7 +258,8 @@ int RunRestore(const QStringList& args) {
     if (parser.isSet(dryRun)) {
         return CompareRun(plan, memories, false);
     }
-    plan.fleet.run(
+    return RunFleet(
+        plan.fleet,
         [&](FleetPort& p) {
             std::vector<FleetStep> steps{LineCheck()};
             for (Memory m : memories) {
@@ -268,8 +272,6 @@ int RunRestore(const QStringList& args) {
             p.note = memories.size() == 1 ? QStringLiteral("EEPROM written and read back")
                                           : QStringLiteral("EEPROM and RAM written and read back");
         });
-    plan.fleet.printSummary();
-    return plan.fleet.exitStatus();
 }
 
 int RunVerify(const QStringList& args) {

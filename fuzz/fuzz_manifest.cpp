@@ -5,9 +5,9 @@
 // command stop with exit 2 before a single byte reaches the simulated sensor on its port. An
 // accepted one must hold exactly what its files hold and survive a write and a second read.
 #include "cli/commands.h"
-#include "cli/manifest.h"
 #include "core/paramfile.h"
 #include "fuzz/check.h"
+#include "sensors/manifest.h"
 #include "sim/sensorsim.h"
 
 #include <QCoreApplication>
@@ -47,13 +47,13 @@ int RunRestoreQuietly() {
     return status;
 }
 
-bool SameEntries(const cli::Manifest& a, const cli::Manifest& b) {
+bool SameEntries(const sensors::Manifest& a, const sensors::Manifest& b) {
     if (a.created != b.created || a.complete != b.complete ||
         a.entries.size() != b.entries.size()) {
         return false;
     }
     for (qsizetype i = 0; i < a.entries.size(); ++i) {
-        const cli::ManifestEntry &x = a.entries[i], &y = b.entries[i];
+        const sensors::ManifestEntry &x = a.entries[i], &y = b.entries[i];
         if (x.port != y.port || x.device != y.device || x.location != y.location ||
             x.time != y.time || x.result != y.result || x.error != y.error || x.ram != y.ram ||
             x.eeprom != y.eeprom || x.ramFile != y.ramFile || x.eepromFile != y.eepromFile) {
@@ -86,11 +86,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     QDir(dir).removeRecursively();
     QDir().mkpath(dir);
-    Put(QLatin1String(cli::kManifestName), json);
-    const cli::ManifestRead top = cli::ReadManifest(json);
+    Put(QLatin1String(sensors::kManifestName), json);
+    const sensors::ManifestRead top = sensors::ReadManifest(json);
     if (top.manifest) {
-        for (const cli::ManifestEntry& e : top.manifest->entries) {
-            if (e.result != cli::BackupResult::Ok) {
+        for (const sensors::ManifestEntry& e : top.manifest->entries) {
+            if (e.result != sensors::BackupResult::Ok) {
                 continue;
             }
             for (const auto& [name, block] :
@@ -101,7 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
 
-    const cli::ManifestRead loaded = cli::LoadBackup(cli::FolderReader(dir));
+    const sensors::ManifestRead loaded = sensors::LoadBackup(sensors::FolderReader(dir));
     if (!top.manifest) {
         FUZZ_CHECK(!loaded.manifest, "a manifest refused alone was accepted with its files");
     }
@@ -115,9 +115,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     FUZZ_CHECK(loaded.error.isEmpty(), "accepted with an error text");
-    const cli::Manifest& m = *loaded.manifest;
-    for (const cli::ManifestEntry& e : m.entries) {
-        if (e.result != cli::BackupResult::Ok) {
+    const sensors::Manifest& m = *loaded.manifest;
+    for (const sensors::ManifestEntry& e : m.entries) {
+        if (e.result != sensors::BackupResult::Ok) {
             continue;
         }
         for (const auto& [name, block] : {std::pair{e.ramFile, e.ram}, {e.eepromFile, e.eeprom}}) {
@@ -131,7 +131,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                        qPrintable(name));
         }
     }
-    const cli::ManifestRead again = cli::ReadManifest(cli::WriteManifest(m));
+    const sensors::ManifestRead again = sensors::ReadManifest(sensors::WriteManifest(m));
     FUZZ_CHECK(again.manifest && SameEntries(m, *again.manifest),
                "accepted manifest does not survive a write and a read: %s",
                qPrintable(again.error));

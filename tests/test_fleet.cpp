@@ -2,9 +2,9 @@
 // program: the round trip with every sensor changed, faults that must stay with their own port,
 // backups that are refused before anything is written, Ctrl-C in the middle, and where a
 // sensor sits.
-#include "cli/fleet.h"
-#include "cli/manifest.h"
 #include "core/paramfile.h"
+#include "sensors/fleet.h"
+#include "sensors/manifest.h"
 #include "sim/fleet.h"
 #include "support/files.h"
 #include "support/zurid.h"
@@ -318,12 +318,12 @@ class FleetTest : public QObject {
         const QStringList files = QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::System);
         QCOMPARE(files, (QStringList{"COM1-eeprom.dat", "COM1-ram.dat", "COM2-eeprom.dat",
                                      "COM2-ram.dat", "manifest.json"}));
-        const auto loaded = zurid::cli::LoadBackup(zurid::cli::FolderReader(dir));
+        const auto loaded = zurid::sensors::LoadBackup(zurid::sensors::FolderReader(dir));
         QVERIFY2(loaded.manifest, qPrintable(loaded.error));
         QVERIFY(!loaded.manifest->complete);
         QCOMPARE(loaded.manifest->entries.size(), 3);
         QCOMPARE(loaded.manifest->entries[1].eeprom, Pattern(1, false));
-        QCOMPARE(loaded.manifest->entries[2].result, zurid::cli::BackupResult::Interrupted);
+        QCOMPARE(loaded.manifest->entries[2].result, zurid::sensors::BackupResult::Interrupted);
     }
 
     // The link in by-path names the socket, and wins over by-id (the adapter); without one,
@@ -339,11 +339,11 @@ class FleetTest : public QObject {
         QVERIFY(QFile::link(a, root + "/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0"));
         QVERIFY(QFile::link(b, root + "/by-id/usb-FTDI_B-if00-port0"));
         QVERIFY(QFile::link("/nonexistent", root + "/by-path/dangling"));
-        QCOMPARE(zurid::cli::StableLocation(a, root),
+        QCOMPARE(zurid::sensors::StableLocation(a, root),
                  root + "/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0");
-        QCOMPARE(zurid::cli::StableLocation(b, root), root + "/by-id/usb-FTDI_B-if00-port0");
-        QCOMPARE(zurid::cli::StableLocation("/dev/null", root), QString("/dev/null"));
-        QCOMPARE(zurid::cli::StableLocation("/dev/gone", root), QString("/dev/gone"));
+        QCOMPARE(zurid::sensors::StableLocation(b, root), root + "/by-id/usb-FTDI_B-if00-port0");
+        QCOMPARE(zurid::sensors::StableLocation("/dev/null", root), QString("/dev/null"));
+        QCOMPARE(zurid::sensors::StableLocation("/dev/gone", root), QString("/dev/gone"));
     }
 };
 

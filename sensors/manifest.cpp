@@ -1,4 +1,4 @@
-#include "cli/manifest.h"
+#include "sensors/manifest.h"
 
 #include "core/paramfile.h"
 
@@ -11,7 +11,7 @@
 
 #include <cmath>
 
-namespace zurid::cli {
+namespace zurid::sensors {
 
 namespace {
 
@@ -315,4 +315,4 @@ ManifestRead LoadBackup(const FileReader& read) {
     return m;
 }
 
-} // namespace zurid::cli
+} // namespace zurid::sensors

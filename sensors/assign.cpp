@@ -1,6 +1,6 @@
-#include "cli/assign.h"
+#include "sensors/assign.h"
 
-namespace zurid::cli {
+namespace zurid::sensors {
 
 namespace {
 
@@ -94,4 +94,4 @@ std::string CheckAssignments(std::span<const Assignment> items) {
     return error;
 }
 
-} // namespace zurid::cli
+} // namespace zurid::sensors

@@ -21,7 +21,7 @@
 #include <deque>
 #include <functional>
 
-namespace zurid::cli {
+namespace zurid::sensors {
 
 enum class Memory { Ram, Eeprom };
 
@@ -117,4 +117,4 @@ class PortSession : public QObject {
     quint64 generation_ = 0; // bumped by cancel(), so posted results of dropped work vanish
 };
 
-} // namespace zurid::cli
+} // namespace zurid::sensors

@@ -11,7 +11,7 @@
 
 #include <optional>
 
-namespace zurid::cli {
+namespace zurid::sensors {
 
 // NAME, VALUE as the panel shows it, CODE; unknown codes and the spare bytes marked.
 QString BlockTable(const core::ParamBlock& block);
@@ -25,4 +25,4 @@ QStringList DiffLines(const core::ParamBlock& a, const core::ParamBlock& b);
 // A reply or file content of exactly 15 bytes as a block.
 std::optional<core::ParamBlock> ToBlock(const QByteArray& bytes);
 
-} // namespace zurid::cli
+} // namespace zurid::sensors

@@ -1,11 +1,11 @@
-#include "cli/session.h"
+#include "sensors/session.h"
 
 #include <QFileInfo>
 #include <QMetaObject>
 
 #include <cmath>
 
-namespace zurid::cli {
+namespace zurid::sensors {
 
 namespace {
 
@@ -294,4 +294,4 @@ void PortSession::post(Done done, Reply r) {
         Qt::QueuedConnection);
 }
 
-} // namespace zurid::cli
+} // namespace zurid::sensors

@@ -1,33 +1,13 @@
-#include "cli/fleet.h"
-
-#include "platform/serial/interrupt.h"
+#include "sensors/fleet.h"
 
 #include <QDateTime>
-#include <QDir>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QTimer>
 
 #include <algorithm>
 
-namespace zurid::cli {
-
-QString StableLocation(const QString& device, const QString& root) {
-    const QString target = QFileInfo(device).canonicalFilePath();
-    if (target.isEmpty()) {
-        return device;
-    }
-    for (const char* kind : {"by-path", "by-id"}) {
-        const QDir dir(root + QLatin1Char('/') + QLatin1String(kind));
-        const QFileInfoList links =
-            dir.entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-        for (const QFileInfo& link : links) {
-            if (link.isSymLink() && link.canonicalFilePath() == target) {
-                return link.absoluteFilePath();
-            }
-        }
-    }
-    return device;
-}
+namespace zurid::sensors {
 
 QString StateName(FleetPort::State s) {
     switch (s) {
@@ -47,40 +27,31 @@ QString StateName(FleetPort::State s) {
     return QStringLiteral("skipped");
 }
 
-std::optional<int> ParseFleetCommand(QCommandLineParser& parser, const QStringList& args,
-                                     const char* details) {
-    parser.addPositionalArgument(QStringLiteral("DIR"), QStringLiteral("Folder of the backup."));
-    parser.addPositionalArgument(QStringLiteral("PORT"), QStringLiteral("COMn, n or a device."),
-                                 QStringLiteral("[PORT...]"));
-    return ParseCommand(parser, args, QLatin1String(details), 1, -1);
-}
-
 Fleet::Fleet(QString verb, QObject* parent) : QObject(parent), verb_(std::move(verb)) {}
 
 Fleet::~Fleet() = default;
 
-bool Fleet::addPorts(const QStringList& names) {
+Status Fleet::addPorts(const QStringList& names) {
     for (const QString& name : names) {
-        const PortLookup found = LookupPort(name);
-        if (!found.error.isEmpty()) {
-            Message(found.error);
-            return false;
+        const Result<PortRef> found = LookupPort(name);
+        if (!found) {
+            return Status::failure(found.error());
         }
-        const QString canonical = QFileInfo(found.port.device).canonicalFilePath();
+        const QString canonical = QFileInfo(found->device).canonicalFilePath();
         for (const auto& p : ports_) {
-            if (p->ref.device == found.port.device ||
+            if (p->ref.device == found->device ||
                 (!canonical.isEmpty() &&
                  QFileInfo(p->ref.device).canonicalFilePath() == canonical)) {
-                Message(QStringLiteral("%1 and %2 are the same port").arg(p->ref.label, name));
-                return false;
+                return Status::failure(
+                    QStringLiteral("%1 and %2 are the same port").arg(p->ref.label, name));
             }
         }
         auto p = std::make_unique<FleetPort>();
-        p->ref = found.port;
-        p->location = StableLocation(found.port.device);
+        p->ref = *found;
+        p->location = StableLocation(found->device);
         ports_.push_back(std::move(p));
     }
-    return true;
+    return {};
 }
 
 void Fleet::addAll() {
@@ -93,25 +64,25 @@ void Fleet::addAll() {
     }
 }
 
-void Fleet::run(const std::function<std::vector<FleetStep>(FleetPort&)>& plan,
-                const std::function<void(FleetPort&)>& finished) {
-    OnInterrupt([this] { interrupt(); });
-    plan_ = plan;
-    finished_ = finished;
-    const bool any = std::any_of(ports_.begin(), ports_.end(), [](const auto& p) {
-        return p->state == FleetPort::State::Running;
+void Fleet::start(Plan plan, Finished finished) {
+    plan_ = std::move(plan);
+    finished_ = std::move(finished);
+    running_ = true;
+    // Each port starts as soon as it is open: its line check is on the wire while the next
+    // ports are being opened.
+    QTimer::singleShot(0, this, [this] {
+        startFrom(0);
+        checkDone();
     });
-    if (any) {
-        running_ = true;
-        // Each port starts as soon as it is open: its line check is on the wire while the next
-        // ports are being opened.
-        QTimer::singleShot(0, this, [this] { startFrom(0); });
-        RunLoop();
-        running_ = false;
+}
+
+void Fleet::run(Plan plan, Finished finished) {
+    QEventLoop loop;
+    connect(this, &Fleet::done, &loop, &QEventLoop::quit);
+    start(std::move(plan), std::move(finished));
+    if (running_) {
+        loop.exec();
     }
-    OnInterrupt({});
-    plan_ = nullptr;
-    finished_ = nullptr;
 }
 
 void Fleet::startFrom(std::size_t index) {
@@ -183,7 +154,6 @@ void Fleet::interrupt() {
         return;
     }
     interrupted_ = true;
-    Message(QStringLiteral("%1: interrupted; stopping every port").arg(verb_));
     for (auto& p : ports_) {
         if (p->state == FleetPort::State::Running) {
             p->state = FleetPort::State::Interrupted;
@@ -207,10 +177,13 @@ void Fleet::checkDone() {
             return;
         }
     }
-    Finish(0);
+    running_ = false;
+    plan_ = nullptr;
+    finished_ = nullptr;
+    emit done();
 }
 
-void Fleet::printSummary() const {
+QString Fleet::summary() const {
     int labelWidth = 4, locationWidth = 8;
     int ok = 0, counted = 0;
     for (const auto& p : ports_) {
@@ -237,12 +210,10 @@ void Fleet::printSummary() const {
                     .arg(p->location, -locationWidth)
                     .arg(result);
     }
-    const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stderr);
-    std::fflush(stderr);
+    return text;
 }
 
-int Fleet::exitStatus() const {
+bool Fleet::allOk() const {
     bool any = false;
     for (const auto& p : ports_) {
         if (p->state == FleetPort::State::Skipped) {
@@ -250,10 +221,10 @@ int Fleet::exitStatus() const {
         }
         any = true;
         if (p->state != FleetPort::State::Ok) {
-            return kExitFailed;
+            return false;
         }
     }
-    return any ? kExitOk : kExitFailed;
+    return any;
 }
 
-} // namespace zurid::cli
+} // namespace zurid::sensors

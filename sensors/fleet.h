@@ -1,10 +1,11 @@
 // A run over many ports at once: one thread, one asynchronous session per port. Each port works
 // through its own list of steps (one transaction each); a port that fails stops alone and the
-// others go on; Ctrl-C stops every port at once. At the end a summary table goes to stderr.
+// others go on; interrupt() stops every port at once. At the end a summary table says how each
+// port ended.
 #pragma once
 
-#include "cli/cli.h"
-#include "cli/session.h"
+#include "sensors/ports.h"
+#include "sensors/session.h"
 
 #include <QObject>
 #include <QString>
@@ -15,12 +16,7 @@
 #include <optional>
 #include <vector>
 
-namespace zurid::cli {
-
-// Where a port sits, in a name that survives a reboot and a re-plug: the link in
-// ROOT/by-path (the socket or USB port), else in ROOT/by-id (the adapter), that leads to the
-// device; else the device path itself.
-QString StableLocation(const QString& device, const QString& root = QStringLiteral("/dev/serial"));
+namespace zurid::sensors {
 
 struct FleetPort;
 
@@ -54,31 +50,41 @@ class Fleet : public QObject {
     explicit Fleet(QString verb, QObject* parent = nullptr);
     ~Fleet() override;
 
-    // The named ports (COMn, n, device path), each once. False, with a message, for a name
-    // that is no port: then nothing has been opened.
-    bool addPorts(const QStringList& names);
+    // The named ports (COMn, n, device path), each once. A message for a name that is no port
+    // or names a port twice: then nothing has been opened.
+    Status addPorts(const QStringList& names);
     // Every port of the table; those without a sensor are skipped, not failed.
     void addAll();
     std::vector<std::unique_ptr<FleetPort>>& ports() { return ports_; }
 
-    // Opens every port and runs its steps, all ports at once; returns when each one has ended
-    // or on Ctrl-C (then the running ones are Interrupted). After a port's last step
-    // `finished` may change its state and note (it writes the port's files, compares, ...).
-    void run(const std::function<std::vector<FleetStep>(FleetPort&)>& plan,
-             const std::function<void(FleetPort&)>& finished);
-    bool interrupted() const { return interrupted_; }
+    using Plan = std::function<std::vector<FleetStep>(FleetPort&)>;
+    using Finished = std::function<void(FleetPort&)>;
 
-    // The table on stderr: port, location, result.
-    void printSummary() const;
-    // 0 when every port that was not skipped is Ok, else 1.
-    int exitStatus() const;
+    // Opens every port and runs its steps, all ports at once, from the event loop; `done` is
+    // emitted once each one has ended (or was interrupted). After a port's last step
+    // `finished` may change its state and note (it writes the port's files, compares, ...).
+    void start(Plan plan, Finished finished);
+    // start() and a local event loop until `done`.
+    void run(Plan plan, Finished finished);
+    // Stops every running port (they end Interrupted). Safe at any time, also twice.
+    void interrupt();
+    bool interrupted() const { return interrupted_; }
+    bool running() const { return running_; }
+    const QString& verb() const { return verb_; }
+
+    // The table: "VERB: n of m ports ok", then port, location, result per line.
+    QString summary() const;
+    // Whether there was a port that was not skipped and every such port is Ok.
+    bool allOk() const;
+
+  signals:
+    void done();
 
   private:
     void startFrom(std::size_t index);
     void advance(FleetPort& p);
     void onReply(FleetPort& p, const Reply& r);
     void end(FleetPort& p, FleetPort::State s, const QString& note);
-    void interrupt();
     void checkDone();
 
     QString verb_;
@@ -86,15 +92,10 @@ class Fleet : public QObject {
     bool interrupted_ = false;
     bool running_ = false;
     std::vector<std::unique_ptr<FleetPort>> ports_;
-    std::function<std::vector<FleetStep>(FleetPort&)> plan_;
-    std::function<void(FleetPort&)> finished_;
+    Plan plan_;
+    Finished finished_;
 };
 
 QString StateName(FleetPort::State s);
 
-// The arguments every fleet command takes: DIR, then PORT... Parses the command line; an exit
-// status when the command is over already (after --help or a usage error), see ParseCommand.
-std::optional<int> ParseFleetCommand(QCommandLineParser& parser, const QStringList& args,
-                                     const char* details);
-
-} // namespace zurid::cli
+} // namespace zurid::sensors

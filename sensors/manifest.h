@@ -13,7 +13,7 @@
 #include <functional>
 #include <optional>
 
-namespace zurid::cli {
+namespace zurid::sensors {
 
 inline constexpr char kManifestName[] = "manifest.json";
 inline constexpr char kManifestFormat[] = "zurid-backup";
@@ -62,4 +62,4 @@ QString BackupFileName(const QString& port, bool ram);
 
 QString ResultName(BackupResult r); // "ok", "failed", "interrupted"
 
-} // namespace zurid::cli
+} // namespace zurid::sensors

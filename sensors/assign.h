@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace zurid::cli {
+namespace zurid::sensors {
 
 struct Assignment {
     const core::ParamInfo* param = nullptr;
@@ -30,4 +30,4 @@ std::string ApplyAssignments(std::span<const Assignment> items, core::ParamBlock
 // (DEAD TIME is tried in both modes unless DEAD TIME MODE is set as well). Empty when fine.
 std::string CheckAssignments(std::span<const Assignment> items);
 
-} // namespace zurid::cli
+} // namespace zurid::sensors

@@ -1,10 +1,10 @@
-#include "cli/paramtext.h"
+#include "sensors/paramtext.h"
 
 #include <QJsonArray>
 
 #include <algorithm>
 
-namespace zurid::cli {
+namespace zurid::sensors {
 
 namespace {
 
@@ -93,4 +93,4 @@ std::optional<core::ParamBlock> ToBlock(const QByteArray& bytes) {
     return block;
 }
 
-} // namespace zurid::cli
+} // namespace zurid::sensors
