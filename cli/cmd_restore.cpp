@@ -17,8 +17,10 @@ namespace {
 
 const char* const kRestoreDetails =
     "For each sensor in DIR's backup whose location is present (or for the named ports):\n"
-    "line check, write the saved EEPROM block, read it back after the settle delay and compare\n"
-    "byte for byte; with --ram also the saved RAM block, written and read back the same way.\n"
+    "line check, read the EEPROM block twice, write the saved EEPROM block, read it back after\n"
+    "the settle delay and compare byte for byte; with --ram also the saved RAM block, read,\n"
+    "written and read back the same way. A port whose two reads of a block differ (a line\n"
+    "that delivers stale or stray bytes) gets nothing written.\n"
     "\n"
     "Only the EEPROM is written by default: a replaced sensor keeps the set through every power\n"
     "cycle, and the running sensor does not change behaviour in the middle of production; it\n"
@@ -176,6 +178,20 @@ FleetStep Read(Memory m) {
             }};
 }
 
+// Both reads of a block agree before anything is written to the port.
+FleetStep ReadTwice(Memory m) {
+    return {QStringLiteral("%1 read").arg(QLatin1String(MemoryName(m))),
+            [m](PortSession& s, Done d) {
+                s.readParamsTwice(m, [d = std::move(d)](Reply r) {
+                    if (!r.ok) {
+                        r.error += QStringLiteral("; nothing written");
+                    }
+                    d(r);
+                });
+            },
+            {}};
+}
+
 FleetStep Write(const core::ParamBlock& block, Memory m) {
     return {QStringLiteral("%1 write").arg(QLatin1String(MemoryName(m))),
             [block, m](PortSession& s, Done d) { s.writeParams(m, block, d); },
@@ -262,6 +278,9 @@ int RunRestore(const QStringList& args) {
         plan.fleet,
         [&](FleetPort& p) {
             std::vector<FleetStep> steps{LineCheck()};
+            for (Memory m : memories) {
+                steps.push_back(ReadTwice(m));
+            }
             for (Memory m : memories) {
                 steps.push_back(Write(Saved(plan, p, m), m));
                 steps.push_back(ReadBack(Saved(plan, p, m), m));
