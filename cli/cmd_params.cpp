@@ -182,8 +182,9 @@ int RunSet(const QStringList& args) {
     session->readParamsTwice(m, [&](const Reply& r) {
         const auto old = ToBlock(r.bytes);
         if (!r.ok || !old) {
-            Message(QStringLiteral("%1: read failed: %2; nothing written")
-                        .arg(Where(port, m), r.error));
+            Message(r.unsteady ? QStringLiteral("%1: %2").arg(Where(port, m), r.error)
+                               : QStringLiteral("%1: read failed: %2; nothing written")
+                                     .arg(Where(port, m), r.error));
             Finish(kExitFailed);
             return;
         }

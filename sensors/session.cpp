@@ -127,7 +127,9 @@ void PortSession::readParamsTwice(Memory m, Done done) {
             }
             Reply r = second;
             r.ok = false;
-            r.error = QStringLiteral("two reads of the %1 block differ").arg(MemoryName(m));
+            r.unsteady = true;
+            r.error = QStringLiteral("two reads of the %1 block differ; nothing written")
+                          .arg(QLatin1String(MemoryName(m)));
             done(r);
         });
     });

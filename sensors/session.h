@@ -37,6 +37,7 @@ struct Reply {
     QByteArray bytes;  // the reply, exactly the expected length when ok (empty for a write)
     qint64 sentNs = 0; // session clock when the request went out
     qint64 doneNs = 0; // session clock when the transaction ended
+    bool unsteady = false; // readParamsTwice: both reads came, but they differ
 };
 
 using Done = std::function<void(const Reply&)>;
@@ -71,8 +72,9 @@ class PortSession : public QObject {
     void lineCheck(Done done);
     void readParams(Memory m, Done done); // settle 0.1 s (RAM) or 1.5 s (EEPROM), 15 bytes
     // Two reads of the block, one after the other (each with its settle delay); ok with the
-    // block only when both are and they agree, else the first failure or "two reads of the RAM
-    // block differ". What is written on the strength of a read is read twice first.
+    // block only when both are and they agree, else the first failure, or `unsteady` with "two
+    // reads of the RAM block differ; nothing written". Whoever writes on the strength of a read
+    // (or at all, like a restore) reads this way first: a stale or shifted reply never counts.
     void readParamsTwice(Memory m, Done done);
     // No reply; ends when the 17 bytes have left the port and had their wire time.
     void writeParams(Memory m, const core::ParamBlock& block, Done done);
