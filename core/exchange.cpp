@@ -49,9 +49,11 @@ ExchangePlan PlanExchange(Order order, const ParamBlock& block) {
 
 Judgement JudgeReply(const ExchangePlan& plan, std::span<const Byte> received, double elapsed,
                      double quietFor) {
+    // Texts are made only for a failure: the data loop judges every reading and allocates nothing.
     const auto count = static_cast<long long>(received.size());
     const long long expected = plan.expected;
-    const std::string expectedText = ", expected " + std::to_string(expected);
+    const auto replyOf = [&] { return "reply of " + std::to_string(count) + " bytes"; };
+    const auto expectedText = [&] { return ", expected " + std::to_string(expected); };
     const double limitLeft = plan.limitSeconds - elapsed;
     const bool inTime = limitLeft > kTimeSlack;
     if (count < expected) {
@@ -59,9 +61,8 @@ Judgement JudgeReply(const ExchangePlan& plan, std::span<const Byte> received, d
             return {Verdict::Wait, limitLeft, {}};
         }
         const std::string within = " within " + Seconds(plan.limitSeconds) + " s";
-        return Fail(Verdict::TooShort, count == 0 ? "no reply" + within
-                                                  : "reply of " + std::to_string(count) + " bytes" +
-                                                        within + expectedText);
+        return Fail(Verdict::TooShort,
+                    count == 0 ? "no reply" + within : replyOf() + within + expectedText());
     }
     const double quietLeft = plan.quietSeconds - quietFor;
     const bool talking = quietLeft > kTimeSlack;
@@ -69,8 +70,7 @@ Judgement JudgeReply(const ExchangePlan& plan, std::span<const Byte> received, d
         if (talking && inTime) {
             return {Verdict::Wait, std::min(quietLeft, limitLeft), {}};
         }
-        return Fail(Verdict::TooLong,
-                    "reply of " + std::to_string(count) + " bytes" + expectedText);
+        return Fail(Verdict::TooLong, replyOf() + expectedText());
     }
     if (talking) {
         return {Verdict::Wait, quietLeft, {}};
