@@ -161,10 +161,11 @@ int RunSet(const QStringList& args) {
     parser.addOption(kEeprom);
     parser.addOption(kVerify);
     const QString details = QStringLiteral(
-        "Reads the block, changes only the named parameters and writes it back; every other\n"
-        "byte goes back as it was read. Values as the panel shows them (POWER=80%, HOLD=50ms,\n"
-        "TRIGGER=EXT, DEADTIME=12) or as raw codes (POWER=#6). A bad name or value is refused,\n"
-        "with the allowed values, before anything is written. Prints what changed.");
+        "Reads the block twice (nothing is written unless both reads agree), changes only the\n"
+        "named parameters and writes it back; every other byte goes back as it was read.\n"
+        "Values as the panel shows them (POWER=80%, HOLD=50ms, TRIGGER=EXT, DEADTIME=12) or\n"
+        "as raw codes (POWER=#6). A bad name or value is refused, with the allowed values,\n"
+        "before anything is written. Prints what changed.");
     if (const auto done = ParseCommand(parser, args, details, 2, -1)) {
         return *done;
     }
@@ -185,10 +186,12 @@ int RunSet(const QStringList& args) {
     }
     const Memory m = MemoryOf(parser);
     const bool verify = parser.isSet(kVerify);
-    session->readParams(m, [&](const Reply& r) {
+    session->readParamsTwice(m, [&](const Reply& r) {
         const auto old = ToBlock(r.bytes);
         if (!r.ok || !old) {
-            Message(QStringLiteral("%1: read failed: %2").arg(Where(port, m), r.error));
+            Message(r.unsteady ? QStringLiteral("%1: %2").arg(Where(port, m), r.error)
+                               : QStringLiteral("%1: read failed: %2; nothing written")
+                                     .arg(Where(port, m), r.error));
             Finish(kExitFailed);
             return;
         }
