@@ -129,10 +129,13 @@ class Line:
                  "--listen", f"127.0.0.1:{self.port}", "--token-file", self.token_file,
                  "--backups", os.path.join(self.work, "backups")],
                 env=self.env, cwd=self.work, stdout=self.serve_out, stderr=subprocess.STDOUT)
-            until("three sensors ok in /api/v1/sensors, or the server's end",
-                  lambda: self.serve.poll() is not None or [
-                      s["status"] for s in api(self.base, "/api/v1/sensors")["sensors"]
-                  ] == ["ok"] * 3, 30)
+            try:
+                until("three sensors ok in /api/v1/sensors, or the server's end",
+                      lambda: self.serve.poll() is not None or [
+                          s["status"] for s in api(self.base, "/api/v1/sensors")["sensors"]
+                      ] == ["ok"] * 3, 30)
+            except Failed as e:
+                raise Failed(f"{e}; they are {self.statuses()}") from None
             if self.serve.poll() is None:
                 self.started = True
                 return
@@ -142,6 +145,13 @@ class Line:
             self.port = free_port()
             self.base = f"http://127.0.0.1:{self.port}"
         raise Failed(f"zurid serve ended at start with exit code {self.serve.returncode}")
+
+    def statuses(self):
+        try:
+            return [(s["id"], s["status"], s["message"])
+                    for s in api(self.base, "/api/v1/sensors")["sensors"]]
+        except (OSError, ValueError) as e:
+            return str(e)
 
     def stop(self):
         self.serve.send_signal(signal.SIGTERM)
