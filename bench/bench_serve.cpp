@@ -170,6 +170,17 @@ int main(int argc, char** argv) {
     }
     const quint16 port = serve.port();
     const qint64 pid = serve.pid();
+    std::printf("bench_serve: %d sensors (wire time on, no answer delay), %d WebSocket clients "
+                "of the whole stream, /metrics every second, %d GET /api/v1/sensors a second\n",
+                kSensors, kClients, kGetsPerSecond);
+    {
+        // The line alone, for comparison: the daemon polling its ports, nobody asking.
+        Spin(2);
+        const double t0 = NowMono(), cpu0 = CpuOf(pid);
+        Spin(std::min(seconds, 10.0));
+        std::printf("polling alone: daemon CPU %.2f %% of a core\n",
+                    100.0 * (CpuOf(pid) - cpu0) / (NowMono() - t0));
+    }
 
     // Every reading's way from the daemon to the clients: its time stamp to the arrival.
     std::vector<double> latencyMs;
@@ -225,9 +236,6 @@ int main(int argc, char** argv) {
         return rates.front() / limit;
     };
 
-    std::printf("bench_serve: %d sensors (wire time on, no answer delay), %d WebSocket clients "
-                "of the whole stream, /metrics every second, %d GET /api/v1/sensors a second\n",
-                kSensors, kClients, kGetsPerSecond);
     std::printf("all clients reading, %.0f s:\n", seconds);
     double rateBefore = 0;
     measure(seconds, &rateBefore);
