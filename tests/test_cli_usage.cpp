@@ -136,7 +136,7 @@ class CliUsageTest : public QObject {
             QVERIFY(r.err.isEmpty());
             QVERIFY2(page.contains("zurid " + name.toUtf8()), qPrintable(name));
         }
-        QCOMPARE(commands, 11);
+        QCOMPARE(commands, 12);
         QCOMPARE(RunZurid({"--version"}, {}).out, QByteArray("zurid (TAVRIN-Zurid) 1.0\n"));
     }
 };
