@@ -76,6 +76,19 @@ class RepliesTest : public QObject {
         QCOMPARE(s.ram(), want);
     }
 
+    // One byte after a good line-check answer, 4 ms later: the answer is too long.
+    void lineCheckWithAByteMoreFails() {
+        sim::SensorSim s;
+        QVERIFY(s.start());
+        s.setFault(sim::Fault::SplitLong, 1U << 7);
+        ZuridRun r = RunZurid({"check", "COM1"}, {s.path()});
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.err.contains("reply of 4 bytes, expected 3"), r.err);
+        s.setFault(sim::Fault::None);
+        r = RunZurid({"check", "COM1"}, {s.path()});
+        QCOMPARE(r.exitCode, 0);
+    }
+
     void setWritesOnlyWhenTwoReadsAgree() {
         sim::SensorSim s(sim::Config{.answerDelay = 0.002, .wireTime = false, .ram = kStart});
         QVERIFY(s.start());
