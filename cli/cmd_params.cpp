@@ -174,14 +174,14 @@ int RunSet(const QStringList& args) {
     QCommandLineParser parser;
     AddWriteOptions(parser);
     const QString details = QStringLiteral(
-        "Reads the block twice (when the two reads differ nothing is written), changes only\n"
-        "the named parameters and writes it back; every other byte goes back as it was read. "
-        "Values as the panel shows them (POWER=80%, HOLD=50ms,\n"
-        "TRIGGER=EXT, DEADTIME=12) or as raw codes (POWER=#6). A bad name or value is refused,\n"
-        "with the allowed values, before anything is written. The block is read back after\n"
-        "the write and compared: exit 0 means the sensor holds the new values. Prints what\n"
-        "changed. When the sensor holds the values already, nothing is written (the EEPROM\n"
-        "wears with every write) and a message says so; exit 0.");
+        "Reads the block twice (nothing is written unless both reads agree), changes only the\n"
+        "named parameters and writes it back; every other byte goes back as it was read.\n"
+        "Values as the panel shows them (POWER=80%, HOLD=50ms, TRIGGER=EXT, DEADTIME=12) or\n"
+        "as raw codes (POWER=#6). A bad name or value is refused, with the allowed values,\n"
+        "before anything is written. The block is read back after the write and compared:\n"
+        "exit 0 means the sensor holds the new values. Prints what changed. When the sensor\n"
+        "holds the values already, nothing is written (the EEPROM wears with every write) and\n"
+        "a message says so; exit 0.");
     if (const auto done = ParseCommand(parser, args, details, 2, -1)) {
         return *done;
     }

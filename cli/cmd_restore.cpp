@@ -18,9 +18,11 @@ namespace zurid::cli {
 namespace {
 
 const char* const kRestoreDetails =
-    "For each sensor in DIR's backup (or for the named ports): line check, write the saved\n"
-    "EEPROM block, read it back after the settle delay and compare byte for byte; with --ram\n"
-    "also the saved RAM block, written and read back the same way.\n"
+    "For each sensor in DIR's backup (or for the named ports):\n"
+    "line check, read the EEPROM block twice, write the saved EEPROM block, read it back after\n"
+    "the settle delay and compare byte for byte; with --ram also the saved RAM block, read,\n"
+    "written and read back the same way. A port whose two reads of a block differ (a line\n"
+    "that delivers stale or stray bytes) gets nothing written.\n"
     "\n"
     "Only the EEPROM is written by default: a replaced sensor keeps the set through every power\n"
     "cycle, and the running sensor does not change behaviour in the middle of production; it\n"

@@ -25,6 +25,20 @@ FleetStep Read(Memory m) {
             }};
 }
 
+// Two reads that agree before anything is written to the port.
+FleetStep ReadTwice(Memory m) {
+    return {QStringLiteral("%1 read").arg(QLatin1String(MemoryName(m))),
+            [m](PortSession& s, Done d) {
+                s.readParamsTwice(m, [d = std::move(d)](Reply r) {
+                    if (!r.ok && !r.unsteady) {
+                        r.error += QStringLiteral("; nothing written");
+                    }
+                    d(r);
+                });
+            },
+            {}};
+}
+
 FleetStep Write(const core::ParamBlock& block, Memory m) {
     return {QStringLiteral("%1 write").arg(QLatin1String(MemoryName(m))),
             [block, m](PortSession& s, Done d) { s.writeParams(m, block, d); },
@@ -152,6 +166,9 @@ std::vector<FleetStep> ComparePlan(const QList<Memory>& memories) {
 
 std::vector<FleetStep> RestorePlan(const ManifestEntry& e, const QList<Memory>& memories) {
     std::vector<FleetStep> steps{LineCheck()};
+    for (Memory m : memories) {
+        steps.push_back(ReadTwice(m));
+    }
     for (Memory m : memories) {
         steps.push_back(Write(SavedBlock(e, m), m));
         steps.push_back(ReadBack(SavedBlock(e, m), m));

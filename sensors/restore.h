@@ -1,7 +1,8 @@
 // The plans of restore and verify against a backup (see backup.h), shared by `zurid` and zurid
-// serve's jobs: the backup's sensors found again where they sat; a compare reads the memories
-// and names what differs from the saved blocks; a restore writes the saved blocks and reads each
-// back (success means the sensor holds it).
+// serve's jobs: the backup's sensors found again where they sat; a compare reads the memories and
+// names what differs from the saved blocks; a restore reads each block twice first (a line whose
+// reads disagree gets nothing written), then writes the saved blocks and reads each back (success
+// means the sensor holds it).
 #pragma once
 
 #include "sensors/fleet.h"
@@ -38,7 +39,8 @@ QString NameList(const core::ParamBlock& a, const core::ParamBlock& b);
 
 // Line check, then each memory read into the port's ram/eeprom.
 std::vector<FleetStep> ComparePlan(const QList<Memory>& memories);
-// Line check, then for each memory the saved block written and read back.
+// Line check, each memory read twice (they must agree: else nothing is written), then for each
+// memory the saved block written and read back.
 std::vector<FleetStep> RestorePlan(const ManifestEntry& e, const QList<Memory>& memories);
 
 // After a compare: the port's note says what differs from the entry ("same as the backup",
