@@ -6,6 +6,7 @@
 #include "sensors/fleet.h"
 #include "sensors/manifest.h"
 #include "sensors/paramtext.h"
+#include "sensors/restore.h"
 
 #include "core/params.h"
 
@@ -133,21 +134,7 @@ bool Plan::choosePorts(const QString& dir, const QStringList& names) {
 }
 
 const core::ParamBlock& Saved(const Plan& plan, const FleetPort& p, Memory m) {
-    const ManifestEntry& e = plan.manifest.entries[p.entry];
-    return m == Memory::Ram ? e.ram : e.eeprom;
-}
-
-// "THRESHOLD, POWER"; past a handful only how many, the lines on stdout name them all.
-QString NameList(const core::ParamBlock& a, const core::ParamBlock& b) {
-    const std::vector<int> positions = core::DifferingPositions(a, b);
-    if (positions.size() > 4) {
-        return QStringLiteral("%1 parameters").arg(positions.size());
-    }
-    QStringList names;
-    for (int pos : positions) {
-        names << QString::fromLatin1(core::ParamTable()[static_cast<std::size_t>(pos)].key);
-    }
-    return names.join(QStringLiteral(", "));
+    return SavedBlock(plan.manifest.entries[p.entry], m);
 }
 
 // One line per differing parameter: port, memory, name, value `from` -> value `to`.
@@ -163,36 +150,6 @@ QString DifferenceLines(const FleetPort& p, Memory m, const core::ParamBlock& fr
     return out;
 }
 
-FleetStep LineCheck() {
-    return {QStringLiteral("line check"), [](PortSession& s, Done d) { s.lineCheck(d); }, {}};
-}
-
-FleetStep Read(Memory m) {
-    return {QStringLiteral("%1 read").arg(QLatin1String(MemoryName(m))),
-            [m](PortSession& s, Done d) { s.readParams(m, d); },
-            [m](FleetPort& p, const Reply& r) {
-                (m == Memory::Ram ? p.ram : p.eeprom) = *ToBlock(r.bytes);
-                return QString();
-            }};
-}
-
-FleetStep Write(const core::ParamBlock& block, Memory m) {
-    return {QStringLiteral("%1 write").arg(QLatin1String(MemoryName(m))),
-            [block, m](PortSession& s, Done d) { s.writeParams(m, block, d); },
-            {}};
-}
-
-FleetStep ReadBack(const core::ParamBlock& block, Memory m) {
-    return {QStringLiteral("%1 read-back").arg(QLatin1String(MemoryName(m))),
-            [m](PortSession& s, Done d) { s.readParams(m, d); },
-            [block](FleetPort&, const Reply& r) {
-                const core::ParamBlock got = *ToBlock(r.bytes);
-                return got == block ? QString()
-                                    : QStringLiteral("the sensor holds something else (%1)")
-                                          .arg(NameList(block, got));
-            }};
-}
-
 // Reads `memories` of every port and compares them with the backup; the differences go to
 // stdout in port order once every port has ended. `failOnDifference` (verify) makes one a
 // failure and prints saved -> sensor (what changed since the backup); without it (a dry run)
@@ -200,29 +157,9 @@ FleetStep ReadBack(const core::ParamBlock& block, Memory m) {
 int CompareRun(Plan& plan, const QList<Memory>& memories, bool failOnDifference) {
     Fleet& fleet = plan.fleet;
     const int status = RunFleet(
-        fleet,
-        [&](FleetPort&) {
-            std::vector<FleetStep> steps{LineCheck()};
-            for (Memory m : memories) {
-                steps.push_back(Read(m));
-            }
-            return steps;
-        },
+        fleet, [&](FleetPort&) { return ComparePlan(memories); },
         [&](FleetPort& p) {
-            QStringList notes;
-            for (Memory m : memories) {
-                const core::ParamBlock& now = *(m == Memory::Ram ? p.ram : p.eeprom);
-                const QString names = NameList(Saved(plan, p, m), now);
-                if (!names.isEmpty()) {
-                    notes << QStringLiteral("%1%2: %3")
-                                 .arg(failOnDifference ? "" : "would change ",
-                                      QLatin1String(MemoryName(m)), names);
-                }
-            }
-            p.note = notes.isEmpty() ? QStringLiteral("same as the backup") : notes.join("; ");
-            if (!notes.isEmpty() && failOnDifference) {
-                p.state = FleetPort::State::Differs;
-            }
+            JudgeComparison(p, plan.manifest.entries[p.entry], memories, failOnDifference);
         });
     for (const auto& p : fleet.ports()) {
         for (Memory m : memories) {
@@ -260,18 +197,8 @@ int RunRestore(const QStringList& args) {
     }
     return RunFleet(
         plan.fleet,
-        [&](FleetPort& p) {
-            std::vector<FleetStep> steps{LineCheck()};
-            for (Memory m : memories) {
-                steps.push_back(Write(Saved(plan, p, m), m));
-                steps.push_back(ReadBack(Saved(plan, p, m), m));
-            }
-            return steps;
-        },
-        [&](FleetPort& p) {
-            p.note = memories.size() == 1 ? QStringLiteral("EEPROM written and read back")
-                                          : QStringLiteral("EEPROM and RAM written and read back");
-        });
+        [&](FleetPort& p) { return RestorePlan(plan.manifest.entries[p.entry], memories); },
+        [&](FleetPort& p) { p.note = RestoredNote(memories); });
 }
 
 int RunVerify(const QStringList& args) {

@@ -91,8 +91,7 @@ void Fleet::startFrom(std::size_t index) {
         if (p.state != FleetPort::State::Running) {
             continue;
         }
-        p.session = std::make_unique<PortSession>(p.ref.device);
-        const QString error = p.session->open();
+        const QString error = p.lent != nullptr ? QString() : openSession(p);
         if (!error.isEmpty()) {
             end(p, all_ ? FleetPort::State::Skipped : FleetPort::State::Failed,
                 QStringLiteral("open: %1").arg(error));
@@ -106,6 +105,11 @@ void Fleet::startFrom(std::size_t index) {
     }
 }
 
+QString Fleet::openSession(FleetPort& p) {
+    p.session = std::make_unique<PortSession>(p.ref.device);
+    return p.session->open();
+}
+
 void Fleet::advance(FleetPort& p) {
     if (p.next == p.steps.size()) {
         if (finished_) {
@@ -115,7 +119,8 @@ void Fleet::advance(FleetPort& p) {
         return;
     }
     FleetPort* port = &p;
-    p.steps[p.next].start(*p.session, [this, port](const Reply& r) { onReply(*port, r); });
+    PortSession& session = p.lent != nullptr ? *p.lent : *p.session;
+    p.steps[p.next].start(session, [this, port](const Reply& r) { onReply(*port, r); });
 }
 
 void Fleet::onReply(FleetPort& p, const Reply& r) {

@@ -34,6 +34,10 @@ struct FleetPort {
     PortRef ref;
     QString location;
     std::unique_ptr<PortSession> session;
+    // A session someone else holds open (zurid serve's, which polls the port meanwhile): the
+    // steps queue on it between the owner's transactions, and the fleet never opens, cancels
+    // or closes it.
+    PortSession* lent = nullptr;
     State state = State::Running;
     QString note; // the failure, the differences in short, or why it was skipped
     QString time; // ISO 8601 UTC, when its result was known
@@ -82,6 +86,8 @@ class Fleet : public QObject {
 
   private:
     void startFrom(std::size_t index);
+    // Empty when the port's own session is open, else why not.
+    static QString openSession(FleetPort& p);
     void advance(FleetPort& p);
     void onReply(FleetPort& p, const Reply& r);
     void end(FleetPort& p, FleetPort::State s, const QString& note);

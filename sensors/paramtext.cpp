@@ -47,16 +47,33 @@ QJsonObject BlockJson(const core::ParamBlock& block) {
         bytes.append(b);
     }
     for (const core::ParamInfo& info : core::ParamTable()) {
-        QJsonObject p;
-        p[QStringLiteral("name")] = Text(info.name);
-        p[QStringLiteral("key")] = Text(info.key);
-        p[QStringLiteral("position")] = info.pos;
-        p[QStringLiteral("code")] = block[static_cast<std::size_t>(info.pos)];
-        p[QStringLiteral("value")] = Text(core::FormatValue(info, block));
-        p[QStringLiteral("known")] = core::IsKnownCode(info, block);
-        params.append(p);
+        params.append(ParamJson(info, block));
     }
     return {{QStringLiteral("bytes"), bytes}, {QStringLiteral("parameters"), params}};
+}
+
+QJsonObject ParamJson(const core::ParamInfo& info, const core::ParamBlock& block) {
+    const QString text = Text(core::FormatValue(info, block));
+    const QString unit = Text(core::UnitOf(info, block));
+    const bool known = core::IsKnownCode(info, block);
+    QJsonValue value = QJsonValue::Null; // an unknown code has no value
+    if (known) {
+        QString bare = text;
+        if (!unit.isEmpty() && bare.endsWith(QLatin1Char(' ') + unit)) {
+            bare.chop(unit.size() + 1);
+        }
+        bool number = false;
+        const int n = bare.toInt(&number);
+        value = number ? QJsonValue(n) : QJsonValue(bare);
+    }
+    return {{QStringLiteral("name"), Text(info.name)},
+            {QStringLiteral("key"), Text(info.key)},
+            {QStringLiteral("position"), info.pos},
+            {QStringLiteral("code"), block[static_cast<std::size_t>(info.pos)]},
+            {QStringLiteral("value"), value},
+            {QStringLiteral("unit"), unit},
+            {QStringLiteral("text"), text},
+            {QStringLiteral("known"), known}};
 }
 
 QString ValueAndCode(const core::ParamInfo& info, const core::ParamBlock& block) {

@@ -15,9 +15,13 @@ namespace zurid::sensors {
 
 // NAME, VALUE as the panel shows it, CODE; unknown codes and the spare bytes marked.
 QString BlockTable(const core::ParamBlock& block);
-// {"bytes": [15 codes], "parameters": [{"name", "key", "position", "code", "value", "unit",
-// "known"}, ...]}
+// {"bytes": [15 codes], "parameters": [ParamJson of each, in block order]}
 QJsonObject BlockJson(const core::ParamBlock& block);
+// {"name": "HOLD", "key": "HOLD", "position": 4, "code": 3, "value": 50, "unit": "ms",
+// "text": "50 ms", "known": true}: the value a number where it is one ("OFF", "EXT" as text),
+// its unit apart, the text as the window shows it; an unknown code has the value null and the
+// text "? 9".
+QJsonObject ParamJson(const core::ParamInfo& info, const core::ParamBlock& block);
 // "80 % (code 9)", "EXT (code 1)", "? 9 (unknown code)".
 QString ValueAndCode(const core::ParamInfo& info, const core::ParamBlock& block);
 // One line per differing parameter: "POWER  80 % (code 9)  ->  100 % (code 0)".

@@ -1,0 +1,95 @@
+#include "sensors/change.h"
+
+#include "sensors/paramtext.h"
+
+#include <memory>
+
+namespace zurid::sensors {
+
+namespace {
+
+struct Run {
+    PortSession& session;
+    Memory memory;
+    std::vector<Assignment> items;
+    std::function<void(const BlockChange&)> done;
+    BlockChange result;
+
+    void finish(BlockChange::Outcome outcome, const QString& message = {}) {
+        result.outcome = outcome;
+        result.message = message;
+        done(result);
+    }
+    // False (and finished) when the transaction failed.
+    bool good(const Reply& r, const char* what) {
+        if (r.ok && (r.bytes.isEmpty() || ToBlock(r.bytes))) {
+            return true;
+        }
+        result.timedOut = r.bytes.isEmpty() && !r.ok;
+        finish(BlockChange::Outcome::Failed,
+               QStringLiteral("%1 %2: %3")
+                   .arg(QLatin1String(MemoryName(memory)), QLatin1String(what), r.error));
+        return false;
+    }
+};
+
+void Start(const std::shared_ptr<Run>& run) {
+    run->session.readParams(run->memory, [run](const Reply& first) {
+        if (!run->good(first, "read")) {
+            return;
+        }
+        run->session.readParams(run->memory, [run, first](const Reply& second) {
+            if (!run->good(second, "read")) {
+                return;
+            }
+            if (first.bytes != second.bytes) {
+                run->finish(BlockChange::Outcome::Unsteady,
+                            QStringLiteral("two reads of the %1 block differ; nothing written")
+                                .arg(QLatin1String(MemoryName(run->memory))));
+                return;
+            }
+            run->result.before = *ToBlock(first.bytes);
+            run->result.after = run->result.before;
+            const std::string refused = ApplyAssignments(run->items, run->result.after);
+            if (!refused.empty()) {
+                run->finish(BlockChange::Outcome::Refused,
+                            QString::fromStdString(refused) + QStringLiteral("; nothing written"));
+                return;
+            }
+            if (run->result.after == run->result.before) {
+                run->finish(BlockChange::Outcome::Unchanged);
+                return;
+            }
+            run->session.writeParams(run->memory, run->result.after, [run](const Reply& w) {
+                if (!run->good(w, "write")) {
+                    return;
+                }
+                run->session.readParams(run->memory, [run](const Reply& back) {
+                    if (!run->good(back, "read-back")) {
+                        return;
+                    }
+                    const core::ParamBlock held = *ToBlock(back.bytes);
+                    if (held != run->result.after) {
+                        const core::ParamBlock wanted = run->result.after;
+                        run->result.after = held;
+                        run->finish(BlockChange::Outcome::NotKept,
+                                    QStringLiteral("the sensor holds something else than was "
+                                                   "written: %1")
+                                        .arg(DiffLines(wanted, held).join(QStringLiteral("; "))));
+                        return;
+                    }
+                    run->finish(BlockChange::Outcome::Written);
+                });
+            });
+        });
+    });
+}
+
+} // namespace
+
+void ChangeBlock(PortSession& session, Memory m, std::vector<Assignment> items,
+                 std::function<void(const BlockChange&)> done) {
+    Start(std::make_shared<Run>(Run{session, m, std::move(items), std::move(done), {}}));
+}
+
+} // namespace zurid::sensors

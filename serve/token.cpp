@@ -1,0 +1,124 @@
+#include "serve/token.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+
+namespace zurid::serve {
+
+namespace {
+
+constexpr int kMinLength = 16;
+constexpr qint64 kMaxFileBytes = 4096;
+
+Token Refused(const QString& path, const QString& why) {
+    Token t;
+    t.path = path;
+    t.error = QStringLiteral("token file %1: %2").arg(path, why);
+    return t;
+}
+
+Token Create(const QString& path) {
+    const QString dir = QFileInfo(path).absolutePath();
+    if (!QDir().mkpath(dir)) {
+        return Refused(path, QStringLiteral("cannot make the folder %1").arg(dir));
+    }
+    std::array<quint32, 8> bits{};
+    QRandomGenerator::system()->fillRange(bits.data(), bits.size());
+    const QByteArray value =
+        QByteArray(reinterpret_cast<const char*>(bits.data()), sizeof(bits)).toHex();
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::NewOnly,
+                QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
+        return Refused(path, QStringLiteral("cannot make it: %1").arg(f.errorString()));
+    }
+    if (f.write(value + '\n') != value.size() + 1 || !f.flush()) {
+        const QString why = f.errorString();
+        f.close();
+        f.remove();
+        return Refused(path, QStringLiteral("cannot write it: %1").arg(why));
+    }
+    f.close();
+    Token t;
+    t.value = QString::fromLatin1(value);
+    t.path = path;
+    t.created = true;
+    return t;
+}
+
+} // namespace
+
+QString StateDir() {
+    QString base = qEnvironmentVariable("XDG_STATE_HOME");
+    if (base.isEmpty() || QDir::isRelativePath(base)) {
+        base = QDir::homePath() + QStringLiteral("/.local/state");
+    }
+    return base + QStringLiteral("/zurid");
+}
+
+Token LoadToken(const QString& path) {
+    struct stat st {};
+    const QByteArray native = QFile::encodeName(path);
+    if (::stat(native.constData(), &st) != 0) {
+        if (errno == ENOENT) {
+            return Create(path);
+        }
+        return Refused(path, QString::fromLocal8Bit(std::strerror(errno)));
+    }
+    if (!S_ISREG(st.st_mode)) {
+        return Refused(path, QStringLiteral("not a regular file"));
+    }
+    if ((st.st_mode & 077) != 0) {
+        return Refused(path, QStringLiteral("group or others may read or write it (mode %1); "
+                                            "chmod 600 %2")
+                                 .arg(st.st_mode & 0777, 4, 8, QLatin1Char('0'))
+                                 .arg(path));
+    }
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) {
+        return Refused(path, f.errorString());
+    }
+    const QByteArray value = f.read(kMaxFileBytes + 1).trimmed();
+    if (value.size() > kMaxFileBytes) {
+        return Refused(path, QStringLiteral("too long for a token"));
+    }
+    for (const char c : value) {
+        if (c <= ' ' || c == 0x7F) {
+            return Refused(path, QStringLiteral("a token is one word of printable characters"));
+        }
+    }
+    if (value.size() < kMinLength) {
+        return Refused(path,
+                       QStringLiteral("a token needs at least %1 characters").arg(kMinLength));
+    }
+    Token t;
+    t.value = QString::fromLatin1(value);
+    t.path = path;
+    return t;
+}
+
+Auth CheckBearer(const QByteArray& authorization, const QString& token) {
+    const QByteArray value = authorization.trimmed();
+    if (value.isEmpty()) {
+        return Auth::Missing;
+    }
+    if (value.size() < 7 || value.left(7).toLower() != "bearer ") {
+        return Auth::Wrong;
+    }
+    const QByteArray given = value.mid(7).trimmed();
+    const QByteArray want = token.toLatin1();
+    unsigned diff = given.size() == want.size() ? 0U : 1U;
+    for (qsizetype i = 0; i < given.size(); ++i) {
+        diff |= static_cast<unsigned>(given[i] ^ want[i % std::max<qsizetype>(want.size(), 1)]);
+    }
+    return diff == 0 && !want.isEmpty() ? Auth::Ok : Auth::Wrong;
+}
+
+} // namespace zurid::serve

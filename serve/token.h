@@ -1,0 +1,29 @@
+// The token that every write over the network must carry (Authorization: Bearer TOKEN). It
+// lives in a file only its owner can read: made on first start with a random token, refused
+// when group or others may read or write it.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace zurid::serve {
+
+// Where zurid serve keeps its state: $XDG_STATE_HOME/zurid, else ~/.local/state/zurid.
+QString StateDir();
+
+struct Token {
+    QString value; // empty when refused
+    QString path;
+    bool created = false; // made just now
+    QString error;        // when refused: names the file and why
+};
+
+// Reads the token from `path`, or makes the file (mode 0600, 256 random bits as hex, its
+// folder made when missing) if there is none.
+Token LoadToken(const QString& path);
+
+enum class Auth { Ok, Missing, Wrong };
+// An Authorization header against the token, in time that does not depend on where it differs.
+Auth CheckBearer(const QByteArray& authorization, const QString& token);
+
+} // namespace zurid::serve
