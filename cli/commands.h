@@ -30,5 +30,6 @@ int RunBuffer(const QStringList& args);  // cmd_buffer.cpp
 int RunBackup(const QStringList& args);  // cmd_backup.cpp
 int RunRestore(const QStringList& args); // cmd_restore.cpp
 int RunVerify(const QStringList& args);  // cmd_restore.cpp
+int RunServe(const QStringList& args);   // cmd_serve.cpp
 
 } // namespace zurid::cli

@@ -42,12 +42,8 @@ QByteArray Number(double v) {
 } // namespace
 
 void Exposition::family(const QByteArray& name, const QByteArray& type, const QByteArray& help) {
-    QByteArray base = name;
-    if (type == "counter" && base.endsWith("_total")) {
-        base.chop(6);
-    }
-    text_ += "# HELP " + base + ' ' + help + '\n';
-    text_ += "# TYPE " + base + ' ' + type + '\n';
+    text_ += "# HELP " + name + ' ' + help + '\n';
+    text_ += "# TYPE " + name + ' ' + type + '\n';
 }
 
 void Exposition::sample(const QByteArray& name, const Labels& labels, double value) {

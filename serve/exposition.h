@@ -13,7 +13,7 @@ using Labels = QList<QPair<QByteArray, QString>>;
 
 class Exposition {
   public:
-    // Starts a family; "counter" names end in _total (its samples carry the full name).
+    // Starts a family (a counter's name ends in _total, in its HELP and TYPE lines too).
     void family(const QByteArray& name, const QByteArray& type, const QByteArray& help);
     void sample(const QByteArray& name, const Labels& labels, double value);
     const QByteArray& text() const { return text_; }

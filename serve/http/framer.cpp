@@ -175,7 +175,7 @@ std::optional<RequestFramer::Refusal> RequestFramer::takeLine(QByteArray line) {
             return refuse(400, QStringLiteral("control character in a header value"));
         }
     }
-    head_.headers.append({line.left(colon), value});
+    head_.headers.emplaceBack(line.left(colon), value);
     return std::nullopt;
 }
 

@@ -104,7 +104,7 @@ void Router::dispatch(Request request, const Reply& reply) const {
         Response::error(405, QStringLiteral("%1 takes %2, not %3")
                                  .arg(request.path, QString::fromLatin1(allowed.join(", ")),
                                       QString::fromLatin1(request.method)));
-    r.headers.append({"Allow", allowed.join(", ")});
+    r.headers.emplaceBack("Allow", allowed.join(", "));
     reply.send(r);
 }
 

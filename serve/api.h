@@ -1,0 +1,53 @@
+// The routes of zurid serve: the JSON API under /api/v1, the metrics and the page. Reads are
+// open; every write (PATCH of parameters, a backup, a restore) needs the bearer token and is
+// refused under --read-only.
+#pragma once
+
+#include "sensors/assign.h"
+#include "serve/http/router.h"
+#include "serve/line.h"
+
+#include <QString>
+
+namespace zurid::serve {
+
+class Jobs;
+class Stream;
+
+struct Api {
+    Line& line;
+    Stream& stream;
+    Jobs& jobs;
+    QString token;
+    bool readOnly = false;
+    std::function<int()> connections; // open HTTP and WebSocket connections, for the metrics
+};
+
+// True when the request may write; otherwise it has been answered (401 no token, 403 a wrong
+// one or --read-only).
+bool MayWrite(const Api& api, const http::Request& request, const http::Reply& reply);
+// The port of a sensor id; nullptr after a 404.
+LinePort* FindPort(const Api& api, const QString& id, const http::Reply& reply);
+// The session of a port that can take a transaction now; nullptr after 503 (absent, starting,
+// a line error), 504 (the sensor does not answer) or 409 (another program holds the port).
+PortSession* WorkingSession(const LinePort& port, const http::Reply& reply);
+// The memory a request names (?memory=ram|eeprom, RAM when none); nullopt after a 400.
+std::optional<Memory> MemoryOf(const http::Request& request, const http::Reply& reply);
+// A failed transaction: 503 when the port is gone, 504 otherwise.
+void AnswerFailure(const LinePort& port, const sensors::Reply& r, const http::Reply& reply);
+
+// The body of a PATCH of parameters, {"THRESHOLD": 80, "HOLD": "50ms"}, as the NAME=VALUE
+// words of `zurid set`. `status` 400 (not an object, a name that is no parameter) or 422 (a
+// value no sensor block allows) with the message; 0 when fine.
+struct ParsedPatch {
+    std::vector<sensors::Assignment> items;
+    int status = 0;
+    QString message;
+};
+ParsedPatch ParsePatch(const QByteArray& body);
+
+void AddSensorRoutes(http::Router& router, Api& api);
+void AddJobRoutes(http::Router& router, Api& api);
+void AddSiteRoutes(http::Router& router, Api& api);
+
+} // namespace zurid::serve

@@ -1,0 +1,301 @@
+// /api/v1/sensors: the sensors, their parameters (a fresh read, or a change by the rules of
+// `zurid set`) and their jump buffer.
+#include "serve/api.h"
+#include "serve/sensorjson.h"
+#include "serve/token.h"
+
+#include "sensors/change.h"
+#include "sensors/paramtext.h"
+
+#include <QJsonArray>
+
+namespace zurid::serve {
+
+using http::Reply;
+using http::Request;
+using http::Response;
+
+bool MayWrite(const Api& api, const Request& request, const Reply& reply) {
+    switch (CheckBearer(request.header("Authorization"), api.token)) {
+    case Auth::Missing:
+        reply.send([] {
+            Response r = Response::error(
+                401, QStringLiteral("a write needs the header Authorization: Bearer TOKEN"));
+            r.headers.emplaceBack("WWW-Authenticate", "Bearer");
+            return r;
+        }());
+        return false;
+    case Auth::Wrong:
+        reply.error(403, QStringLiteral("wrong token"));
+        return false;
+    case Auth::Ok:
+        break;
+    }
+    if (api.readOnly) {
+        reply.error(403, QStringLiteral("this server is read-only"), QStringLiteral("read_only"));
+        return false;
+    }
+    return true;
+}
+
+LinePort* FindPort(const Api& api, const QString& id, const Reply& reply) {
+    LinePort* p = api.line.find(id);
+    if (p == nullptr) {
+        reply.error(404, QStringLiteral("no sensor %1").arg(id));
+    }
+    return p;
+}
+
+PortSession* WorkingSession(const LinePort& p, const Reply& reply) {
+    const QString& id = p.ref.label;
+    switch (p.status) {
+    case SensorStatus::Ok:
+        return p.session();
+    case SensorStatus::Starting:
+        reply.error(503, QStringLiteral("%1 is starting").arg(id), QStringLiteral("starting"));
+        break;
+    case SensorStatus::Absent:
+        reply.error(503, QStringLiteral("%1 is absent: %2").arg(id, p.message),
+                    QStringLiteral("sensor_absent"));
+        break;
+    case SensorStatus::Timeout:
+        reply.error(504, QStringLiteral("%1 does not answer: %2").arg(id, p.message),
+                    QStringLiteral("sensor_timeout"));
+        break;
+    case SensorStatus::Error:
+        if (p.busy) {
+            reply.error(409, QStringLiteral("%1: %2").arg(id, p.message));
+        } else {
+            reply.error(503, QStringLiteral("%1: %2").arg(id, p.message),
+                        QStringLiteral("sensor_error"));
+        }
+        break;
+    }
+    return nullptr;
+}
+
+std::optional<Memory> MemoryOf(const Request& request, const Reply& reply) {
+    const QString m = request.query.queryItemValue(QStringLiteral("memory")).toLower();
+    if (m.isEmpty() || m == QLatin1String("ram")) {
+        return Memory::Ram;
+    }
+    if (m == QLatin1String("eeprom")) {
+        return Memory::Eeprom;
+    }
+    reply.error(400, QStringLiteral("memory is ram or eeprom, not '%1'").arg(m.left(40)));
+    return std::nullopt;
+}
+
+void AnswerFailure(const LinePort& p, const sensors::Reply& r, const Reply& reply) {
+    if (p.status == SensorStatus::Absent) {
+        reply.error(503, QStringLiteral("%1 is absent: %2").arg(p.ref.label, r.error),
+                    QStringLiteral("sensor_absent"));
+    } else {
+        reply.error(504, QStringLiteral("%1: %2").arg(p.ref.label, r.error),
+                    QStringLiteral("sensor_timeout"));
+    }
+}
+
+ParsedPatch ParsePatch(const QByteArray& body) {
+    ParsedPatch out;
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(body, &error);
+    if (!doc.isObject() || doc.object().isEmpty()) {
+        out.status = 400;
+        out.message = QStringLiteral("send a JSON object of parameters and values, "
+                                     "{\"THRESHOLD\": 80, \"HOLD\": \"50ms\"}");
+        return out;
+    }
+    std::vector<std::string> words;
+    const QJsonObject o = doc.object();
+    for (auto it = o.begin(); it != o.end(); ++it) {
+        if (it.key().contains(QLatin1Char('='))) {
+            out.status = 400;
+            out.message = QStringLiteral("'%1' is no parameter").arg(it.key().left(40));
+            return out;
+        }
+        QString value;
+        const double d = it.value().toDouble();
+        if (it.value().isString()) {
+            value = it.value().toString();
+        } else if (it.value().isDouble() && d == static_cast<double>(static_cast<qint64>(d))) {
+            value = QString::number(static_cast<qint64>(d));
+        } else {
+            out.status = 422;
+            out.message = QStringLiteral("%1: a value is a number or a text as the window "
+                                         "shows it")
+                              .arg(it.key().left(40));
+            return out;
+        }
+        words.push_back(QStringLiteral("%1=%2").arg(it.key(), value).toStdString());
+    }
+    sensors::AssignmentList list = sensors::ParseAssignments(words);
+    if (!list.error.empty()) {
+        out.status = 400;
+        out.message = QString::fromStdString(list.error);
+        return out;
+    }
+    if (const std::string e = sensors::CheckAssignments(list.items); !e.empty()) {
+        out.status = 422;
+        out.message = QString::fromStdString(e);
+        return out;
+    }
+    out.items = std::move(list.items);
+    return out;
+}
+
+namespace {
+
+QJsonObject BlockAnswer(const LinePort& p, Memory m, const core::ParamBlock& block) {
+    QJsonObject o = sensors::BlockJson(block);
+    o[QStringLiteral("sensor")] = p.ref.label;
+    o[QStringLiteral("memory")] = MemoryKey(m);
+    return o;
+}
+
+// Each changed parameter: {"name", "key", "before": {...}, "after": {...}}.
+QJsonArray Changes(const core::ParamBlock& before, const core::ParamBlock& after) {
+    QJsonArray out;
+    for (const int pos : core::DifferingPositions(before, after)) {
+        const core::ParamInfo& info = core::ParamTable()[static_cast<std::size_t>(pos)];
+        out.append(QJsonObject{
+            {QStringLiteral("name"), QString::fromLatin1(info.name.data(), info.name.size())},
+            {QStringLiteral("key"), QString::fromLatin1(info.key.data(), info.key.size())},
+            {QStringLiteral("before"), sensors::ParamJson(info, before)},
+            {QStringLiteral("after"), sensors::ParamJson(info, after)}});
+    }
+    return out;
+}
+
+void ReadParameters(Api& api, const Request& request, const Reply& reply) {
+    LinePort* p = FindPort(api, request.param(QStringLiteral("id")), reply);
+    const auto m = p != nullptr ? MemoryOf(request, reply) : std::nullopt;
+    PortSession* s = m ? WorkingSession(*p, reply) : nullptr;
+    if (s == nullptr) {
+        return;
+    }
+    s->readParams(*m, [&api, p, m, reply](const sensors::Reply& r) {
+        const auto block = sensors::ToBlock(r.bytes);
+        if (!r.ok || !block) {
+            AnswerFailure(*p, r, reply);
+            return;
+        }
+        api.line.keepBlock(*p, *m, *block);
+        reply.send(Response::json(BlockAnswer(*p, *m, *block)));
+    });
+}
+
+void ChangeParameters(Api& api, const Request& request, const Reply& reply) {
+    if (!MayWrite(api, request, reply)) {
+        return;
+    }
+    ParsedPatch patch = ParsePatch(request.body);
+    if (patch.status != 0) {
+        reply.error(patch.status, patch.message);
+        return;
+    }
+    LinePort* p = FindPort(api, request.param(QStringLiteral("id")), reply);
+    const auto m = p != nullptr ? MemoryOf(request, reply) : std::nullopt;
+    PortSession* s = m ? WorkingSession(*p, reply) : nullptr;
+    if (s == nullptr) {
+        return;
+    }
+    if (!p->writer.isEmpty()) {
+        reply.error(409, QStringLiteral("%1: %2 is under way").arg(p->ref.label, p->writer));
+        return;
+    }
+    // Held until the change has ended, however it ends.
+    const auto hold = HoldWriter(*p, QStringLiteral("a parameter change"));
+    const Memory memory = *m;
+    sensors::ChangeBlock(*s, memory, std::move(patch.items),
+                         [&api, p, memory, reply, hold](const sensors::BlockChange& c) {
+                             using Outcome = sensors::BlockChange::Outcome;
+                             if (c.outcome == Outcome::Written || c.outcome == Outcome::NotKept) {
+                                 api.line.keepBlock(*p, memory, c.after);
+                             } else if (c.outcome != Outcome::Failed) {
+                                 api.line.keepBlock(*p, memory, c.before);
+                             }
+                             switch (c.outcome) {
+                             case Outcome::Written:
+                             case Outcome::Unchanged: {
+                                 QJsonObject o = BlockAnswer(*p, memory, c.after);
+                                 o[QStringLiteral("written")] = c.outcome == Outcome::Written;
+                                 o[QStringLiteral("changed")] = Changes(c.before, c.after);
+                                 reply.send(Response::json(o));
+                                 return;
+                             }
+                             case Outcome::Refused:
+                                 reply.error(422, c.message);
+                                 return;
+                             case Outcome::Unsteady:
+                                 reply.error(504, c.message, QStringLiteral("sensor_unsteady"));
+                                 return;
+                             case Outcome::NotKept:
+                                 reply.error(503, c.message, QStringLiteral("not_kept"));
+                                 return;
+                             case Outcome::Failed:
+                                 sensors::Reply r;
+                                 r.error = c.message;
+                                 AnswerFailure(*p, r, reply);
+                                 return;
+                             }
+                         });
+}
+
+void ReadBuffer(Api& api, const Request& request, const Reply& reply) {
+    LinePort* p = FindPort(api, request.param(QStringLiteral("id")), reply);
+    PortSession* s = p != nullptr ? WorkingSession(*p, reply) : nullptr;
+    if (s == nullptr) {
+        return;
+    }
+    // The THRESHOLD as the sensor holds it now, then the buffer, as `zurid buffer` does.
+    s->readParams(Memory::Ram, [&api, p, reply](const sensors::Reply& params) {
+        const auto block = sensors::ToBlock(params.bytes);
+        if (!params.ok || !block) {
+            AnswerFailure(*p, params, reply);
+            return;
+        }
+        api.line.keepBlock(*p, Memory::Ram, *block);
+        const int threshold = (*block)[static_cast<std::size_t>(core::FindParam("THRESHOLD")->pos)];
+        p->anySession().readJumpBuffer(0, [p, threshold, reply](const sensors::Reply& r) {
+            if (!r.ok) {
+                AnswerFailure(*p, r, reply);
+                return;
+            }
+            QJsonArray values;
+            for (const char b : r.bytes) {
+                values.append(static_cast<unsigned char>(b));
+            }
+            reply.send(Response::json(QJsonObject{{QStringLiteral("sensor"), p->ref.label},
+                                                  {QStringLiteral("values"), values},
+                                                  {QStringLiteral("THRESHOLD"), threshold}}));
+        });
+    });
+}
+
+} // namespace
+
+void AddSensorRoutes(http::Router& router, Api& api) {
+    router.add("GET", QStringLiteral("/api/v1/sensors"), [&api](const Request&, const Reply& r) {
+        QJsonArray list;
+        for (const auto& p : api.line.ports()) {
+            list.append(SensorJson(*p, false));
+        }
+        r.send(Response::json(QJsonObject{{QStringLiteral("sensors"), list}}));
+    });
+    router.add("GET", QStringLiteral("/api/v1/sensors/{id}"),
+               [&api](const Request& request, const Reply& r) {
+                   if (LinePort* p = FindPort(api, request.param(QStringLiteral("id")), r)) {
+                       r.send(Response::json(SensorJson(*p, true)));
+                   }
+               });
+    router.add("GET", QStringLiteral("/api/v1/sensors/{id}/parameters"),
+               [&api](const Request& request, const Reply& r) { ReadParameters(api, request, r); });
+    router.add(
+        "PATCH", QStringLiteral("/api/v1/sensors/{id}/parameters"),
+        [&api](const Request& request, const Reply& r) { ChangeParameters(api, request, r); });
+    router.add("GET", QStringLiteral("/api/v1/sensors/{id}/buffer"),
+               [&api](const Request& request, const Reply& r) { ReadBuffer(api, request, r); });
+}
+
+} // namespace zurid::serve

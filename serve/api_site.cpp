@@ -1,0 +1,136 @@
+// The page (index.html at /, its files at /static/..., from the program's resources only, never
+// from the filesystem) and /metrics in Prometheus' text format.
+#include "serve/api.h"
+#include "serve/exposition.h"
+#include "serve/stream.h"
+
+#include <QFile>
+
+namespace zurid::serve {
+
+using http::Reply;
+using http::Request;
+using http::Response;
+
+namespace {
+
+QByteArray ContentType(const QString& path) {
+    static const QList<QPair<QString, QByteArray>> types{
+        {QStringLiteral(".html"), "text/html; charset=utf-8"},
+        {QStringLiteral(".js"), "text/javascript; charset=utf-8"},
+        {QStringLiteral(".mjs"), "text/javascript; charset=utf-8"},
+        {QStringLiteral(".css"), "text/css; charset=utf-8"},
+        {QStringLiteral(".svg"), "image/svg+xml"},
+        {QStringLiteral(".png"), "image/png"},
+        {QStringLiteral(".ico"), "image/x-icon"},
+        {QStringLiteral(".woff2"), "font/woff2"},
+        {QStringLiteral(".json"), "application/json"},
+    };
+    for (const auto& [suffix, type] : types) {
+        if (path.endsWith(suffix)) {
+            return type;
+        }
+    }
+    return "application/octet-stream";
+}
+
+// A file of the page's resources; 404 for anything else.
+void SendResource(const QString& path, const Reply& reply) {
+    const QStringList segments = path.split(QLatin1Char('/'));
+    const bool plain = std::none_of(segments.begin(), segments.end(), [](const QString& s) {
+        return s.isEmpty() || s == QLatin1String(".") || s == QLatin1String("..");
+    });
+    QFile f(QStringLiteral(":/web/") + path);
+    if (!plain || !f.open(QIODevice::ReadOnly)) {
+        reply.error(404, QStringLiteral("no file %1").arg(path.left(200)));
+        return;
+    }
+    Response r;
+    r.contentType = ContentType(path);
+    r.body = f.readAll();
+    r.headers.emplaceBack("Cache-Control", "no-cache");
+    reply.send(r);
+}
+
+QByteArray Metrics(const Api& api) {
+    Exposition e;
+    const auto& ports = api.line.ports();
+    const auto each = [&ports, &e](const QByteArray& name, const auto& value) {
+        for (const auto& p : ports) {
+            if (const std::optional<double> v = value(*p)) {
+                e.sample(name, {{"sensor", p->ref.label}}, *v);
+            }
+        }
+    };
+    using Value = std::optional<double>;
+    e.family("zurid_sensor_up", "gauge", "Whether the sensor answers (status ok).");
+    each("zurid_sensor_up",
+         [](const LinePort& p) -> Value { return p.status == SensorStatus::Ok ? 1 : 0; });
+    e.family("zurid_sensor_status", "gauge",
+             "The sensor's status: 1 for the one it has, 0 for the others.");
+    for (const auto& p : ports) {
+        for (const SensorStatus s :
+             {SensorStatus::Starting, SensorStatus::Ok, SensorStatus::Timeout, SensorStatus::Absent,
+              SensorStatus::Error}) {
+            e.sample("zurid_sensor_status", {{"sensor", p->ref.label}, {"status", StatusName(s)}},
+                     p->status == s ? 1 : 0);
+        }
+    }
+    const struct {
+        const char* name;
+        const char* help;
+        int core::LiveValues::*field;
+    } values[] = {
+        {"zurid_sensor_dat0", "The last DAT0 (receiver 0, 0-255).", &core::LiveValues::dat0},
+        {"zurid_sensor_dat1", "The last DAT1 (receiver 1, 0-255).", &core::LiveValues::dat1},
+        {"zurid_sensor_norm", "The last NORM, DAT0*255/(DAT0+DAT1).", &core::LiveValues::norm},
+    };
+    for (const auto& v : values) {
+        e.family(v.name, "gauge", v.help);
+        each(v.name, [field = v.field](const LinePort& p) -> Value {
+            return p.last ? Value(p.last->values.*field) : std::nullopt;
+        });
+    }
+    e.family("zurid_sensor_readings_total", "counter", "Live-data readings received.");
+    each("zurid_sensor_readings_total",
+         [](const LinePort& p) -> Value { return static_cast<double>(p.readings); });
+    e.family("zurid_sensor_timeouts_total", "counter", "Exchanges the sensor did not answer.");
+    each("zurid_sensor_timeouts_total",
+         [](const LinePort& p) -> Value { return static_cast<double>(p.timeouts); });
+    e.family("zurid_sensor_errors_total", "counter",
+             "Exchanges answered wrongly (a reply too short, too long or wrong).");
+    each("zurid_sensor_errors_total",
+         [](const LinePort& p) -> Value { return static_cast<double>(p.failures); });
+    e.family("zurid_sensor_readings_per_second", "gauge",
+             "Live-data readings per second over the last seconds.");
+    each("zurid_sensor_readings_per_second",
+         [](const LinePort& p) -> Value { return p.status == SensorStatus::Ok ? p.rate() : 0.0; });
+    e.family("zurid_stream_clients", "gauge", "WebSocket clients of the live stream.");
+    e.sample("zurid_stream_clients", {}, api.stream.clients());
+    e.family("zurid_stream_dropped_messages_total", "counter",
+             "Stream messages dropped for clients that did not keep up.");
+    e.sample("zurid_stream_dropped_messages_total", {}, static_cast<double>(api.stream.dropped()));
+    e.family("zurid_http_connections", "gauge", "Open connections, WebSockets included.");
+    e.sample("zurid_http_connections", {}, api.connections ? api.connections() : 0);
+    return e.text();
+}
+
+} // namespace
+
+void AddSiteRoutes(http::Router& router, Api& api) {
+    router.add("GET", QStringLiteral("/"), [](const Request&, const Reply& r) {
+        SendResource(QStringLiteral("index.html"), r);
+    });
+    router.add("GET", QStringLiteral("/static/{*path}"),
+               [](const Request& request, const Reply& r) {
+                   SendResource(request.param(QStringLiteral("path")), r);
+               });
+    router.add("GET", QStringLiteral("/metrics"), [&api](const Request&, const Reply& r) {
+        Response response;
+        response.contentType = Exposition::kContentType;
+        response.body = Metrics(api);
+        r.send(response);
+    });
+}
+
+} // namespace zurid::serve

@@ -1,0 +1,364 @@
+#include "serve/jobs.h"
+
+#include "sensors/paramtext.h"
+#include "sensors/restore.h"
+#include "serve/sensorjson.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+namespace zurid::serve {
+
+using sensors::FleetPort;
+
+namespace {
+
+constexpr std::size_t kKeptJobs = 20;
+constexpr int kListedBackups = 500;
+
+QString Now() {
+    return QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
+}
+
+QJsonArray Differences(Memory m, const core::ParamBlock& saved, const core::ParamBlock& now) {
+    QJsonArray out;
+    for (const int pos : core::DifferingPositions(saved, now)) {
+        const core::ParamInfo& info = core::ParamTable()[static_cast<std::size_t>(pos)];
+        out.append(QJsonObject{
+            {QStringLiteral("memory"), MemoryKey(m)},
+            {QStringLiteral("name"), QString::fromLatin1(info.name.data(), info.name.size())},
+            {QStringLiteral("key"), QString::fromLatin1(info.key.data(), info.key.size())},
+            {QStringLiteral("backup"), sensors::ParamJson(info, saved)},
+            {QStringLiteral("sensor"), sensors::ParamJson(info, now)}});
+    }
+    return out;
+}
+
+} // namespace
+
+struct Jobs::Job {
+    int id = 0;
+    QString kind; // "backup", "verify", "restore"
+    QString name;
+    QString state = QStringLiteral("running");
+    QString started, ended, error;
+    bool dryRun = false;
+    QList<Memory> memories;
+    std::unique_ptr<sensors::Fleet> fleet;
+    std::unique_ptr<sensors::BackupRun> backup;
+    sensors::Manifest manifest;
+    std::vector<std::shared_ptr<void>> holds; // the ports a restore writes to
+};
+
+bool IsPlainName(const QString& name) {
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_-][A-Za-z0-9._-]{0,63}$"));
+    return plain.match(name).hasMatch();
+}
+
+Jobs::Jobs(Line& line, QString folder, QObject* parent)
+    : QObject(parent), line_(line), folder_(std::move(folder)) {}
+
+Jobs::~Jobs() {
+    interrupt();
+}
+
+bool Jobs::running() const {
+    return std::any_of(jobs_.begin(), jobs_.end(),
+                       [](const auto& j) { return j->state == QLatin1String("running"); });
+}
+
+void Jobs::interrupt() {
+    for (const auto& j : jobs_) {
+        if (j->fleet && j->fleet->running()) {
+            j->fleet->interrupt();
+        }
+    }
+}
+
+Jobs::Started Jobs::refuse(int status, const QString& message) const {
+    return Started{0, status, message};
+}
+
+std::optional<Jobs::Started> Jobs::checkName(const QString& name) const {
+    if (!IsPlainName(name)) {
+        return refuse(400, QStringLiteral("a backup's name is a plain name (letters, digits, "
+                                          "'.', '_', '-'), not '%1'")
+                               .arg(name.left(80)));
+    }
+    for (const auto& j : jobs_) {
+        if (j->state == QLatin1String("running")) {
+            return refuse(
+                409, QStringLiteral("job %1 (%2 %3) is running").arg(j->id).arg(j->kind, j->name));
+        }
+    }
+    return std::nullopt;
+}
+
+Jobs::Job& Jobs::add(const QString& kind, const QString& name) {
+    auto job = std::make_unique<Job>();
+    job->id = nextId_++;
+    job->kind = kind;
+    job->name = name;
+    job->started = Now();
+    job->fleet = std::make_unique<sensors::Fleet>(kind);
+    // The oldest finished ones go.
+    while (jobs_.size() >= kKeptJobs) {
+        const auto it = std::find_if(jobs_.begin(), jobs_.end(), [](const auto& j) {
+            return j->state != QLatin1String("running");
+        });
+        if (it == jobs_.end()) {
+            break;
+        }
+        jobs_.erase(it);
+    }
+    jobs_.push_back(std::move(job));
+    return *jobs_.back();
+}
+
+// Every port of the line, on the server's own sessions; one that does not work now fails at
+// once with what is wrong with it.
+void Jobs::lendPorts(Job& job) {
+    for (const auto& lp : line_.ports()) {
+        auto p = std::make_unique<FleetPort>();
+        p->ref = lp->ref;
+        p->location = lp->location;
+        p->lent = &lp->anySession();
+        if (lp->status != SensorStatus::Ok) {
+            p->state = FleetPort::State::Failed;
+            p->note = QStringLiteral("%1: %2").arg(StatusName(lp->status), lp->message);
+            p->time = Now();
+        }
+        job.fleet->ports().push_back(std::move(p));
+    }
+}
+
+void Jobs::launch(Job& job, sensors::Fleet::Plan plan, sensors::Fleet::Finished finished) {
+    connect(job.fleet.get(), &sensors::Fleet::done, this, [this, &job] { ended(job); });
+    job.fleet->start(std::move(plan), std::move(finished));
+}
+
+Jobs::Started Jobs::backup(const QString& name) {
+    if (const auto refused = checkName(name)) {
+        return *refused;
+    }
+    const QString dir = QDir(folder_).filePath(name);
+    if (!QDir().mkpath(dir)) {
+        return refuse(500, QStringLiteral("cannot make the folder %1").arg(dir));
+    }
+    Job& job = add(QStringLiteral("backup"), name);
+    lendPorts(job);
+    job.backup = std::make_unique<sensors::BackupRun>(dir, *job.fleet);
+    sensors::BackupRun* run = job.backup.get();
+    launch(
+        job, [run](FleetPort& p) { return run->plan(p); },
+        [run](FleetPort& p) { run->finished(p); });
+    return Started{job.id, 0, {}};
+}
+
+Jobs::Started Jobs::verify(const QString& name) {
+    return startCompare(name, {Memory::Ram, Memory::Eeprom}, true, false);
+}
+
+Jobs::Started Jobs::restore(const QString& name, bool ram, bool dryRun) {
+    QList<Memory> memories{Memory::Eeprom};
+    if (ram) {
+        memories << Memory::Ram;
+    }
+    return startCompare(name, memories, false, !dryRun);
+}
+
+Jobs::Started Jobs::startCompare(const QString& name, const QList<Memory>& memories, bool verify,
+                                 bool restore) {
+    if (const auto refused = checkName(name)) {
+        return *refused;
+    }
+    const QString dir = QDir(folder_).filePath(name);
+    if (!QFileInfo::exists(QDir(dir).filePath(QLatin1String(sensors::kManifestName)))) {
+        return refuse(404, QStringLiteral("no backup named %1").arg(name));
+    }
+    const sensors::ManifestRead loaded = sensors::LoadBackup(sensors::FolderReader(dir));
+    if (!loaded.manifest) {
+        return refuse(
+            422, QStringLiteral("backup %1 refused, nothing written: %2").arg(name, loaded.error));
+    }
+    Job& job = add(verify ? QStringLiteral("verify") : QStringLiteral("restore"), name);
+    job.manifest = *loaded.manifest;
+    job.memories = memories;
+    job.dryRun = !verify && !restore;
+    for (int i = 0; i < job.manifest.entries.size(); ++i) {
+        const sensors::ManifestEntry& e = job.manifest.entries[i];
+        auto p = std::make_unique<FleetPort>();
+        p->entry = i;
+        p->location = e.location;
+        const auto lp = std::find_if(line_.ports().begin(), line_.ports().end(),
+                                     [&e](const auto& l) { return l->location == e.location; });
+        // A backed-up sensor that is not on the line is a failure, not a pass.
+        QString why;
+        if (lp == line_.ports().end()) {
+            p->ref = {e.port, e.device};
+            why = QStringLiteral("not present: no port of this server sits there");
+        } else {
+            p->ref = (*lp)->ref;
+            p->lent = &(*lp)->anySession();
+            if ((*lp)->status != SensorStatus::Ok) {
+                why = QStringLiteral("%1: %2").arg(StatusName((*lp)->status), (*lp)->message);
+            } else if (e.result != sensors::BackupResult::Ok) {
+                why = QStringLiteral("no saved set: its backup %1")
+                          .arg(sensors::ResultName(e.result));
+            } else if (restore && !(*lp)->writer.isEmpty()) {
+                why = QStringLiteral("busy: %1 is under way").arg((*lp)->writer);
+            } else if (restore) {
+                job.holds.push_back(HoldWriter(**lp, QStringLiteral("restore job %1").arg(job.id)));
+            }
+        }
+        if (!why.isEmpty()) {
+            p->state = FleetPort::State::Failed;
+            p->note = why;
+            p->time = Now();
+        }
+        job.fleet->ports().push_back(std::move(p));
+    }
+    Job* j = &job;
+    const sensors::Fleet::Plan plan = [j, restore](FleetPort& p) {
+        const sensors::ManifestEntry& e = j->manifest.entries[p.entry];
+        return restore ? sensors::RestorePlan(e, j->memories) : sensors::ComparePlan(j->memories);
+    };
+    const sensors::Fleet::Finished finished = [j, restore, verify](FleetPort& p) {
+        if (restore) {
+            p.note = sensors::RestoredNote(j->memories);
+        } else {
+            sensors::JudgeComparison(p, j->manifest.entries[p.entry], j->memories, verify);
+        }
+    };
+    launch(job, plan, finished);
+    return Started{job.id, 0, {}};
+}
+
+void Jobs::ended(Job& job) {
+    job.ended = Now();
+    if (job.backup) {
+        if (const sensors::Status saved = job.backup->saveManifest(); !saved) {
+            job.error = saved.error;
+        }
+    }
+    // What the job read or wrote is what the sensors hold now.
+    for (const auto& p : job.fleet->ports()) {
+        LinePort* lp = p->lent != nullptr ? line_.find(p->ref.label) : nullptr;
+        const bool good = p->state == FleetPort::State::Ok || p->state == FleetPort::State::Differs;
+        if (lp == nullptr || !good) {
+            continue;
+        }
+        if (job.kind == QLatin1String("restore") && !job.dryRun) {
+            for (Memory m : job.memories) {
+                line_.keepBlock(*lp, m, sensors::SavedBlock(job.manifest.entries[p->entry], m));
+            }
+        } else {
+            if (p->ram) {
+                line_.keepBlock(*lp, Memory::Ram, *p->ram);
+            }
+            if (p->eeprom) {
+                line_.keepBlock(*lp, Memory::Eeprom, *p->eeprom);
+            }
+        }
+    }
+    job.holds.clear();
+    job.state = job.error.isEmpty() && job.fleet->allOk() ? QStringLiteral("done")
+                                                          : QStringLiteral("failed");
+}
+
+QJsonObject Jobs::portJson(const Job& job, const FleetPort& p) const {
+    QJsonObject o{{QStringLiteral("port"), p.ref.label},
+                  {QStringLiteral("device"), p.ref.device},
+                  {QStringLiteral("location"), p.location},
+                  {QStringLiteral("result"), sensors::StateName(p.state).toLower()},
+                  {QStringLiteral("note"), p.note},
+                  {QStringLiteral("time"), p.time}};
+    if (p.entry >= 0 && job.kind != QLatin1String("backup") &&
+        p.state != FleetPort::State::Failed) {
+        QJsonArray differences;
+        for (Memory m : job.memories) {
+            const auto& now = m == Memory::Ram ? p.ram : p.eeprom;
+            if (now) {
+                for (const QJsonValue& d :
+                     Differences(m, sensors::SavedBlock(job.manifest.entries[p.entry], m), *now)) {
+                    differences.append(d);
+                }
+            }
+        }
+        o[QStringLiteral("differences")] = differences;
+    }
+    return o;
+}
+
+std::optional<QJsonObject> Jobs::json(int id) const {
+    for (const auto& j : jobs_) {
+        if (j->id != id) {
+            continue;
+        }
+        QJsonArray ports;
+        for (const auto& p : j->fleet->ports()) {
+            ports.append(portJson(*j, *p));
+        }
+        QJsonObject o{{QStringLiteral("id"), j->id},           {QStringLiteral("kind"), j->kind},
+                      {QStringLiteral("name"), j->name},       {QStringLiteral("state"), j->state},
+                      {QStringLiteral("started"), j->started}, {QStringLiteral("ended"), j->ended},
+                      {QStringLiteral("ports"), ports}};
+        if (j->kind == QLatin1String("restore")) {
+            o[QStringLiteral("dry_run")] = j->dryRun;
+        }
+        if (j->state != QLatin1String("running")) {
+            o[QStringLiteral("summary")] = j->fleet->summary();
+        }
+        if (!j->error.isEmpty()) {
+            o[QStringLiteral("error")] = j->error;
+        }
+        return o;
+    }
+    return std::nullopt;
+}
+
+QJsonArray Jobs::list() const {
+    QJsonArray out;
+    for (const auto& j : jobs_) {
+        out.append(QJsonObject{
+            {QStringLiteral("id"), j->id},
+            {QStringLiteral("kind"), j->kind},
+            {QStringLiteral("name"), j->name},
+            {QStringLiteral("state"), j->state},
+            {QStringLiteral("location"), QStringLiteral("/api/v1/jobs/%1").arg(j->id)}});
+    }
+    return out;
+}
+
+QJsonArray Jobs::backups() const {
+    QJsonArray out;
+    const QFileInfoList dirs =
+        QDir(folder_).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QFileInfo& d : dirs) {
+        if (out.size() >= kListedBackups || !IsPlainName(d.fileName())) {
+            continue;
+        }
+        // Only a regular file: a FIFO there would hold the server up for good.
+        const QString path = QDir(d.filePath()).filePath(QLatin1String(sensors::kManifestName));
+        QFile f(path);
+        if (!QFileInfo(path).isFile() || !f.open(QIODevice::ReadOnly)) {
+            continue;
+        }
+        const sensors::ManifestRead m = sensors::ReadManifest(f.read(4 * 1024 * 1024));
+        QJsonObject o{{QStringLiteral("name"), d.fileName()}};
+        if (m.manifest) {
+            o[QStringLiteral("created")] = m.manifest->created;
+            o[QStringLiteral("complete")] = m.manifest->complete;
+            o[QStringLiteral("sensors")] = static_cast<int>(m.manifest->entries.size());
+        } else {
+            o[QStringLiteral("error")] = m.error;
+        }
+        out.append(o);
+    }
+    return out;
+}
+
+} // namespace zurid::serve

@@ -1,0 +1,72 @@
+// Backup, verify and restore as jobs of zurid serve, with the same plans as `zurid backup`,
+// `verify` and `restore` (sensors/backup.h, sensors/restore.h), on the sessions the server
+// holds: a job's transactions go out between the live-data exchanges. Backups live in one
+// folder given at start, each in a subfolder named by a plain name, never a path. One job runs
+// at a time; the last finished ones stay to be asked for.
+#pragma once
+
+#include "serve/line.h"
+
+#include "sensors/backup.h"
+#include "sensors/fleet.h"
+#include "sensors/manifest.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace zurid::serve {
+
+// A backup's name: letters, digits, '.', '_', '-', at most 64, not starting with '.'.
+bool IsPlainName(const QString& name);
+
+class Jobs : public QObject {
+  public:
+    Jobs(Line& line, QString folder, QObject* parent = nullptr);
+    ~Jobs() override;
+
+    struct Started {
+        int id = 0;      // the job's number when it started
+        int status = 0;  // else the HTTP status of the refusal: 400, 404, 409, 422, 500
+        QString message; // and why
+    };
+    Started backup(const QString& name);
+    Started verify(const QString& name);
+    Started restore(const QString& name, bool ram, bool dryRun);
+
+    // {"id", "kind", "name", "state": "running" | "done" | "failed", "started", "ended",
+    // "summary", "error", "ports": [{"port", "location", "result", "note", "differences"}]}.
+    std::optional<QJsonObject> json(int id) const;
+    QJsonArray list() const;
+    // The backups in the folder: [{"name", "created", "complete", "sensors"}].
+    QJsonArray backups() const;
+    // Stops the running job: its ports end interrupted, a backup's manifest says incomplete.
+    void interrupt();
+    bool running() const;
+    const QString& folder() const { return folder_; }
+
+  private:
+    struct Job;
+    Started refuse(int status, const QString& message) const;
+    std::optional<Started> checkName(const QString& name) const;
+    Started startCompare(const QString& name, const QList<Memory>& memories, bool verify,
+                         bool restore);
+    Job& add(const QString& kind, const QString& name);
+    void lendPorts(Job& job);
+    void launch(Job& job, sensors::Fleet::Plan plan, sensors::Fleet::Finished finished);
+    void ended(Job& job);
+    QJsonObject portJson(const Job& job, const sensors::FleetPort& p) const;
+
+    Line& line_;
+    QString folder_;
+    std::vector<std::unique_ptr<Job>> jobs_;
+    int nextId_ = 1;
+};
+
+} // namespace zurid::serve

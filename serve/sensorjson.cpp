@@ -1,0 +1,81 @@
+#include "serve/sensorjson.h"
+
+#include "sensors/paramtext.h"
+
+#include <QJsonDocument>
+
+#include <cmath>
+
+namespace zurid::serve {
+
+namespace {
+
+QString Compact(const QJsonObject& o) {
+    return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact));
+}
+
+QJsonValue Block(const std::optional<core::ParamBlock>& b) {
+    return b ? QJsonValue(sensors::BlockJson(*b)) : QJsonValue(QJsonValue::Null);
+}
+
+} // namespace
+
+QString MemoryKey(Memory m) {
+    return m == Memory::Ram ? QStringLiteral("ram") : QStringLiteral("eeprom");
+}
+
+QJsonObject ReadingJson(const Reading& r) {
+    return {{QStringLiteral("t"), std::round(r.t * 1000.0) / 1000.0},
+            {QStringLiteral("DAT0"), r.values.dat0},
+            {QStringLiteral("DAT1"), r.values.dat1},
+            {QStringLiteral("NORM"), r.values.norm},
+            {QStringLiteral("IN0"), static_cast<int>(r.values.in0)},
+            {QStringLiteral("IN1"), static_cast<int>(r.values.in1)},
+            {QStringLiteral("EDGE"), static_cast<int>(r.values.edge)}};
+}
+
+QJsonObject SensorJson(const LinePort& p, bool blocks) {
+    QJsonObject o{{QStringLiteral("id"), p.ref.label},
+                  {QStringLiteral("device"), p.ref.device},
+                  {QStringLiteral("location"), p.location},
+                  {QStringLiteral("status"), StatusName(p.status)},
+                  {QStringLiteral("message"), p.message},
+                  {QStringLiteral("version"), p.version},
+                  {QStringLiteral("reading"),
+                   p.last ? QJsonValue(ReadingJson(*p.last)) : QJsonValue(QJsonValue::Null)},
+                  {QStringLiteral("rate"),
+                   std::round((p.status == SensorStatus::Ok ? p.rate() : 0.0) * 100.0) / 100.0},
+                  {QStringLiteral("readings"), static_cast<qint64>(p.readings)},
+                  {QStringLiteral("timeouts"), static_cast<qint64>(p.timeouts)}};
+    if (blocks) {
+        o[QStringLiteral("ram")] = Block(p.ram);
+        o[QStringLiteral("eeprom")] = Block(p.eeprom);
+    }
+    return o;
+}
+
+QString ReadingMessage(const LinePort& p, const Reading& r) {
+    QJsonObject o = ReadingJson(r);
+    o[QStringLiteral("type")] = QStringLiteral("reading");
+    o[QStringLiteral("sensor")] = p.ref.label;
+    return Compact(o);
+}
+
+QString StatusMessage(const LinePort& p) {
+    return Compact({{QStringLiteral("type"), QStringLiteral("status")},
+                    {QStringLiteral("sensor"), p.ref.label},
+                    {QStringLiteral("status"), StatusName(p.status)},
+                    {QStringLiteral("message"), p.message},
+                    {QStringLiteral("version"), p.version}});
+}
+
+QString BlockMessage(const LinePort& p, Memory m) {
+    const auto& block = m == Memory::Ram ? p.ram : p.eeprom;
+    QJsonObject o = block ? sensors::BlockJson(*block) : QJsonObject{};
+    o[QStringLiteral("type")] = QStringLiteral("parameters");
+    o[QStringLiteral("sensor")] = p.ref.label;
+    o[QStringLiteral("memory")] = MemoryKey(m);
+    return Compact(o);
+}
+
+} // namespace zurid::serve

@@ -1,0 +1,28 @@
+// The JSON of zurid serve's sensors, as the API answers it and the stream sends it.
+#pragma once
+
+#include "serve/line.h"
+
+#include <QJsonObject>
+#include <QString>
+
+namespace zurid::serve {
+
+// {"id", "device", "location", "status", "message", "version", "reading", "rate", "readings",
+// "timeouts"}; with `blocks` also "ram" and "eeprom" as last read ({"bytes", "parameters"} or
+// null).
+QJsonObject SensorJson(const LinePort& p, bool blocks);
+// {"t", "DAT0", "DAT1", "NORM", "IN0", "IN1", "EDGE"}.
+QJsonObject ReadingJson(const Reading& r);
+// "ram" or "eeprom".
+QString MemoryKey(Memory m);
+
+// Stream messages, compact JSON text:
+// {"type": "reading", "sensor": "COM3", "t": ..., "DAT0": ..., ...}
+QString ReadingMessage(const LinePort& p, const Reading& r);
+// {"type": "status", "sensor": "COM3", "status": "absent", "message": "..."}
+QString StatusMessage(const LinePort& p);
+// {"type": "parameters", "sensor": "COM3", "memory": "ram", "bytes": [...], "parameters": [...]}
+QString BlockMessage(const LinePort& p, Memory m);
+
+} // namespace zurid::serve

@@ -1,0 +1,364 @@
+// zurid serve on the network, as the real program over real sockets: our limits on requests
+// and connections (Qt's server has none), the WebSocket stream with its choice of sensors and
+// its Origin check, a pulled plug and the sensor coming back, SIGTERM in the middle of jobs,
+// --read-only, and the token file's rules.
+#include "sim/fleet.h"
+#include "support/files.h"
+#include "support/serve.h"
+
+#include "sensors/manifest.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QJsonArray>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QWebSocket>
+
+#include <csignal>
+#include <memory>
+
+using namespace testing_support;
+
+namespace {
+
+std::vector<sim::Config> Configs(unsigned n, bool wireTime) {
+    std::vector<sim::Config> out(n);
+    for (unsigned i = 0; i < n; ++i) {
+        out[i].wireTime = wireTime;
+        out[i].answerDelay = 0.002;
+        out[i].ram = sim::defaultBlock();
+        out[i].eeprom = sim::defaultBlock();
+        out[i].seed = i + 7;
+    }
+    return out;
+}
+
+int Writes(const sim::SensorFleet& fleet) {
+    int n = 0;
+    for (std::size_t i = 0; i < fleet.size(); ++i) {
+        for (const sim::Request& r : fleet.at(i).requests()) {
+            n += r.bytes.size() > 1 && (r.bytes[1] == 1 || r.bytes[1] == 2) ? 1 : 0;
+        }
+    }
+    return n;
+}
+
+// A WebSocket client that keeps every message as JSON.
+struct StreamClient {
+    QWebSocket socket;
+    QList<QJsonObject> messages;
+
+    explicit StreamClient(const QString& origin = {}) : socket(origin) {
+        QObject::connect(&socket, &QWebSocket::textMessageReceived, [this](const QString& text) {
+            messages << QJsonDocument::fromJson(text.toUtf8()).object();
+        });
+    }
+    bool open(quint16 port, const QString& query = {}) {
+        socket.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/api/v1/stream%2").arg(port).arg(query)));
+        return QTest::qWaitFor([this] { return socket.state() == QAbstractSocket::ConnectedState; },
+                               5000);
+    }
+    qsizetype count(const QString& type, const QString& sensor = {}) const {
+        return std::count_if(messages.begin(), messages.end(), [&](const QJsonObject& m) {
+            return m["type"].toString() == type &&
+                   (sensor.isEmpty() || m["sensor"].toString() == sensor);
+        });
+    }
+    bool saw(const QString& sensor, const QString& status) const {
+        return std::any_of(messages.begin(), messages.end(), [&](const QJsonObject& m) {
+            return m["type"].toString() == "status" && m["sensor"].toString() == sensor &&
+                   m["status"].toString() == status;
+        });
+    }
+};
+
+// The file names and contents below a folder.
+QMap<QString, QByteArray> Snapshot(const QString& dir) {
+    QMap<QString, QByteArray> out;
+    QDirIterator it(dir, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        out.insert(QDir(dir).relativeFilePath(path), Contents(path));
+    }
+    return out;
+}
+
+QByteArray Handshake(quint16 port, const QByteArray& origin, const QByteArray& path) {
+    QByteArray h = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(port) +
+                   "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                   "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n";
+    if (!origin.isEmpty()) {
+        h += "Origin: " + origin + "\r\n";
+    }
+    return h + "\r\n";
+}
+
+} // namespace
+
+class ServeNetTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir tmp;
+    std::unique_ptr<sim::SensorFleet> fleet;
+    QStringList links; // the server's ports: links to the simulator's terminals, as by-id links
+    ServeProcess serve;
+
+    quint16 port() const { return serve.port(); }
+
+    void link(int i) {
+        QFile::remove(links[i]);
+        QVERIFY(QFile::link(QString::fromStdString(fleet->at(i).path()), links[i]));
+    }
+
+  private slots:
+    void initTestCase() {
+        fleet = std::make_unique<sim::SensorFleet>(Configs(2, false));
+        QVERIFY(fleet->start());
+        for (int i = 0; i < 2; ++i) {
+            links << tmp.filePath(QStringLiteral("ttyLINE%1").arg(i + 1));
+            link(i);
+        }
+        QVERIFY2(serve.start({"COM1", "COM2", "--max-connections", "6", "--idle-timeout", "2"},
+                             {links[0].toStdString(), links[1].toStdString()},
+                             tmp.filePath("state")),
+                 qPrintable(serve.errText()));
+        QVERIFY(serve.waitForStatus("ok"));
+    }
+
+    void cleanupTestCase() { QCOMPARE(serve.terminate(), 0); }
+
+    void requestsOverOurLimitsAreRefused() {
+        const struct {
+            QByteArray request;
+            int status;
+        } cases[] = {
+            {"GET /api/v1/sensors HTTP/1.1\r\nHost: x\r\nX-Big: " + QByteArray(20000, 'a') +
+                 "\r\n\r\n",
+             431},
+            {"GET /api/v1/sensors HTTP/1.1\r\n" +
+                 QByteArray("X-Many: 0123456789\r\n").repeated(900),
+             431}, // never ends: refused once it is too long
+            {"PATCH /api/v1/sensors/COM1/parameters HTTP/1.1\r\nHost: x\r\nContent-Length: "
+             "100000\r\n\r\n",
+             413}, // refused before the body comes
+            {"GET /" + QByteArray(9000, 'a') + " HTTP/1.1\r\nHost: x\r\n\r\n", 414},
+            {"POST /api/v1/backups HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n",
+             411},
+            {"GET /api/v1/sensors HTTP/1.1\r\nContent-Length: 1\r\nContent-Length: 2\r\n\r\n", 400},
+            {"BREW /pot HTTP/1.1\r\n\r\n", 501},
+            {"GET api/v1/sensors HTTP/1.1\r\n\r\n", 400},
+            {"GET /api/v1/sensors HTTP/1.1\r\n folded: header\r\n\r\n", 400},
+        };
+        for (const auto& c : cases) {
+            QTcpSocket s;
+            s.connectToHost("127.0.0.1", port());
+            QVERIFY(s.waitForConnected());
+            s.write(c.request);
+            const HttpAnswer a = ReadAnswer(s);
+            QVERIFY2(a.status == c.status, c.request.left(60));
+            QVERIFY(a.closed);
+            QVERIFY(a.json()["error"].toObject().contains("message"));
+            QVERIFY(s.state() == QAbstractSocket::UnconnectedState || s.waitForDisconnected(5000));
+        }
+        // Two requests in one piece: two answers, in order, on the same connection.
+        QTcpSocket s;
+        s.connectToHost("127.0.0.1", port());
+        QVERIFY(s.waitForConnected());
+        s.write("GET /api/v1/sensors/COM2 HTTP/1.1\r\nHost: x\r\n\r\n"
+                "GET /api/v1/sensors/COM1 HTTP/1.1\r\nHost: x\r\n\r\n");
+        QCOMPARE(ReadAnswer(s).json()["id"].toString(), QString("COM2"));
+        QCOMPARE(ReadAnswer(s).json()["id"].toString(), QString("COM1"));
+    }
+
+    void connectionsHaveACapAndAnIdleTime() {
+        // Only the poll itself is open when the count starts.
+        QVERIFY(PollJson(port(), "/api/v1/sensors", [this](const QJsonObject&) {
+            return Http(port(), "GET", "/metrics").body.contains("zurid_http_connections 1\n");
+        }));
+        std::vector<std::unique_ptr<QTcpSocket>> held;
+        for (int i = 0; i < 6; ++i) {
+            held.push_back(std::make_unique<QTcpSocket>());
+            held.back()->connectToHost("127.0.0.1", port());
+            QVERIFY(held.back()->waitForConnected());
+        }
+        held[0]->write("GET /api/v1/sen"); // half a request keeps no connection alive either
+        const HttpAnswer refused = Http(port(), "GET", "/api/v1/sensors");
+        QCOMPARE(refused.status, 503);
+        QCOMPARE(refused.errorCode(), QString("too_many_connections"));
+        // Idle ones are closed by the server.
+        for (const auto& s : held) {
+            QVERIFY(s->state() == QAbstractSocket::UnconnectedState ||
+                    s->waitForDisconnected(10000));
+        }
+        QVERIFY(PollJson(port(), "/api/v1/sensors", [](const QJsonObject&) { return true; }));
+    }
+
+    void theStreamSendsTheSensorsAClientNames() {
+        StreamClient c;
+        QVERIFY(c.open(port(), "?sensors=com2"));
+        QTRY_VERIFY_WITH_TIMEOUT(c.count("reading") >= 5, 10000);
+        QCOMPARE(c.messages.first()["type"].toString(), QString("status"));
+        for (const QJsonObject& m : c.messages) {
+            QCOMPARE(m["sensor"].toString(), QString("COM2"));
+        }
+        const QJsonObject r = c.messages.last();
+        for (const char* key : {"t", "DAT0", "DAT1", "NORM", "IN0", "IN1", "EDGE"}) {
+            QVERIFY2(r.contains(key), key);
+        }
+
+        c.socket.sendTextMessage(R"({"sensors": ["COM1"]})");
+        QTRY_VERIFY_WITH_TIMEOUT(c.saw("COM1", "ok"), 5000);
+        const qsizetype from = c.messages.size();
+        QTRY_VERIFY_WITH_TIMEOUT(c.count("reading", "COM1") >= 5, 10000);
+        for (qsizetype i = from; i < c.messages.size(); ++i) {
+            QCOMPARE(c.messages[i]["sensor"].toString(), QString("COM1"));
+        }
+
+        // A parameter change shows on the stream.
+        const QByteArray token = Contents(tmp.filePath("state/zurid/token")).trimmed();
+        QCOMPARE(
+            Http(port(), "PATCH", "/api/v1/sensors/COM1/parameters", R"({"THRESHOLD": 33})", token)
+                .status,
+            200);
+        QTRY_VERIFY_WITH_TIMEOUT(std::any_of(c.messages.begin(), c.messages.end(),
+                                             [](const QJsonObject& m) {
+                                                 return m["type"] == "parameters" &&
+                                                        m["memory"] == "ram" &&
+                                                        m["bytes"].toArray()[0].toInt() == 33;
+                                             }),
+                                 5000);
+    }
+
+    void aForeignOriginIsRefusedAtTheHandshake() {
+        const QByteArray self = "http://127.0.0.1:" + QByteArray::number(port());
+        QCOMPARE(RawHttp(port(), Handshake(port(), "http://evil.example", "/api/v1/stream")).status,
+                 403);
+        QCOMPARE(RawHttp(port(), Handshake(port(), "null", "/api/v1/stream")).status, 403);
+        QCOMPARE(RawHttp(port(), Handshake(port(), self, "/api/v1/stream")).status, 101);
+        QCOMPARE(RawHttp(port(), Handshake(port(), {}, "/api/v1/stream?sensors=COM1")).status, 101);
+        QCOMPARE(RawHttp(port(), Handshake(port(), {}, "/api/v1/sensors")).status, 404);
+        StreamClient foreign(QStringLiteral("http://evil.example"));
+        QVERIFY(!foreign.open(port()));
+        QVERIFY(foreign.messages.isEmpty());
+    }
+
+    void aPulledPlugIsAbsentAndComesBack() {
+        StreamClient c;
+        QVERIFY(c.open(port()));
+        fleet->at(1).hangUp();
+        QVERIFY(PollJson(port(), "/api/v1/sensors", [](const QJsonObject& o) {
+            const QJsonArray s = o["sensors"].toArray();
+            return s[0].toObject()["status"] == "ok" && s[1].toObject()["status"] == "absent";
+        }));
+        QTRY_VERIFY_WITH_TIMEOUT(c.saw("COM2", "absent"), 5000);
+        const HttpAnswer a = Http(port(), "GET", "/api/v1/sensors/COM2/parameters");
+        QCOMPARE(a.status, 503);
+        QCOMPARE(a.errorCode(), QString("sensor_absent"));
+        QVERIFY(Http(port(), "GET", "/metrics")
+                    .body.contains("zurid_sensor_status{sensor=\"COM2\",status=\"absent\"} 1"));
+
+        // Plugged in again (a new terminal behind the same link, as a by-id link would do).
+        fleet->at(1).stop();
+        QVERIFY(fleet->at(1).start());
+        link(1);
+        QVERIFY(PollJson(port(), "/api/v1/sensors/COM2",
+                         [](const QJsonObject& o) { return o["status"] == "ok"; }));
+        QTRY_VERIFY_WITH_TIMEOUT(c.saw("COM2", "ok"), 5000);
+        const qsizetype readings = c.count("reading", "COM2");
+        QTRY_VERIFY_WITH_TIMEOUT(c.count("reading", "COM2") > readings + 3, 10000);
+    }
+
+    void sigtermInTheMiddleOfJobsLeavesWholeFiles() {
+        sim::SensorFleet line(Configs(2, true));
+        QVERIFY(line.start());
+        const QString state = tmp.filePath("jobs"), backups = state + "/zurid/backups";
+        auto server = std::make_unique<ServeProcess>();
+        QVERIFY(server->start({"COM1", "COM2"}, line.paths(), state));
+        QVERIFY(server->waitForStatus("ok"));
+        const QByteArray token = Contents(state + "/zurid/token").trimmed();
+        QCOMPARE(
+            Http(server->port(), "POST", "/api/v1/backups", R"({"name": "keep"})", token).status,
+            202);
+        QVERIFY(PollJson(server->port(), "/api/v1/jobs/1",
+                         [](const QJsonObject& o) { return o["state"] == "done"; }));
+        const auto before = Snapshot(backups);
+        QCOMPARE(before.size(), 5);
+
+        // A restore under way: ended cleanly, the backup as it was.
+        QCOMPARE(
+            Http(server->port(), "POST", "/api/v1/backups/keep/restore", R"({"ram": true})", token)
+                .status,
+            202);
+        QTest::qWait(200);
+        QCOMPARE(server->terminate(), 0);
+        QCOMPARE(Snapshot(backups), before);
+
+        // A backup over it under way: the folder holds the old set or the new one, whole.
+        server = std::make_unique<ServeProcess>();
+        QVERIFY(server->start({"COM1", "COM2"}, line.paths(), state));
+        QVERIFY(server->waitForStatus("ok"));
+        QCOMPARE(
+            Http(server->port(), "POST", "/api/v1/backups", R"({"name": "keep"})", token).status,
+            202);
+        QTest::qWait(300);
+        QCOMPARE(server->terminate(), 0);
+        const auto after = Snapshot(backups);
+        QCOMPARE(after.keys(), before.keys()); // no half-written file left beside them
+        QVERIFY(
+            zurid::sensors::LoadBackup(zurid::sensors::FolderReader(backups + "/keep")).manifest);
+    }
+
+    void readOnlyRefusesEveryWrite() {
+        sim::SensorFleet line(Configs(1, false));
+        QVERIFY(line.start());
+        const QString state = tmp.filePath("ro");
+        ServeProcess server;
+        QVERIFY(server.start({"COM1", "--read-only"}, line.paths(), state));
+        QVERIFY(server.waitForStatus("ok"));
+        const QByteArray token = Contents(state + "/zurid/token").trimmed();
+        line.at(0).clearRequests();
+        for (const auto& [method, target, body] :
+             {std::tuple{"PATCH", "/api/v1/sensors/COM1/parameters", R"({"THRESHOLD": 1})"},
+              std::tuple{"POST", "/api/v1/backups", R"({"name": "ro"})"},
+              std::tuple{"POST", "/api/v1/backups/ro/restore", "{}"}}) {
+            const HttpAnswer a = Http(server.port(), method, target, body, token);
+            QVERIFY2(a.status == 403, target);
+            QCOMPARE(a.errorCode(), QString("read_only"));
+        }
+        QCOMPARE(Http(server.port(), "GET", "/api/v1/sensors/COM1/parameters").status, 200);
+        QCOMPARE(Writes(line), 0);
+        QVERIFY(!QFileInfo::exists(state + "/zurid/backups/ro"));
+        QCOMPARE(server.terminate(), 0);
+    }
+
+    void theTokenFileRules() {
+        const QString file = tmp.filePath("open-token");
+        Put(file, "0123456789abcdef0123456789abcdef\n");
+        QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
+        ServeProcess refused;
+        QVERIFY(!refused.start({"COM1", "--token-file", file}, fleet->paths(), tmp.filePath("t")));
+        QCOMPARE(refused.terminate(), 2);
+        QVERIFY2(refused.errText().contains(file), qPrintable(refused.errText()));
+        QVERIFY(!refused.errText().contains("serving"));
+
+        // Beyond this machine without a token file of its own: one warning line.
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_STATE_HOME", tmp.filePath("wide"));
+        p.setProcessEnvironment(env);
+        p.start(QCoreApplication::applicationDirPath() + "/zurid",
+                {"serve", tmp.filePath("no-such-tty"), "--listen", "0.0.0.0:0"});
+        QString err;
+        QTRY_VERIFY_WITH_TIMEOUT((err += p.readAllStandardError()).contains("serving"), 10000);
+        ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+        QVERIFY(p.waitForFinished(10000));
+        err += p.readAllStandardError();
+        QCOMPARE(p.exitCode(), 0);
+        QCOMPARE(err.count("warning"), 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(ServeNetTest)
+#include "test_serve_net.moc"
