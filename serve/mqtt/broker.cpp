@@ -13,6 +13,7 @@ namespace zurid::serve::mqtt {
 namespace {
 
 constexpr qint64 kMaxCredentialBytes = 4096;
+constexpr qint64 kMaxCaBytes = 1 << 20; // a CA bundle is a few hundred KiB
 
 sensors::Result<Credentials> Refused(const QString& path, const QString& why) {
     return sensors::Result<Credentials>::failure(
@@ -56,6 +57,17 @@ sensors::Result<BrokerAddress> ParseBrokerUrl(const QString& url) {
     }
     a.port = static_cast<quint16>(port);
     return a;
+}
+
+QString CheckCaFile(const QString& path) {
+    QFile ca(path);
+    if (!ca.open(QIODevice::ReadOnly)) {
+        return QStringLiteral("MQTT CA file %1: %2").arg(path, ca.errorString());
+    }
+    if (!ca.read(kMaxCaBytes).contains("-----BEGIN CERTIFICATE-----")) {
+        return QStringLiteral("MQTT CA file %1: no PEM certificate in it").arg(path);
+    }
+    return {};
 }
 
 sensors::Result<Credentials> LoadCredentials(const QString& path) {

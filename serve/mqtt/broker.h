@@ -19,6 +19,9 @@ struct BrokerAddress {
 // password in the URL (they come from the credentials file), no path, query or fragment.
 sensors::Result<BrokerAddress> ParseBrokerUrl(const QString& url);
 
+// Empty when `path` can be read and holds a PEM certificate; else why not, naming it.
+QString CheckCaFile(const QString& path);
+
 struct Credentials {
     QString user;
     QString password; // may be empty

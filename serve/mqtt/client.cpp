@@ -61,12 +61,8 @@ Client::~Client() {
 
 QString Client::start() {
     if (options_.broker.tls && !options_.caFile.isEmpty()) {
-        QFile ca(options_.caFile);
-        if (!ca.open(QIODevice::ReadOnly)) {
-            return QStringLiteral("MQTT CA file %1: %2").arg(options_.caFile, ca.errorString());
-        }
-        if (!ca.read(1 << 20).contains("-----BEGIN CERTIFICATE-----")) {
-            return QStringLiteral("MQTT CA file %1: no PEM certificate in it").arg(options_.caFile);
+        if (QString why = CheckCaFile(options_.caFile); !why.isEmpty()) {
+            return why;
         }
     }
     if (!makeHandle()) {
