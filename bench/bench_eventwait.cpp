@@ -26,8 +26,7 @@ constexpr int kReplyLength = 9; // a live-data reply
 // The program's own reply wait, as the data loop runs it: request written, then events and the
 // input queue polled until the reply is in or the limit has passed.
 zurid::Reply ReplyWait() {
-    return zurid::RequestReply(zurid::kOrderData, kReplyLength,
-                               {.flushFirst = true, .watchPoll = false});
+    return zurid::RequestReply(zurid::kOrderData, {});
 }
 
 // Drops the requests the wait wrote, so that the line never fills up.

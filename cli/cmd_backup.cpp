@@ -3,7 +3,6 @@
 #include "cli/cli.h"
 #include "cli/commands.h"
 #include "sensors/backup.h"
-#include "sensors/fleet.h"
 
 #include <QDir>
 
@@ -16,12 +15,18 @@ const char* const kBackupDetails =
     "line check): line check, RAM block, EEPROM block (with the settle delays). Each block is\n"
     "saved in DIR as a parameter file in the window's format (COM3-ram.dat, COM3-eeprom.dat),\n"
     "and DIR/manifest.json names each port, its device, where it sits (its /dev/serial/by-path\n"
-    "or by-id link when the system has one, else the device), the time, both blocks and the\n"
-    "result. DIR is made when missing. Every file is written whole or not at all. A port that\n"
-    "fails is reported and the others go on; a silent one costs its own 3 s, not the others'.\n"
-    "The summary table goes to stderr. Ctrl-C stops at once; the files already written are\n"
-    "whole and the manifest names what was done. Backing up the same sensors twice gives the\n"
-    "same files, times aside.\n"
+    "or by-id link when the system has one, else the device), the time, both blocks, the files\n"
+    "and the result. DIR is made when missing. A port that fails is reported and the others go\n"
+    "on; a silent one costs its own 3 s, not the others'. The summary table goes to stderr.\n"
+    "\n"
+    "A backup into a folder that holds one already loses nothing: a sensor that fails, is\n"
+    "interrupted or is not named this time keeps its earlier set and files, marked as kept.\n"
+    "Every file is written whole under a name the earlier manifest does not use for other\n"
+    "text (COM3-ram-2.dat when COM3-ram.dat still holds the earlier set), the manifest is\n"
+    "replaced last, in one step, and only then are the files it no longer names removed: killed\n"
+    "at any moment, the folder holds the earlier backup or the new one. A folder whose manifest\n"
+    "cannot be read is left alone. Ctrl-C stops at once; the manifest names what was done.\n"
+    "Backing up unchanged sensors again writes the same files, times aside.\n"
     "\n"
     "Exit status: 0 every port backed up, 1 a port or a file failed, 2 bad usage.";
 
@@ -54,15 +59,21 @@ int RunBackup(const QStringList& args) {
         Message(QStringLiteral("cannot make the folder %1").arg(dir));
         return kExitFailed;
     }
-    BackupRun backup(dir, fleet);
-    const int status = RunFleet(
-        fleet, [&](FleetPort& p) { return backup.plan(p); },
-        [&](FleetPort& p) { backup.finished(p); });
-    const Status saved = backup.saveManifest();
-    const QString why = saved.error;
-    if (!why.isEmpty()) {
-        Message(why);
+    Result<BackupRun> run = BackupRun::open(dir);
+    if (!run) {
+        Message(QStringLiteral("backup: %1").arg(run.error()));
         return kExitFailed;
+    }
+    const int status = RunFleet(
+        fleet, [](FleetPort&) { return BackupRun::plan(); },
+        [&](FleetPort& p) { run->finished(p); });
+    const Result<BackupRun::Committed> committed = run->saveManifest(fleet);
+    if (!committed) {
+        Message(committed.error());
+        return kExitFailed;
+    }
+    for (const QString& line : committed->kept + committed->notes) {
+        Message(QStringLiteral("backup: %1").arg(line));
     }
     if (fleet.ports().empty() ||
         std::all_of(fleet.ports().begin(), fleet.ports().end(),

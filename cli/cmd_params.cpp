@@ -78,7 +78,9 @@ int RunGet(const QStringList& args) {
     parser.addOption(kEeprom);
     parser.addOption({QStringLiteral("json"), QStringLiteral("Print JSON instead of a table.")});
     parser.addOption({{QStringLiteral("o"), QStringLiteral("output")},
-                      QStringLiteral("Save the block in the window's parameter file format."),
+                      QStringLiteral("Save the block in the window's parameter file format: a "
+                                     "file is replaced at once, a device or FIFO written into, "
+                                     "- is stdout."),
                       QStringLiteral("FILE.dat")});
     const QString details = QStringLiteral(
         "Reads the fifteen parameters (order 3, or 4 with --eeprom) and prints them with their\n"
@@ -89,12 +91,17 @@ int RunGet(const QStringList& args) {
         return *done;
     }
     const bool json = parser.isSet(QStringLiteral("json"));
+    const bool toFile = parser.isSet(QStringLiteral("output"));
     const QString path = parser.value(QStringLiteral("output"));
-    if (json && !path.isEmpty()) {
+    if (json && toFile) {
         Message(QStringLiteral("get: --json and --output exclude each other"));
         return kExitUsage;
     }
-    if (!path.isEmpty() && !CanWriteFile(path)) {
+    if (toFile && path.isEmpty()) {
+        Message(QStringLiteral("get: --output needs a file name ('-' for stdout)"));
+        return kExitUsage;
+    }
+    if (toFile && !CanWriteFile(path)) {
         return kExitUsage;
     }
     PortRef port;
@@ -108,7 +115,7 @@ int RunGet(const QStringList& args) {
         if (!r.ok || !block) {
             Message(QStringLiteral("%1: read failed: %2").arg(Where(port, m), r.error));
             Finish(kExitFailed);
-        } else if (!path.isEmpty()) {
+        } else if (toFile) {
             Finish(SaveParamFile(path, *block) ? kExitOk : kExitFailed);
         } else if (json) {
             QJsonObject o = BlockJson(*block);
@@ -154,10 +161,11 @@ int RunSet(const QStringList& args) {
     parser.addOption(kEeprom);
     parser.addOption(kVerify);
     const QString details = QStringLiteral(
-        "Reads the block, changes only the named parameters and writes it back; every other\n"
-        "byte goes back as it was read. Values as the panel shows them (POWER=80%, HOLD=50ms,\n"
-        "TRIGGER=EXT, DEADTIME=12) or as raw codes (POWER=#6). A bad name or value is refused,\n"
-        "with the allowed values, before anything is written. Prints what changed.");
+        "Reads the block twice (nothing is written unless both reads agree), changes only the\n"
+        "named parameters and writes it back; every other byte goes back as it was read.\n"
+        "Values as the panel shows them (POWER=80%, HOLD=50ms, TRIGGER=EXT, DEADTIME=12) or\n"
+        "as raw codes (POWER=#6). A bad name or value is refused, with the allowed values,\n"
+        "before anything is written. Prints what changed.");
     if (const auto done = ParseCommand(parser, args, details, 2, -1)) {
         return *done;
     }
@@ -178,10 +186,12 @@ int RunSet(const QStringList& args) {
     }
     const Memory m = MemoryOf(parser);
     const bool verify = parser.isSet(kVerify);
-    session->readParams(m, [&](const Reply& r) {
+    session->readParamsTwice(m, [&](const Reply& r) {
         const auto old = ToBlock(r.bytes);
         if (!r.ok || !old) {
-            Message(QStringLiteral("%1: read failed: %2").arg(Where(port, m), r.error));
+            Message(r.unsteady ? QStringLiteral("%1: %2").arg(Where(port, m), r.error)
+                               : QStringLiteral("%1: read failed: %2; nothing written")
+                                     .arg(Where(port, m), r.error));
             Finish(kExitFailed);
             return;
         }

@@ -10,16 +10,16 @@
 
 #include "core/params.h"
 
-#include <QHash>
-
 namespace zurid::cli {
 
 namespace {
 
 const char* const kRestoreDetails =
-    "For each sensor in DIR's backup whose location is present (or for the named ports):\n"
-    "line check, write the saved EEPROM block, read it back after the settle delay and compare\n"
-    "byte for byte; with --ram also the saved RAM block, written and read back the same way.\n"
+    "For each sensor in DIR's backup (or for the named ports):\n"
+    "line check, read the EEPROM block twice, write the saved EEPROM block, read it back after\n"
+    "the settle delay and compare byte for byte; with --ram also the saved RAM block, read,\n"
+    "written and read back the same way. A port whose two reads of a block differ (a line\n"
+    "that delivers stale or stray bytes) gets nothing written.\n"
     "\n"
     "Only the EEPROM is written by default: a replaced sensor keeps the set through every power\n"
     "cycle, and the running sensor does not change behaviour in the middle of production; it\n"
@@ -27,23 +27,27 @@ const char* const kRestoreDetails =
     "\n"
     "A sensor is found by where it sits (its /dev/serial/by-path or by-id link, else its device\n"
     "path), so a sensor swapped on the same socket gets the set of the one it replaces. A\n"
-    "manifest or parameter file that is malformed, or a file that does not hold the block the\n"
-    "manifest names, is refused before anything is written, naming the entry and the reason.\n"
-    "--dry-run reads the memories that would be written and prints, per port, the parameters\n"
-    "that differ from the backup; it writes nothing. A read-back mismatch or a time-out fails\n"
-    "that port alone. The summary table goes to stderr.\n"
+    "location that is an existing device counts as present even when the port table does not\n"
+    "list it; a sensor whose location is gone fails, named. A backup that was interrupted is\n"
+    "said to be incomplete. A manifest or parameter file that is malformed, a file that does\n"
+    "not hold the block the manifest names, or anything in the folder that is not a regular\n"
+    "file where the manifest names one, is refused before anything is written, naming the\n"
+    "entry and the reason. --dry-run reads the memories that would be written and prints, per\n"
+    "port, the parameters that differ from the backup; it writes nothing. A read-back mismatch\n"
+    "or a time-out fails that port alone. The summary table goes to stderr.\n"
     "\n"
-    "Exit status: 0 every port restored (or read, with --dry-run), 1 a port failed, 2 bad usage\n"
-    "or a refused backup (nothing was written).";
+    "Exit status: 0 every port restored (or read, with --dry-run), 1 a port failed or a sensor\n"
+    "is missing, 2 bad usage or a refused backup (nothing was written).";
 
 const char* const kVerifyDetails =
-    "Reads the RAM and EEPROM blocks of each sensor in DIR's backup whose location is present\n"
-    "(or of the named ports), all at once, and prints on stdout every parameter that differs\n"
-    "from the backup: port, memory, parameter, the saved value and the sensor's. The summary\n"
-    "table goes to stderr.\n"
+    "Reads the RAM and EEPROM blocks of each sensor in DIR's backup (or of the named ports),\n"
+    "all at once, and prints on stdout every parameter that differs from the backup: port,\n"
+    "memory, parameter, the saved value and the sensor's. A sensor whose location is gone fails,\n"
+    "named; a location that is an existing device counts as present even when the port table\n"
+    "does not list it. The summary table goes to stderr.\n"
     "\n"
-    "Exit status: 0 every sensor holds its saved set, 1 a sensor differs or failed, 2 bad usage\n"
-    "or a refused backup.";
+    "Exit status: 0 every sensor holds its saved set, 1 a sensor differs, failed or is missing,\n"
+    "2 bad usage or a refused backup.";
 
 // The backup named on the command line, loaded and checked, and the ports it is about.
 struct Plan {
@@ -71,64 +75,20 @@ struct Plan {
     bool choosePorts(const QString& dir, const QStringList& names);
 };
 
-// Which entries to work on: those of the named ports (each must have one), or every entry whose
-// location is a port of the table now. False after a message when the command cannot go on.
+// Which entries to work on (see AddBackupPorts). False after a message when the command cannot
+// go on.
 bool Plan::choosePorts(const QString& dir, const QStringList& names) {
-    const ManifestRead loaded = LoadBackup(FolderReader(dir));
-    if (!loaded.manifest) {
-        Message(QStringLiteral("%1: backup in %2 refused, nothing written: %3")
-                    .arg(verb, dir, loaded.error));
+    Result<BackupPorts> found = AddBackupPorts(fleet, dir, names);
+    if (!found) {
+        Message(QStringLiteral("%1: %2").arg(verb, found.error()));
         return false;
     }
-    manifest = *loaded.manifest;
-    QHash<QString, int> byLocation;
-    for (int i = 0; i < manifest.entries.size(); ++i) {
-        byLocation.insert(manifest.entries[i].location, i);
-    }
-    if (!names.isEmpty()) {
-        if (const Status added = fleet.addPorts(names); !added) {
-            Message(added.error);
-            return false;
-        }
-    } else {
-        QStringList present;
-        for (const PortRef& ref : PortTable()) {
-            if (byLocation.contains(StableLocation(ref.device))) {
-                present << ref.device;
-            }
-        }
-        if (const Status added = fleet.addPorts(present); !added) {
-            Message(added.error);
-            return false;
-        }
-    }
-    QSet<int> used;
-    for (auto& p : fleet.ports()) {
-        const auto it = byLocation.constFind(p->location);
-        if (it == byLocation.constEnd()) {
-            Message(QStringLiteral("%1: %2 (%3) has no entry in the backup in %4")
-                        .arg(verb, p->ref.label, p->location, dir));
-            return false;
-        }
-        p->entry = *it;
-        used.insert(*it);
-        const ManifestEntry& e = manifest.entries[*it];
-        if (e.result != BackupResult::Ok) {
-            p->state = FleetPort::State::Failed;
-            p->note = QStringLiteral("no saved set: its backup %1").arg(ResultName(e.result));
-        }
-    }
-    if (names.isEmpty()) {
-        for (int i = 0; i < manifest.entries.size(); ++i) {
-            if (!used.contains(i)) {
-                const ManifestEntry& e = manifest.entries[i];
-                Message(QStringLiteral("%1: %2 (%3) is not present; left out")
-                            .arg(verb, e.port, e.location));
-            }
-        }
+    manifest = std::move(found->manifest);
+    for (const QString& note : std::as_const(found->notes)) {
+        Message(QStringLiteral("%1: %2").arg(verb, note));
     }
     if (fleet.ports().empty()) {
-        Message(QStringLiteral("%1: none of the sensors in the backup is present").arg(verb));
+        Message(QStringLiteral("%1: the backup in %2 names no sensor").arg(verb, dir));
     }
     return true;
 }

@@ -92,13 +92,15 @@ int RunServe(const QStringList& args) {
         QStringLiteral("ADDR:PORT"));
     const QCommandLineOption tokenFile(
         QStringLiteral("token-file"),
-        QStringLiteral("The token for writes (default %1/token).").arg(serve::StateDir()),
+        QStringLiteral("The token for writes (default $XDG_STATE_HOME/zurid/token, else "
+                       "~/.local/state/zurid/token)."),
         QStringLiteral("FILE"));
     const QCommandLineOption readOnly(QStringLiteral("read-only"),
                                       QStringLiteral("Refuse every write (403)."));
     const QCommandLineOption backups(
         QStringLiteral("backups"),
-        QStringLiteral("The folder of the backups (default %1/backups).").arg(serve::StateDir()),
+        QStringLiteral("The folder of the backups (default the backups folder beside the "
+                       "default token file)."),
         QStringLiteral("DIR"));
     const QCommandLineOption maxConnections(
         QStringLiteral("max-connections"),
@@ -176,7 +178,7 @@ int RunServe(const QStringList& args) {
         Message(QStringLiteral("made the token file %1 (mode 0600)").arg(token.path));
     }
     Message(
-        QStringLiteral("serving http://%1/ ; writes need the token in %2%3")
+        QStringLiteral("serving http://%1/; writes need the token in %2%3")
             .arg(where, token.path,
                  options.readOnly ? QStringLiteral(" (read-only: refused anyway)") : QString()));
     if (!daemon.address().isLoopback() && !parser.isSet(tokenFile)) {

@@ -3,6 +3,7 @@
 #include "cli/cli.h"
 #include "cli/commands.h"
 #include "core/livedata.h"
+#include "platform/serial/files.h"
 #include "platform/serial/interrupt.h"
 
 #include <QDateTime>
@@ -17,6 +18,18 @@ namespace zurid::cli {
 
 namespace {
 
+// A CSV field as RFC 4180 has it: quoted when it holds a comma, a quote or a line end, with
+// its quotes doubled (a device path may hold any of them).
+QString CsvField(const QString& text) {
+    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) &&
+        !text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r'))) {
+        return text;
+    }
+    QString quoted = text;
+    quoted.replace(QLatin1Char('"'), QLatin1String("\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
 struct Watcher {
     PortRef port;
     std::unique_ptr<PortSession> session;
@@ -27,8 +40,10 @@ struct Watcher {
 
 class Watch {
   public:
-    Watch(std::vector<Watcher> watchers, QFile* csv, qint64 count, int pauseMs)
-        : watchers_(std::move(watchers)), csv_(csv), count_(count), pauseMs_(pauseMs) {
+    Watch(std::vector<Watcher> watchers, OutputStream* csv, QString csvName, qint64 count,
+          int pauseMs)
+        : watchers_(std::move(watchers)), csv_(csv), csvName_(std::move(csvName)), count_(count),
+          pauseMs_(pauseMs) {
         clock_.start();
     }
 
@@ -104,18 +119,19 @@ class Watch {
         const auto* data = reinterpret_cast<const core::Byte*>(bytes.constData());
         const core::LiveValues v = core::DecodeLiveData(std::span<const core::Byte, core::kDataLen>(
             data, static_cast<std::size_t>(core::kDataLen)));
-        const QString line = QStringLiteral("%1%2,%3,%4,%5,%6,%7,%8,%9,%10,%11")
-                                 .arg(multi() ? w.port.label + QLatin1Char(',') : QString())
-                                 .arg(static_cast<double>(clock_.nsecsElapsed()) / 1e9, 0, 'f', 3)
-                                 .arg(QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs))
-                                 .arg(v.dat0)
-                                 .arg(v.dat1)
-                                 .arg(v.norm)
-                                 .arg(v.in0)
-                                 .arg(v.in1)
-                                 .arg(v.edge)
-                                 .arg(v.edgePct)
-                                 .arg(v.winPct);
+        const QString line =
+            QStringLiteral("%1%2,%3,%4,%5,%6,%7,%8,%9,%10,%11")
+                .arg(multi() ? CsvField(w.port.label) + QLatin1Char(',') : QString())
+                .arg(static_cast<double>(clock_.nsecsElapsed()) / 1e9, 0, 'f', 3)
+                .arg(QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs))
+                .arg(v.dat0)
+                .arg(v.dat1)
+                .arg(v.norm)
+                .arg(v.in0)
+                .arg(v.in1)
+                .arg(v.edge)
+                .arg(v.edgePct)
+                .arg(v.winPct);
         writeLine(line);
     }
 
@@ -124,9 +140,11 @@ class Watch {
         const QByteArray bytes = (line + QLatin1Char('\n')).toUtf8();
         if (csv_ == nullptr) {
             Out(line + QLatin1Char('\n'));
-        } else if (csv_->write(bytes) != bytes.size()) {
-            Message(
-                QStringLiteral("%1: cannot write: %2").arg(csv_->fileName(), csv_->errorString()));
+        } else if (const std::string why = csv_->write(
+                       std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+                   !why.empty()) {
+            Message(QStringLiteral("%1: cannot write: %2")
+                        .arg(csvName_, QString::fromLocal8Bit(why.c_str())));
             for (Watcher& w : watchers_) {
                 w.failed = true;
             }
@@ -142,7 +160,8 @@ class Watch {
     }
 
     std::vector<Watcher> watchers_;
-    QFile* csv_;
+    OutputStream* csv_;
+    QString csvName_;
     qint64 count_;
     int pauseMs_;
     QElapsedTimer clock_;
@@ -156,7 +175,9 @@ int RunWatch(const QStringList& args) {
         {QStringLiteral("seconds"), QStringLiteral("Stop after S seconds."), QStringLiteral("S")});
     parser.addOption({QStringLiteral("count"), QStringLiteral("Stop after N rows (per port)."),
                       QStringLiteral("N")});
-    parser.addOption({QStringLiteral("csv"), QStringLiteral("Write the CSV to FILE, not stdout."),
+    parser.addOption({QStringLiteral("csv"),
+                      QStringLiteral("Write the CSV to FILE, not stdout (a device or FIFO is "
+                                     "written into, - is stdout)."),
                       QStringLiteral("FILE")});
     parser.addOption({QStringLiteral("pause"),
                       QStringLiteral("Pause after each reply, in ms (default 50, the window's)."),
@@ -208,21 +229,36 @@ int RunWatch(const QStringList& args) {
         }
         watchers.push_back(std::move(w));
     }
-    QFile csv(parser.value(QStringLiteral("csv")));
     const bool toFile = parser.isSet(QStringLiteral("csv"));
-    if (toFile && !csv.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
-        Message(QStringLiteral("%1: cannot write: %2").arg(csv.fileName(), csv.errorString()));
+    const QString csvName = parser.value(QStringLiteral("csv"));
+    if (toFile && csvName.isEmpty()) {
+        Message(QStringLiteral("watch: --csv needs a file name ('-' for stdout)"));
         return kExitUsage;
     }
-    Watch watch(std::move(watchers), toFile ? &csv : nullptr, *count, static_cast<int>(*pause));
+    OutputStream csv;
+    if (toFile) {
+        if (const std::string why = csv.open(QFile::encodeName(csvName).toStdString());
+            !why.empty()) {
+            Message(QStringLiteral("%1: cannot write: %2")
+                        .arg(csvName, QString::fromLocal8Bit(why.c_str())));
+            return kExitUsage;
+        }
+    }
+    Watch watch(std::move(watchers), toFile ? &csv : nullptr, csvName, *count,
+                static_cast<int>(*pause));
     OnInterrupt([&watch] { watch.stop(QStringLiteral("stopped")); });
     if (seconds > 0) {
         QTimer::singleShot(static_cast<int>(seconds * 1000), Qt::PreciseTimer,
                            [&watch] { watch.stop({}); });
     }
     watch.start();
-    const int status = RunLoop();
+    int status = RunLoop();
     OnInterrupt({});
+    if (const std::string why = csv.close(); !why.empty()) {
+        Message(QStringLiteral("%1: cannot write: %2")
+                    .arg(csvName, QString::fromLocal8Bit(why.c_str())));
+        status = kExitFailed;
+    }
     return status;
 }
 

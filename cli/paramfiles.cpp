@@ -2,10 +2,9 @@
 
 #include "cli/cli.h"
 #include "core/paramfile.h"
+#include "platform/serial/files.h"
 
 #include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
 
 namespace zurid::cli {
 
@@ -28,29 +27,20 @@ std::optional<core::ParamBlock> LoadParamFile(const QString& path) {
 }
 
 bool CanWriteFile(const QString& path) {
-    const QFileInfo file(path);
-    const QFileInfo dir(file.absolutePath());
-    QString why;
-    if (!dir.isDir()) {
-        why = QStringLiteral("no such directory");
-    } else if (file.isDir()) {
-        why = QStringLiteral("is a directory");
-    } else if (!dir.isWritable() || (file.exists() && !file.isWritable())) {
-        why = QStringLiteral("permission denied");
+    const std::string why = CheckOutput(QFile::encodeName(path).toStdString());
+    if (!why.empty()) {
+        Message(
+            QStringLiteral("%1: cannot write: %2").arg(path, QString::fromLocal8Bit(why.c_str())));
     }
-    if (!why.isEmpty()) {
-        Message(QStringLiteral("%1: cannot write: %2").arg(path, why));
-    }
-    return why.isEmpty();
+    return why.empty();
 }
 
 bool SaveParamFile(const QString& path, const core::ParamBlock& block) {
-    QSaveFile file(path);
-    const std::string text = core::WriteParamFile(block);
-    const auto size = static_cast<qint64>(text.size());
-    if (!file.open(QIODevice::WriteOnly) || file.write(text.data(), size) != size ||
-        !file.commit()) {
-        Message(QStringLiteral("%1: cannot write: %2").arg(path, file.errorString()));
+    const std::string why =
+        SaveFile(QFile::encodeName(path).toStdString(), core::WriteParamFile(block));
+    if (!why.empty()) {
+        Message(
+            QStringLiteral("%1: cannot write: %2").arg(path, QString::fromLocal8Bit(why.c_str())));
         return false;
     }
     return true;

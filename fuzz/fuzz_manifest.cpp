@@ -56,7 +56,8 @@ bool SameEntries(const sensors::Manifest& a, const sensors::Manifest& b) {
         const sensors::ManifestEntry &x = a.entries[i], &y = b.entries[i];
         if (x.port != y.port || x.device != y.device || x.location != y.location ||
             x.time != y.time || x.result != y.result || x.error != y.error || x.ram != y.ram ||
-            x.eeprom != y.eeprom || x.ramFile != y.ramFile || x.eepromFile != y.eepromFile) {
+            x.eeprom != y.eeprom || x.ramFile != y.ramFile || x.eepromFile != y.eepromFile ||
+            x.kept != y.kept) {
             return false;
         }
     }

@@ -4,6 +4,7 @@
 #include "gui/state.h"
 #include "link/blocks.h"
 #include "link/frames.h"
+#include "platform/serial/eventpump.h"
 #include "platform/serial/utility.h"
 #include "platform/ui/Dovarid10.h"
 #include "platform/ui/userint.h"
@@ -39,7 +40,7 @@ void GetData() {
     poll = 1;
     DispVis();
     while (poll == 1) {
-        const Reply reply = RequestReply(order, AnzData, {.flushFirst = true, .watchPoll = true});
+        const Reply reply = RequestReply(order, {.watchPoll = true});
         if (reply == Reply::Abandoned) {
             return;
         }
@@ -60,8 +61,7 @@ void GetData() {
 void GetJmpBuf() {
     poll = 0;
     order = kOrderJumpBuf;
-    if (RequestReply(order, kJumpBufLen, {.flushFirst = true, .watchPoll = false}) ==
-        Reply::Accepted) {
+    if (RequestReply(order, {}) == Reply::Accepted) {
         PlotJumpBuffer();
     } else {
         ReportTimeout();

@@ -9,8 +9,6 @@
 #include "platform/ui/Dovarid10.h"
 #include "platform/ui/userint.h"
 
-#include <span>
-
 namespace zurid {
 
 namespace {
@@ -39,7 +37,7 @@ void GetPara() {
     } else if (target == EEPROM) {
         order = kOrderReadEeprom;
     }
-    if (RequestReply(order, AnzPara, {.flushFirst = true, .watchPoll = false}) == Reply::Accepted) {
+    if (RequestReply(order, {}) == Reply::Accepted) {
         GetRxBufPara();
         CopyPPtoVars();
         SetPanelValues();
@@ -87,11 +85,7 @@ void InitRS232(int port) {
 
 void CheckComLine() {
     order = kOrderLineCheck;
-    const int length = core::ReplyLength(core::Order::LineCheck);
-    const Reply reply = RequestReply(order, length, {.flushFirst = false, .watchPoll = false});
-    const bool good = reply == Reply::Accepted &&
-                      core::LineCheckOk(std::span<const core::Byte>(szReadBuf.data(), length));
-    if (!good) {
+    if (RequestReply(order, {}) != Reply::Accepted) {
         ReportTimeout();
         return;
     }

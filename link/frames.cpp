@@ -1,9 +1,10 @@
 #include "link/frames.h"
 
+#include "core/exchange.h"
 #include "link/state.h"
+#include "platform/serial/eventpump.h"
 #include "platform/serial/rs232.h"
 #include "platform/serial/utility.h"
-#include "platform/ui/userint.h"
 
 #include <algorithm>
 #include <cstring>
@@ -17,7 +18,24 @@ namespace {
 
 double tstart = 0.0; // start of the current event wait, seconds
 double tdiff = 0.0;  // time elapsed in the current event wait, seconds
-int nBytesR = 0;     // count of the last reply read
+int nBytesR = 0;     // bytes read so far for the current reply, at most the buffer's size
+
+// Moves what the input queue holds into szReadBuf after the `have` bytes there; once the buffer
+// is full, further bytes are read and dropped (the reply is too long by then anyway). Returns
+// the bytes in szReadBuf; a port error reads nothing.
+int TakeInput(int have) {
+    const int queued = GetInQLen(com);
+    if (queued <= 0) {
+        return have;
+    }
+    if (have < kFrameBufSize) {
+        const int got = ComRd(com, szReadBuf.data() + have, std::min(queued, kFrameBufSize - have));
+        return got > 0 ? have + got : have;
+    }
+    std::array<unsigned char, kFrameBufSize> spill{};
+    ComRd(com, spill.data(), std::min(queued, kFrameBufSize));
+    return have;
+}
 
 } // namespace
 
@@ -34,28 +52,36 @@ void GetRxBufData() {
     std::memcpy(databuf.data(), szReadBuf.data(), AnzData);
 }
 
-Reply RequestReply(unsigned char ord, int expected, ReplyRead how) {
-    if (how.flushFirst) {
+Reply RequestReply(unsigned char ord, ReplyRead how) {
+    const core::ExchangePlan plan = core::PlanExchange(static_cast<core::Order>(ord), pp);
+    if (plan.flushFirst) {
         FlushInQ(com);
         FlushOutQ(com);
     }
-    FillTxBuf(ord);
+    std::copy(plan.request.begin(), plan.request.end(), szWriteBuf.begin());
     ComWrt(com, szWriteBuf.data(), kRequestLen);
 
-    int n = 0;
+    nBytesR = 0;
+    double lastByte = 0.0; // when the last byte was noticed, seconds after the request
     tstart = Timer();
-    do {
+    for (;;) {
         ProcessSystemEvents();
-        n = GetInQLen(com);
+        const int before = nBytesR;
+        nBytesR = TakeInput(nBytesR);
         if (how.watchPoll && poll == 0) {
             return Reply::Abandoned;
         }
         tdiff = Timer() - tstart;
-    } while (tdiff <= kReplyLimit && n < expected);
-
-    // Read exactly what was counted; never more than the buffer holds.
-    nBytesR = n > 0 ? ComRd(com, szReadBuf.data(), std::min(n, kFrameBufSize)) : n;
-    return nBytesR == expected ? Reply::Accepted : Reply::Missing;
+        if (nBytesR != before) {
+            lastByte = tdiff;
+        }
+        const core::Judgement judged = core::JudgeReply(
+            plan, std::span<const core::Byte>(szReadBuf.data(), static_cast<std::size_t>(nBytesR)),
+            tdiff, tdiff - lastByte);
+        if (judged.verdict != core::Verdict::Wait) {
+            return judged.verdict == core::Verdict::Accept ? Reply::Accepted : Reply::Missing;
+        }
+    }
 }
 
 void EventDelay(double seconds) {

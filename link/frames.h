@@ -1,7 +1,7 @@
 // Request and reply frames, and the one reply read that every exchange with the sensor uses.
 // A request is 17 bytes: sync 0x55, the order code, the parameter block pp. A reply is its
-// payload alone; only its length tells a good one from a bad one. The frame layout, the order
-// codes and the reply limit are the protocol core's; here are the window's buffers around them.
+// payload alone. What an exchange sends, waits for and accepts is the exchange core's plan and
+// judgement; here are the window's buffers and its wait around them.
 #pragma once
 
 #include "core/protocol.h"
@@ -34,21 +34,21 @@ void GetRxBufPara();
 void GetRxBufData();
 
 enum class Reply {
-    Accepted,  // exactly the expected count was read into szReadBuf
-    Missing,   // too few or too many bytes when the wait ended, or a port error
-    Abandoned, // poll dropped during the wait; nothing was read
+    Accepted,  // the reply was judged good; it is in szReadBuf
+    Missing,   // too few or too many bytes, a wrong line-check answer, or a port error
+    Abandoned, // poll dropped during the wait; nothing is taken
 };
 
 struct ReplyRead {
-    bool flushFirst; // flush both queues before the request
-    bool watchPoll;  // give up at once when poll drops to 0 (the data loop)
+    bool watchPoll = false; // give up at once when poll drops to 0 (the data loop)
 };
 
-// Writes the request for `order` (built from pp), waits up to kReplyLimit for `expected`
-// bytes while dispatching events, then reads exactly the count last queued into szReadBuf.
-// The write's result is not examined: a failed write shows as a missing reply. A missing
-// reply is the caller's to report.
-Reply RequestReply(unsigned char order, int expected, ReplyRead how);
+// Flushes as the plan says, writes the request for `order` (built from pp), and reads what
+// arrives into szReadBuf while dispatching events, until the judge decides: the expected count
+// within kReplyLimit, then (but for live data) a quiet line for the quiet time. The settle
+// delays are the callbacks' (EventDelay), before they start a read. The write's result is not
+// examined: a failed write shows as a missing reply. A missing reply is the caller's to report.
+Reply RequestReply(unsigned char order, ReplyRead how);
 
 // Waits `seconds` while dispatching events (the settle and drawing delays).
 void EventDelay(double seconds);

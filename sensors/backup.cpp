@@ -1,37 +1,73 @@
 #include "sensors/backup.h"
 
+#include "platform/serial/files.h"
 #include "sensors/paramtext.h"
-
-#include "core/paramfile.h"
 
 #include <QDateTime>
 #include <QDir>
-#include <QSaveFile>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
 
 namespace zurid::sensors {
 
 namespace {
 
-// Written whole or not at all; empty on success, else why not.
-QString SaveWhole(const QString& path, const QByteArray& bytes) {
-    QSaveFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || !f.commit()) {
-        return QStringLiteral("cannot write %1: %2").arg(path, f.errorString());
-    }
-    return {};
+std::string Native(const QString& path) {
+    return QFile::encodeName(path).toStdString();
 }
 
-QByteArray ParamFileBytes(const core::ParamBlock& b) {
-    return QByteArray::fromStdString(core::WriteParamFile(b));
+QString Text(const std::string& why) {
+    return QString::fromLocal8Bit(why.c_str());
 }
 
 } // namespace
 
-BackupRun::BackupRun(QString dir, Fleet& fleet) : dir_(std::move(dir)), fleet_(fleet) {
-    manifest_.created = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
+Result<BackupRun> BackupRun::open(const QString& dir) {
+    BackupRun w;
+    w.dir_ = dir;
+    w.created_ = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
+    const QFileInfo manifest(w.path(QLatin1String(kManifestName)));
+    if (!manifest.exists() && !manifest.isSymLink()) {
+        return w;
+    }
+    const auto refuse = [&](const QString& why) {
+        return Result<BackupRun>::failure(
+            QStringLiteral("%1 holds a backup whose %2 cannot be read (%3); nothing written: move "
+                           "it away or choose another folder")
+                .arg(dir, QLatin1String(kManifestName), why));
+    };
+    const FileReader read = FolderReader(dir);
+    QString why;
+    const std::optional<QByteArray> json = read(QLatin1String(kManifestName), &why);
+    if (!json) {
+        return refuse(why);
+    }
+    const ManifestRead m = ReadManifest(*json);
+    if (!m.manifest) {
+        return refuse(m.error);
+    }
+    w.earlier_ = *m.manifest;
+    for (const ManifestEntry& e : w.earlier_.entries) {
+        if (e.result != BackupResult::Ok) {
+            continue;
+        }
+        const QString failure = CheckEntryFiles(read, e);
+        w.earlierGood_.insert(e.location, failure.isEmpty());
+        if (!failure.isEmpty()) {
+            w.damaged_ << QStringLiteral("%1 (%2): its earlier set is damaged and not kept: %3")
+                              .arg(e.port, e.location, failure);
+        }
+        for (const auto& [name, block] : {std::pair{e.ramFile, e.ram}, {e.eepromFile, e.eeprom}}) {
+            w.earlierOwner_.insert(name, e.location);
+            w.earlierText_.insert(name, ParamFileBytes(block));
+        }
+    }
+    return w;
 }
 
-std::vector<FleetStep> BackupRun::plan(FleetPort&) const {
+std::vector<FleetStep> BackupRun::plan() {
     const auto keep = [](Memory m) {
         return [m](FleetPort& p, const Reply& r) {
             (m == Memory::Ram ? p.ram : p.eeprom) = ToBlock(r.bytes);
@@ -46,53 +82,148 @@ std::vector<FleetStep> BackupRun::plan(FleetPort&) const {
              keep(Memory::Eeprom)}};
 }
 
-void BackupRun::finished(FleetPort& p) {
-    const QDir dir(dir_);
-    for (const bool ram : {true, false}) {
-        const QString why = SaveWhole(dir.filePath(BackupFileName(p.ref.label, ram)),
-                                      ParamFileBytes(ram ? *p.ram : *p.eeprom));
-        if (!why.isEmpty()) {
-            p.state = FleetPort::State::Failed;
-            p.note = why;
-            return;
+QString BackupRun::path(const QString& name) const {
+    return QDir(dir_).filePath(name);
+}
+
+std::pair<QString, bool> BackupRun::chooseName(const FleetPort& p, bool ram,
+                                               const QByteArray& text) {
+    for (int variant = 1;; ++variant) {
+        const QString name = BackupFileName(p.ref.label, ram, variant);
+        if (chosen_.contains(name)) {
+            continue;
+        }
+        const auto owner = earlierOwner_.constFind(name);
+        if (owner == earlierOwner_.constEnd()) {
+            return {name, true};
+        }
+        // The same sensor's earlier file with the same text serves as it is.
+        if (*owner == p.location && earlierGood_.value(p.location) &&
+            earlierText_.value(name) == text) {
+            return {name, false};
         }
     }
 }
 
-Status BackupRun::saveManifest() {
-    manifest_.complete = !fleet_.interrupted();
-    manifest_.entries.clear();
-    for (const auto& p : fleet_.ports()) {
+void BackupRun::finished(FleetPort& p) {
+    std::pair<QString, QString> names;
+    for (const bool ram : {true, false}) {
+        const QByteArray text = ParamFileBytes(ram ? *p.ram : *p.eeprom);
+        const auto [name, write] = chooseName(p, ram, text);
+        if (write) {
+            const std::string why = SaveFile(Native(path(name)), text.toStdString());
+            if (!why.empty()) {
+                p.state = FleetPort::State::Failed;
+                p.note = QStringLiteral("cannot write %1: %2").arg(path(name), Text(why));
+                return;
+            }
+            written_.insert(name);
+        }
+        chosen_.insert(name);
+        (ram ? names.first : names.second) = name;
+    }
+    files_.insert(&p, names);
+}
+
+Result<BackupRun::Committed> BackupRun::saveManifest(const Fleet& fleet) {
+    Manifest m;
+    m.created = created_;
+    m.complete = !fleet.interrupted();
+    Committed out;
+    QHash<QString, const ManifestEntry*> earlier;
+    for (const ManifestEntry& e : earlier_.entries) {
+        earlier.insert(e.location, &e);
+    }
+    QSet<QString> handled;
+    // The earlier set of `location`, carried over with why; false when there is no whole one.
+    const auto keep = [&](const QString& location, const QString& why) {
+        const ManifestEntry* before = earlier.value(location);
+        if (before == nullptr || before->result != BackupResult::Ok ||
+            !earlierGood_.value(location)) {
+            return false;
+        }
+        ManifestEntry e = *before;
+        e.kept = why;
+        m.entries.append(e);
+        out.kept << QStringLiteral("%1 (%2): its set of %3 is kept (%4)")
+                        .arg(e.port, e.location, e.time, why);
+        return true;
+    };
+    for (const auto& p : std::as_const(fleet).ports()) {
         ManifestEntry e;
         e.port = p->ref.label;
         e.device = p->ref.device;
         e.location = p->location;
         e.time = p->time;
-        switch (p->state) {
-        case FleetPort::State::Ok:
+        const auto files = files_.constFind(p.get());
+        if (p->state == FleetPort::State::Ok && files != files_.constEnd()) {
             e.result = BackupResult::Ok;
             e.ram = *p->ram;
             e.eeprom = *p->eeprom;
-            e.ramFile = BackupFileName(p->ref.label, true);
-            e.eepromFile = BackupFileName(p->ref.label, false);
-            break;
-        case FleetPort::State::Failed:
-            e.result = BackupResult::Failed;
-            e.error = p->note;
-            break;
-        case FleetPort::State::Running:
-        case FleetPort::State::Interrupted:
-            e.result = BackupResult::Interrupted;
-            break;
-        case FleetPort::State::Differs:
-        case FleetPort::State::Skipped:
+            e.ramFile = files->first;
+            e.eepromFile = files->second;
+        } else if (p->state == FleetPort::State::Differs) {
+            continue;
+        } else if (p->state == FleetPort::State::Skipped) {
+            handled.insert(p->location);
+            keep(p->location, p->note);
+            continue;
+        } else {
+            const bool failed = p->state == FleetPort::State::Failed;
+            e.result = failed ? BackupResult::Failed : BackupResult::Interrupted;
+            e.error = failed ? p->note : QString();
+            handled.insert(p->location);
+            if (keep(p->location, failed ? p->note : QStringLiteral("interrupted"))) {
+                continue;
+            }
+        }
+        handled.insert(p->location);
+        m.entries.append(e);
+    }
+    for (const ManifestEntry& e : earlier_.entries) {
+        if (handled.contains(e.location)) {
             continue;
         }
-        manifest_.entries.append(e);
+        if (e.result != BackupResult::Ok) {
+            m.entries.append(e); // its record stays until the sensor is backed up
+        } else {
+            keep(e.location, e.kept.isEmpty() ? QStringLiteral("not in a later run") : e.kept);
+        }
     }
-    const QString why =
-        SaveWhole(QDir(dir_).filePath(QLatin1String(kManifestName)), WriteManifest(manifest_));
-    return why.isEmpty() ? Status{} : Status::failure(why);
+
+    const std::string why =
+        SaveFile(Native(path(QLatin1String(kManifestName))), WriteManifest(m).toStdString());
+    if (!why.empty()) {
+        // This run's files are named by nothing; the earlier backup stays as it was.
+        for (const QString& name : std::as_const(written_)) {
+            RemoveFile(Native(path(name)));
+        }
+        return Result<Committed>::failure(QStringLiteral("cannot write %1: %2")
+                                              .arg(path(QLatin1String(kManifestName)), Text(why)));
+    }
+    // Committed: the files no entry names any more go, the earlier run's and this one's.
+    QSet<QString> named;
+    for (const ManifestEntry& e : std::as_const(m.entries)) {
+        if (e.result == BackupResult::Ok) {
+            named << e.ramFile << e.eepromFile;
+        }
+    }
+    QStringList orphans;
+    for (const QString& name :
+         written_ + QSet<QString>(earlierOwner_.keyBegin(), earlierOwner_.keyEnd())) {
+        if (!named.contains(name)) {
+            orphans << name;
+        }
+    }
+    orphans.sort();
+    out.notes = damaged_;
+    for (const QString& name : std::as_const(orphans)) {
+        if (const std::string failure = RemoveFile(Native(path(name))); !failure.empty()) {
+            out.notes << QStringLiteral("cannot remove the old file %1: %2")
+                             .arg(path(name), Text(failure));
+        }
+    }
+    return out;
 }
 
 } // namespace zurid::sensors

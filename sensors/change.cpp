@@ -34,52 +34,45 @@ struct Run {
 };
 
 void Start(const std::shared_ptr<Run>& run) {
-    run->session.readParams(run->memory, [run](const Reply& first) {
-        if (!run->good(first, "read")) {
+    run->session.readParamsTwice(run->memory, [run](const Reply& read) {
+        if (read.unsteady) {
+            run->finish(BlockChange::Outcome::Unsteady, read.error);
             return;
         }
-        run->session.readParams(run->memory, [run, first](const Reply& second) {
-            if (!run->good(second, "read")) {
+        if (!run->good(read, "read")) {
+            return;
+        }
+        run->result.before = *ToBlock(read.bytes);
+        run->result.after = run->result.before;
+        const std::string refused = ApplyAssignments(run->items, run->result.after);
+        if (!refused.empty()) {
+            run->finish(BlockChange::Outcome::Refused,
+                        QString::fromStdString(refused) + QStringLiteral("; nothing written"));
+            return;
+        }
+        if (run->result.after == run->result.before) {
+            run->finish(BlockChange::Outcome::Unchanged);
+            return;
+        }
+        run->session.writeParams(run->memory, run->result.after, [run](const Reply& w) {
+            if (!run->good(w, "write")) {
                 return;
             }
-            if (first.bytes != second.bytes) {
-                run->finish(BlockChange::Outcome::Unsteady,
-                            QStringLiteral("two reads of the %1 block differ; nothing written")
-                                .arg(QLatin1String(MemoryName(run->memory))));
-                return;
-            }
-            run->result.before = *ToBlock(first.bytes);
-            run->result.after = run->result.before;
-            const std::string refused = ApplyAssignments(run->items, run->result.after);
-            if (!refused.empty()) {
-                run->finish(BlockChange::Outcome::Refused,
-                            QString::fromStdString(refused) + QStringLiteral("; nothing written"));
-                return;
-            }
-            if (run->result.after == run->result.before) {
-                run->finish(BlockChange::Outcome::Unchanged);
-                return;
-            }
-            run->session.writeParams(run->memory, run->result.after, [run](const Reply& w) {
-                if (!run->good(w, "write")) {
+            run->session.readParams(run->memory, [run](const Reply& back) {
+                if (!run->good(back, "read-back")) {
                     return;
                 }
-                run->session.readParams(run->memory, [run](const Reply& back) {
-                    if (!run->good(back, "read-back")) {
-                        return;
-                    }
-                    const core::ParamBlock held = *ToBlock(back.bytes);
-                    if (held != run->result.after) {
-                        const core::ParamBlock wanted = run->result.after;
-                        run->result.after = held;
-                        run->finish(BlockChange::Outcome::NotKept,
-                                    QStringLiteral("the sensor holds something else than was "
-                                                   "written: %1")
-                                        .arg(DiffLines(wanted, held).join(QStringLiteral("; "))));
-                        return;
-                    }
-                    run->finish(BlockChange::Outcome::Written);
-                });
+                const core::ParamBlock held = *ToBlock(back.bytes);
+                if (held != run->result.after) {
+                    const core::ParamBlock wanted = run->result.after;
+                    run->result.after = held;
+                    run->finish(BlockChange::Outcome::NotKept,
+                                QStringLiteral("the sensor holds something else than was "
+                                               "written: %1")
+                                    .arg(DiffLines(wanted, held).join(QStringLiteral("; "))));
+                    return;
+                }
+                run->finish(BlockChange::Outcome::Written);
             });
         });
     });

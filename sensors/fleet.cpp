@@ -33,25 +33,41 @@ Fleet::~Fleet() = default;
 
 Status Fleet::addPorts(const QStringList& names) {
     for (const QString& name : names) {
-        const Result<PortRef> found = LookupPort(name);
-        if (!found) {
-            return Status::failure(found.error());
+        if (const Result<FleetPort*> added = addPort(name); !added) {
+            return Status::failure(added.error());
         }
-        const QString canonical = QFileInfo(found->device).canonicalFilePath();
-        for (const auto& p : ports_) {
-            if (p->ref.device == found->device ||
-                (!canonical.isEmpty() &&
-                 QFileInfo(p->ref.device).canonicalFilePath() == canonical)) {
-                return Status::failure(
-                    QStringLiteral("%1 and %2 are the same port").arg(p->ref.label, name));
-            }
-        }
-        auto p = std::make_unique<FleetPort>();
-        p->ref = *found;
-        p->location = StableLocation(found->device);
-        ports_.push_back(std::move(p));
     }
     return {};
+}
+
+Result<FleetPort*> Fleet::addPort(const QString& name, const QString& location) {
+    const Result<PortRef> found = LookupPort(name);
+    if (!found) {
+        return Result<FleetPort*>::failure(found.error());
+    }
+    const QString canonical = QFileInfo(found->device).canonicalFilePath();
+    for (const auto& p : ports_) {
+        if (p->ref.device == found->device ||
+            (!canonical.isEmpty() && QFileInfo(p->ref.device).canonicalFilePath() == canonical)) {
+            return Result<FleetPort*>::failure(
+                QStringLiteral("%1 and %2 are the same port").arg(p->ref.label, name));
+        }
+    }
+    auto p = std::make_unique<FleetPort>();
+    p->ref = *found;
+    p->location = location.isEmpty() ? StableLocation(found->device) : location;
+    ports_.push_back(std::move(p));
+    return ports_.back().get();
+}
+
+void Fleet::addAbsent(const PortRef& ref, const QString& location, const QString& why) {
+    auto p = std::make_unique<FleetPort>();
+    p->ref = ref;
+    p->location = location;
+    p->state = FleetPort::State::Failed;
+    p->note = why;
+    p->time = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
+    ports_.push_back(std::move(p));
 }
 
 void Fleet::addAll() {

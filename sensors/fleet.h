@@ -57,9 +57,16 @@ class Fleet : public QObject {
     // The named ports (COMn, n, device path), each once. A message for a name that is no port
     // or names a port twice: then nothing has been opened.
     Status addPorts(const QStringList& names);
+    // One port by name; `location` as given (a backup's entry) or, when empty, where it sits.
+    // The port, or a message when it is no port or one the fleet has already.
+    Result<FleetPort*> addPort(const QString& name, const QString& location = {});
+    // A port that cannot take part (a backed-up sensor whose location is gone): it is Failed
+    // from the start with `why`, and counts like any failed port.
+    void addAbsent(const PortRef& ref, const QString& location, const QString& why);
     // Every port of the table; those without a sensor are skipped, not failed.
     void addAll();
     std::vector<std::unique_ptr<FleetPort>>& ports() { return ports_; }
+    const std::vector<std::unique_ptr<FleetPort>>& ports() const { return ports_; }
 
     using Plan = std::function<std::vector<FleetStep>(FleetPort&)>;
     using Finished = std::function<void(FleetPort&)>;

@@ -1,6 +1,7 @@
 #include "sensors/manifest.h"
 
 #include "core/paramfile.h"
+#include "platform/serial/files.h"
 
 #include <QDir>
 #include <QFile>
@@ -110,7 +111,7 @@ BackupResult NeedResult(const QJsonObject& o) {
     throw Refusal{QStringLiteral("'result' is '%1', not ok, failed or interrupted").arg(r)};
 }
 
-ManifestEntry ReadEntry(const QJsonObject& o) {
+ManifestEntry ReadEntry(const QJsonObject& o, int version) {
     ManifestEntry e;
     e.port = NeedText(o, QStringLiteral("port"));
     e.device = NeedText(o, QStringLiteral("device"));
@@ -118,8 +119,15 @@ ManifestEntry ReadEntry(const QJsonObject& o) {
     e.time = NeedText(o, QStringLiteral("time"));
     e.result = NeedResult(o);
     if (e.result == BackupResult::Ok) {
-        OnlyKeys(o, {"port", "device", "location", "time", "result", "ram", "eeprom", "ramFile",
-                     "eepromFile"});
+        QStringList keys{"port", "device", "location", "time",      "result",
+                         "ram",  "eeprom", "ramFile",  "eepromFile"};
+        if (version >= 2) {
+            keys << QStringLiteral("kept");
+        }
+        OnlyKeys(o, keys);
+        if (o.contains(QStringLiteral("kept"))) {
+            e.kept = NeedText(o, QStringLiteral("kept"));
+        }
         e.ram = NeedBlock(o, QStringLiteral("ram"));
         e.eeprom = NeedBlock(o, QStringLiteral("eeprom"));
         e.ramFile = NeedFileName(o, QStringLiteral("ramFile"));
@@ -157,8 +165,9 @@ Manifest ReadTop(const QByteArray& json, QString& where) {
     if (NeedText(top, QStringLiteral("format")) != QLatin1String(kManifestFormat)) {
         throw Refusal{QStringLiteral("'format' is not '%1'").arg(QLatin1String(kManifestFormat))};
     }
-    if (Need(top, QStringLiteral("version")) != QJsonValue(kManifestVersion)) {
-        throw Refusal{QStringLiteral("'version' is not %1").arg(kManifestVersion)};
+    const QJsonValue version = Need(top, QStringLiteral("version"));
+    if (version != QJsonValue(1) && version != QJsonValue(kManifestVersion)) {
+        throw Refusal{QStringLiteral("'version' is not 1 or %1").arg(kManifestVersion)};
     }
     Manifest m;
     m.created = NeedText(top, QStringLiteral("created"));
@@ -178,7 +187,7 @@ Manifest ReadTop(const QByteArray& json, QString& where) {
         if (!list.at(i).isObject()) {
             throw Refusal{QStringLiteral("not a JSON object")};
         }
-        ManifestEntry e = ReadEntry(list.at(i).toObject());
+        ManifestEntry e = ReadEntry(list.at(i).toObject(), version.toInt());
         if (locations.contains(e.location)) {
             throw Refusal{QStringLiteral("location %1 is named twice").arg(e.location)};
         }
@@ -208,7 +217,7 @@ QString ResultName(BackupResult r) {
     return QStringLiteral("interrupted");
 }
 
-QString BackupFileName(const QString& port, bool ram) {
+QString BackupFileName(const QString& port, bool ram, int variant) {
     QString base = port;
     if (base.startsWith(QLatin1String("/dev/"))) {
         base = base.mid(5);
@@ -217,7 +226,11 @@ QString BackupFileName(const QString& port, bool ram) {
     while (base.startsWith(QLatin1Char('.')) || base.startsWith(QLatin1Char('-'))) {
         base.remove(0, 1);
     }
-    return base + (ram ? QLatin1String("-ram.dat") : QLatin1String("-eeprom.dat"));
+    base += ram ? QLatin1String("-ram") : QLatin1String("-eeprom");
+    if (variant > 1) {
+        base += QStringLiteral("-%1").arg(variant);
+    }
+    return base + QLatin1String(".dat");
 }
 
 QByteArray WriteManifest(const Manifest& m) {
@@ -233,6 +246,9 @@ QByteArray WriteManifest(const Manifest& m) {
             o.insert(QStringLiteral("eeprom"), BlockArray(e.eeprom));
             o.insert(QStringLiteral("ramFile"), e.ramFile);
             o.insert(QStringLiteral("eepromFile"), e.eepromFile);
+            if (!e.kept.isEmpty()) {
+                o.insert(QStringLiteral("kept"), e.kept);
+            }
         } else if (e.result == BackupResult::Failed) {
             o.insert(QStringLiteral("error"), e.error);
         }
@@ -257,20 +273,46 @@ ManifestRead ReadManifest(const QByteArray& json) {
 
 FileReader FolderReader(const QString& dir) {
     return [dir](const QString& name, QString* why) -> std::optional<QByteArray> {
-        QFile f(QDir(dir).filePath(name));
-        if (!f.open(QIODevice::ReadOnly)) {
-            *why = f.errorString();
-            return std::nullopt;
-        }
+        // Regular files only: a FIFO or a device in the folder is refused, not waited on.
         const qint64 limit =
             name == QLatin1String(kManifestName) ? kMaxManifestBytes : kMaxFileBytes;
-        QByteArray bytes = f.read(limit + 1);
-        if (bytes.size() > limit) {
+        std::string text, failure;
+        if (!ReadRegularFile(QFile::encodeName(QDir(dir).filePath(name)).toStdString(),
+                             static_cast<std::size_t>(limit) + 1, &text, &failure)) {
+            *why = QString::fromLocal8Bit(failure.c_str());
+            return std::nullopt;
+        }
+        if (static_cast<qint64>(text.size()) > limit) {
             *why = QStringLiteral("larger than %1 bytes").arg(limit);
             return std::nullopt;
         }
-        return bytes;
+        return QByteArray::fromStdString(text);
     };
+}
+
+QByteArray ParamFileBytes(const core::ParamBlock& b) {
+    return QByteArray::fromStdString(core::WriteParamFile(b));
+}
+
+QString CheckEntryFiles(const FileReader& read, const ManifestEntry& e) {
+    const auto check = [&](const QString& name, const core::ParamBlock& want) -> QString {
+        QString failure;
+        const std::optional<QByteArray> text = read(name, &failure);
+        if (!text) {
+            return QStringLiteral("%1: %2").arg(name, failure);
+        }
+        const core::ParamFileRead file = core::ReadParamFile(
+            std::string_view(text->constData(), static_cast<std::size_t>(text->size())));
+        if (!file.ok) {
+            return QStringLiteral("%1: %2").arg(name, QString::fromStdString(file.reason));
+        }
+        if (file.block != want) {
+            return QStringLiteral("%1 does not hold the block the manifest names").arg(name);
+        }
+        return {};
+    };
+    const QString failure = check(e.ramFile, e.ram);
+    return failure.isEmpty() ? check(e.eepromFile, e.eeprom) : failure;
 }
 
 ManifestRead LoadBackup(const FileReader& read) {
@@ -288,27 +330,7 @@ ManifestRead LoadBackup(const FileReader& read) {
         if (e.result != BackupResult::Ok) {
             continue;
         }
-        const auto check = [&](const QString& name, const core::ParamBlock& want) -> QString {
-            QString failure;
-            const std::optional<QByteArray> text = read(name, &failure);
-            if (!text) {
-                return QStringLiteral("%1: %2").arg(name, failure);
-            }
-            const core::ParamFileRead file = core::ReadParamFile(
-                std::string_view(text->constData(), static_cast<std::size_t>(text->size())));
-            if (!file.ok) {
-                return QStringLiteral("%1: %2").arg(name, QString::fromStdString(file.reason));
-            }
-            if (file.block != want) {
-                return QStringLiteral("%1 does not hold the block the manifest names").arg(name);
-            }
-            return {};
-        };
-        QString failure = check(e.ramFile, e.ram);
-        if (failure.isEmpty()) {
-            failure = check(e.eepromFile, e.eeprom);
-        }
-        if (!failure.isEmpty()) {
+        if (const QString failure = CheckEntryFiles(read, e); !failure.isEmpty()) {
             return {std::nullopt, QStringLiteral("%1 (%2): %3").arg(e.port, e.location, failure)};
         }
     }

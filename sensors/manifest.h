@@ -17,7 +17,8 @@ namespace zurid::sensors {
 
 inline constexpr char kManifestName[] = "manifest.json";
 inline constexpr char kManifestFormat[] = "zurid-backup";
-inline constexpr int kManifestVersion = 1;
+// Version 2 added `kept`; version 1 manifests are read as they are.
+inline constexpr int kManifestVersion = 2;
 
 enum class BackupResult { Ok, Failed, Interrupted };
 
@@ -31,6 +32,10 @@ struct ManifestEntry {
     // Ok entries carry both blocks and the names of their files in the backup's folder.
     core::ParamBlock ram{}, eeprom{};
     QString ramFile, eepromFile;
+    // An Ok entry carried over from an earlier run by a later one that did not back this sensor
+    // up (it failed, was interrupted or was not asked for): why, e.g. "RAM read: no reply
+    // within 3.0 s". Empty for a set of the manifest's own run; `time` stays the earlier run's.
+    QString kept;
 };
 
 struct Manifest {
@@ -55,10 +60,17 @@ FileReader FolderReader(const QString& dir);
 // The manifest and every Ok entry's two files, which must hold exactly the blocks the manifest
 // names. On refusal, `manifest` is empty and `error` names the entry and the reason.
 ManifestRead LoadBackup(const FileReader& read);
+// The check LoadBackup makes of one Ok entry: empty when both its files hold its blocks, else
+// which file and why not.
+QString CheckEntryFiles(const FileReader& read, const ManifestEntry& e);
+
+// The parameter-file text of a block, as a backup writes it.
+QByteArray ParamFileBytes(const core::ParamBlock& b);
 
 // Parameter-file names of a port: "COM3-ram.dat"; a device path outside the table as
-// "ttyUSB0-ram.dat" or "pts-4-ram.dat".
-QString BackupFileName(const QString& port, bool ram);
+// "ttyUSB0-ram.dat" or "pts-4-ram.dat". Variant n > 1 is "COM3-ram-n.dat", for a run that must
+// not overwrite the file an earlier backup still names.
+QString BackupFileName(const QString& port, bool ram, int variant = 1);
 
 QString ResultName(BackupResult r); // "ok", "failed", "interrupted"
 

@@ -1,10 +1,13 @@
 // The plans of restore and verify against a backup (see backup.h), shared by `zurid` and zurid
-// serve's jobs: a compare reads the memories and names what differs from the saved blocks; a
-// restore writes the saved blocks and reads each back (success means the sensor holds it).
+// serve's jobs: the backup's sensors found again where they sat; a compare reads the memories and
+// names what differs from the saved blocks; a restore reads each block twice first (a line whose
+// reads disagree gets nothing written), then writes the saved blocks and reads each back (success
+// means the sensor holds it).
 #pragma once
 
 #include "sensors/fleet.h"
 #include "sensors/manifest.h"
+#include "sensors/result.h"
 
 #include <QList>
 #include <QString>
@@ -13,6 +16,22 @@
 
 namespace zurid::sensors {
 
+struct BackupPorts {
+    Manifest manifest;
+    QStringList notes; // for the operator before the run: an incomplete backup, kept sets
+};
+
+// Loads the backup in `dir` and adds its sensors to `fleet`, each port's `entry` its index in
+// the manifest:
+//  - with `names`, those ports; each must have an entry;
+//  - without, every entry: at the port of the table whose location it is, else at its
+//    location itself when that is an existing device (a by-path or by-id link, a device path,
+//    a pseudo-terminal) that the table does not list. An entry whose location is gone is a
+//    failed port ("not present"), so the run fails and names it.
+// A present sensor whose entry holds no saved set (its backup failed or was interrupted) is a
+// failed port too. The message of a refusal says whether the backup or a port was the cause.
+Result<BackupPorts> AddBackupPorts(Fleet& fleet, const QString& dir, const QStringList& names);
+
 const core::ParamBlock& SavedBlock(const ManifestEntry& e, Memory m);
 
 // "THRESHOLD, POWER"; past a handful only how many.
@@ -20,7 +39,8 @@ QString NameList(const core::ParamBlock& a, const core::ParamBlock& b);
 
 // Line check, then each memory read into the port's ram/eeprom.
 std::vector<FleetStep> ComparePlan(const QList<Memory>& memories);
-// Line check, then for each memory the saved block written and read back.
+// Line check, each memory read twice (they must agree: else nothing is written), then for each
+// memory the saved block written and read back.
 std::vector<FleetStep> RestorePlan(const ManifestEntry& e, const QList<Memory>& memories);
 
 // After a compare: the port's note says what differs from the entry ("same as the backup",

@@ -1,8 +1,11 @@
 #include "sensors/session.h"
 
+#include "core/exchange.h"
+
 #include <QFileInfo>
 #include <QMetaObject>
 
+#include <algorithm>
 #include <cmath>
 
 namespace zurid::sensors {
@@ -10,6 +13,11 @@ namespace zurid::sensors {
 namespace {
 
 constexpr int kReplyLimitMs = static_cast<int>(core::kReplyLimitSeconds * 1000);
+
+// A timer for a wait in seconds: whole milliseconds, never less than the wait.
+int TimerMs(double seconds) {
+    return std::max(1, static_cast<int>(std::ceil(seconds * 1000.0)));
+}
 
 int WireMs(int bytes) {
     return static_cast<int>(std::ceil(bytes * core::kByteSeconds * 1000.0));
@@ -22,10 +30,6 @@ Reply Failed(QString why, QByteArray bytes = {}) {
     return r;
 }
 
-QString Hex(const QByteArray& bytes) {
-    return QString::fromLatin1(bytes.toHex(' ').toUpper());
-}
-
 } // namespace
 
 const char* MemoryName(Memory m) {
@@ -33,7 +37,7 @@ const char* MemoryName(Memory m) {
 }
 
 int PortSession::SettleMs(Memory m) {
-    const double s = m == Memory::Ram ? core::kSettleRamSeconds : core::kSettleEepromSeconds;
+    const double s = core::PlanExchange(core::ReadOrder(m == Memory::Ram), {}).settleSeconds;
     return static_cast<int>(std::lround(s * 1000.0));
 }
 
@@ -110,6 +114,27 @@ void PortSession::readParams(Memory m, Done done) {
     enqueue({core::ReadOrder(m == Memory::Ram), SettleMs(m), false, {}, std::move(done)});
 }
 
+void PortSession::readParamsTwice(Memory m, Done done) {
+    readParams(m, [this, m, done = std::move(done)](const Reply& first) {
+        if (!first.ok) {
+            done(first);
+            return;
+        }
+        readParams(m, [m, first, done](const Reply& second) {
+            if (!second.ok || second.bytes == first.bytes) {
+                done(second);
+                return;
+            }
+            Reply r = second;
+            r.ok = false;
+            r.unsteady = true;
+            r.error = QStringLiteral("two reads of the %1 block differ; nothing written")
+                          .arg(QLatin1String(MemoryName(m)));
+            done(r);
+        });
+    });
+}
+
 void PortSession::writeParams(Memory m, const core::ParamBlock& block, Done done) {
     enqueue({core::WriteOrder(m == Memory::Ram), 0, true, block, std::move(done)});
 }
@@ -156,18 +181,20 @@ void PortSession::startNext() {
 }
 
 void PortSession::sendRequest() {
-    // Whatever is queued either way belongs to an earlier exchange.
-    port_.clear(QSerialPort::AllDirections);
-    port_.readAll();
+    plan_ = core::PlanExchange(current_.order, current_.ownBlock ? current_.block : block_);
+    if (plan_.flushFirst) {
+        // Whatever is queued either way belongs to an earlier exchange.
+        port_.clear(QSerialPort::AllDirections);
+        port_.readAll();
+    }
     reply_.clear();
-    const core::Request frame =
-        core::RequestFrame(current_.order, current_.ownBlock ? current_.block : block_);
-    expect_ = core::ReplyLength(current_.order);
     written_ = 0;
     sentNs_ = clockNs();
+    lastByteNs_ = sentNs_;
     // The state first: the port may report the bytes written from inside write() or flush().
-    step_ = expect_ > 0 ? Step::Waiting : Step::Writing;
-    timer_.start(kReplyLimitMs);
+    step_ = plan_.expected > 0 ? Step::Waiting : Step::Writing;
+    timer_.start(step_ == Step::Waiting ? TimerMs(plan_.limitSeconds) : kReplyLimitMs);
+    const auto& frame = plan_.request;
     const qint64 n =
         port_.write(reinterpret_cast<const char*>(frame.data()), static_cast<qint64>(frame.size()));
     if (n != static_cast<qint64>(frame.size())) {
@@ -180,21 +207,29 @@ void PortSession::sendRequest() {
 
 void PortSession::onReadyRead() {
     const QByteArray data = port_.readAll();
-    if (step_ != Step::Waiting) {
+    if (step_ != Step::Waiting || data.isEmpty()) {
         return; // stray bytes: a late reply, or noise between exchanges
     }
     reply_ += data;
-    if (reply_.size() < expect_) {
+    lastByteNs_ = clockNs();
+    judge();
+}
+
+// Asks the judge about the reply so far: ends the transaction, or sets the timer for the next
+// look (the rest of the limit, or the quiet time, which each new byte starts again).
+void PortSession::judge() {
+    const qint64 now = clockNs();
+    const core::Judgement j = core::JudgeReply(
+        plan_,
+        std::span(reinterpret_cast<const core::Byte*>(reply_.constData()),
+                  static_cast<std::size_t>(reply_.size())),
+        static_cast<double>(now - sentNs_) * 1e-9, static_cast<double>(now - lastByteNs_) * 1e-9);
+    if (j.verdict == core::Verdict::Wait) {
+        timer_.start(TimerMs(j.waitSeconds));
         return;
     }
-    Reply r = Failed({}, reply_);
-    if (reply_.size() > expect_) {
-        r.error = QStringLiteral("reply of %1 bytes, expected %2").arg(reply_.size()).arg(expect_);
-    } else if (current_.order == core::Order::LineCheck &&
-               !core::LineCheckOk(std::span(reinterpret_cast<const core::Byte*>(reply_.constData()),
-                                            static_cast<std::size_t>(reply_.size())))) {
-        r.error = QStringLiteral("wrong line-check answer %1, expected AA 01 00").arg(Hex(reply_));
-    } else {
+    Reply r = Failed(QString::fromStdString(j.message), reply_);
+    if (j.verdict == core::Verdict::Accept) {
         r.ok = true;
         if (current_.order == core::Order::ReadRam || current_.order == core::Order::ReadEeprom) {
             std::copy(reply_.begin(), reply_.end(), block_.begin());
@@ -229,17 +264,9 @@ void PortSession::onTimer() {
         finish(Failed(QStringLiteral("the request was not sent within %1 s")
                           .arg(core::kReplyLimitSeconds, 0, 'f', 1)));
         break;
-    case Step::Waiting: {
-        const QString limit = QString::number(core::kReplyLimitSeconds, 'f', 1);
-        Reply r = Failed({}, reply_);
-        r.error = reply_.isEmpty() ? QStringLiteral("no reply within %1 s").arg(limit)
-                                   : QStringLiteral("reply of %1 bytes within %2 s, expected %3")
-                                         .arg(reply_.size())
-                                         .arg(limit)
-                                         .arg(expect_);
-        finish(std::move(r));
+    case Step::Waiting:
+        judge();
         break;
-    }
     case Step::Idle:
         break;
     }

@@ -2,13 +2,16 @@
 // parameter read and write, live data, jump buffer) run one after another on the port's signals
 // and timers. Many sessions live side by side in one thread; nothing here blocks.
 //
-// Every transaction keeps the window's wire rules: the 17-byte request carries the session's
-// current parameter block (zero until one was read or written, as in the window); a read waits
-// its settle delay first, flushes both queues, writes the request and accepts the reply only
-// when exactly the expected number of bytes has arrived within 3.0 s. More bytes than expected,
-// a port error or a hang-up fail the transaction.
+// Every transaction keeps the window's wire rules, planned and judged by core/exchange: the
+// 17-byte request carries the session's current parameter block (zero until one was read or
+// written, as in the window); a read waits its settle delay first, flushes both queues, writes
+// the request and accepts the reply only when exactly the expected number of bytes has arrived
+// within 3.0 s and (but for live data) the line then stays quiet for the quiet time, which each
+// new byte starts again. More bytes than expected, a port error or a hang-up fail the
+// transaction.
 #pragma once
 
+#include "core/exchange.h"
 #include "core/protocol.h"
 
 #include <QByteArray>
@@ -34,6 +37,7 @@ struct Reply {
     QByteArray bytes;  // the reply, exactly the expected length when ok (empty for a write)
     qint64 sentNs = 0; // session clock when the request went out
     qint64 doneNs = 0; // session clock when the transaction ended
+    bool unsteady = false; // readParamsTwice: both reads came, but they differ
 };
 
 using Done = std::function<void(const Reply&)>;
@@ -67,6 +71,11 @@ class PortSession : public QObject {
     // same error.
     void lineCheck(Done done);
     void readParams(Memory m, Done done); // settle 0.1 s (RAM) or 1.5 s (EEPROM), 15 bytes
+    // Two reads of the block, one after the other (each with its settle delay); ok with the
+    // block only when both are and they agree, else the first failure, or `unsteady` with "two
+    // reads of the RAM block differ; nothing written". Whoever writes on the strength of a read
+    // (or at all, like a restore) reads this way first: a stale or shifted reply never counts.
+    void readParamsTwice(Memory m, Done done);
     // No reply; ends when the 17 bytes have left the port and had their wire time.
     void writeParams(Memory m, const core::ParamBlock& block, Done done);
     void readData(int settleMs, Done done);       // 9 bytes
@@ -97,6 +106,7 @@ class PortSession : public QObject {
     void onBytesWritten(qint64 n);
     void onError(QSerialPort::SerialPortError e);
     void onTimer();
+    void judge();
     void finish(Reply r);
     void failAll(const QString& reason);
     void post(Done done, Reply r);
@@ -108,7 +118,8 @@ class PortSession : public QObject {
     std::deque<Transaction> queue_;
     Transaction current_;
     Step step_ = Step::Idle;
-    int expect_ = 0;
+    core::ExchangePlan plan_;
+    qint64 lastByteNs_ = 0; // session clock when the last reply byte came
     qint64 written_ = 0;
     QByteArray reply_;
     qint64 sentNs_ = 0;

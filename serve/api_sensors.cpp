@@ -7,9 +7,14 @@
 #include "sensors/change.h"
 #include "sensors/paramtext.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 
 namespace zurid::serve {
+
+namespace {
+constexpr int kListCacheMs = 100;
+}
 
 using http::Reply;
 using http::Request;
@@ -284,13 +289,28 @@ void ReadBuffer(Api& api, const Request& request, const Reply& reply) {
 } // namespace
 
 void AddSensorRoutes(http::Router& router, Api& api) {
-    router.add("GET", QStringLiteral("/api/v1/sensors"), [&api](const Request&, const Reply& r) {
-        QJsonArray list;
-        for (const auto& p : api.line.ports()) {
-            list.append(SensorJson(*p, false));
-        }
-        r.send(Response::json(QJsonObject{{QStringLiteral("sensors"), list}}));
-    });
+    // The list is asked for often (dashboards poll it) and changes with every reading: it is
+    // built at most every kListCacheMs, and at once after a status change.
+    struct Cache {
+        Response response;
+        QElapsedTimer age;
+        quint64 changes = 0;
+    };
+    auto cache = std::make_shared<Cache>();
+    router.add(
+        "GET", QStringLiteral("/api/v1/sensors"), [&api, cache](const Request&, const Reply& r) {
+            if (!cache->age.isValid() || cache->age.elapsed() >= kListCacheMs ||
+                cache->changes != api.line.statusChanges()) {
+                QJsonArray list;
+                for (const auto& p : api.line.ports()) {
+                    list.append(SensorJson(*p, false));
+                }
+                cache->response = Response::json(QJsonObject{{QStringLiteral("sensors"), list}});
+                cache->age.start();
+                cache->changes = api.line.statusChanges();
+            }
+            r.send(cache->response);
+        });
     router.add("GET", QStringLiteral("/api/v1/sensors/{id}"),
                [&api](const Request& request, const Reply& r) {
                    if (LinePort* p = FindPort(api, request.param(QStringLiteral("id")), r)) {

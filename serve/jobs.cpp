@@ -13,6 +13,7 @@
 namespace zurid::serve {
 
 using sensors::FleetPort;
+using sensors::Result;
 
 namespace {
 
@@ -45,6 +46,7 @@ struct Jobs::Job {
     QString name;
     QString state = QStringLiteral("running");
     QString started, ended, error;
+    QStringList notes; // an incomplete backup, kept sets, files that stay behind
     bool dryRun = false;
     QList<Memory> memories;
     std::unique_ptr<sensors::Fleet> fleet;
@@ -103,7 +105,7 @@ Jobs::Job& Jobs::add(const QString& kind, const QString& name) {
     job->kind = kind;
     job->name = name;
     job->started = Now();
-    job->fleet = std::make_unique<sensors::Fleet>(kind);
+    job->fleet = std::make_unique<sensors::Fleet>(kind); // a compare brings its own
     // The oldest finished ones go.
     while (jobs_.size() >= kKeptJobs) {
         const auto it = std::find_if(jobs_.begin(), jobs_.end(), [](const auto& j) {
@@ -148,13 +150,17 @@ Jobs::Started Jobs::backup(const QString& name) {
     if (!QDir().mkpath(dir)) {
         return refuse(500, QStringLiteral("cannot make the folder %1").arg(dir));
     }
+    Result<sensors::BackupRun> run = sensors::BackupRun::open(dir);
+    if (!run) {
+        return refuse(422, run.error());
+    }
     Job& job = add(QStringLiteral("backup"), name);
     lendPorts(job);
-    job.backup = std::make_unique<sensors::BackupRun>(dir, *job.fleet);
-    sensors::BackupRun* run = job.backup.get();
+    job.backup = std::make_unique<sensors::BackupRun>(std::move(*run));
+    sensors::BackupRun* backup = job.backup.get();
     launch(
-        job, [run](FleetPort& p) { return run->plan(p); },
-        [run](FleetPort& p) { run->finished(p); });
+        job, [](FleetPort&) { return sensors::BackupRun::plan(); },
+        [backup](FleetPort& p) { backup->finished(p); });
     return Started{job.id, 0, {}};
 }
 
@@ -179,47 +185,47 @@ Jobs::Started Jobs::startCompare(const QString& name, const QList<Memory>& memor
     if (!QFileInfo::exists(QDir(dir).filePath(QLatin1String(sensors::kManifestName)))) {
         return refuse(404, QStringLiteral("no backup named %1").arg(name));
     }
-    const sensors::ManifestRead loaded = sensors::LoadBackup(sensors::FolderReader(dir));
-    if (!loaded.manifest) {
-        return refuse(
-            422, QStringLiteral("backup %1 refused, nothing written: %2").arg(name, loaded.error));
+    auto fleet = std::make_unique<sensors::Fleet>(verify ? QStringLiteral("verify")
+                                                         : QStringLiteral("restore"));
+    // The backup's sensors where they sit, as `zurid verify` and `restore` find them.
+    Result<sensors::BackupPorts> found = sensors::AddBackupPorts(*fleet, dir, {});
+    if (!found) {
+        return refuse(422, found.error());
     }
-    Job& job = add(verify ? QStringLiteral("verify") : QStringLiteral("restore"), name);
-    job.manifest = *loaded.manifest;
+    Job& job = add(fleet->verb(), name);
+    job.fleet = std::move(fleet);
+    job.manifest = found->manifest;
+    job.notes = found->notes;
     job.memories = memories;
     job.dryRun = !verify && !restore;
-    for (int i = 0; i < job.manifest.entries.size(); ++i) {
-        const sensors::ManifestEntry& e = job.manifest.entries[i];
-        auto p = std::make_unique<FleetPort>();
-        p->entry = i;
-        p->location = e.location;
-        const auto lp = std::find_if(line_.ports().begin(), line_.ports().end(),
-                                     [&e](const auto& l) { return l->location == e.location; });
-        // A backed-up sensor that is not on the line is a failure, not a pass.
+    for (const auto& p : job.fleet->ports()) {
+        if (p->state != FleetPort::State::Running) {
+            continue;
+        }
+        // On this server's own session: a port it does not serve cannot take part.
+        const auto lp =
+            std::find_if(line_.ports().begin(), line_.ports().end(), [&p](const auto& l) {
+                return l->location == p->location || l->ref.device == p->ref.device;
+            });
         QString why;
         if (lp == line_.ports().end()) {
-            p->ref = {e.port, e.device};
-            why = QStringLiteral("not present: no port of this server sits there");
-        } else {
-            p->ref = (*lp)->ref;
-            p->lent = &(*lp)->anySession();
-            if ((*lp)->status != SensorStatus::Ok) {
-                why = QStringLiteral("%1: %2").arg(StatusName((*lp)->status), (*lp)->message);
-            } else if (e.result != sensors::BackupResult::Ok) {
-                why = QStringLiteral("no saved set: its backup %1")
-                          .arg(sensors::ResultName(e.result));
-            } else if (restore && !(*lp)->writer.isEmpty()) {
-                why = QStringLiteral("busy: %1 is under way").arg((*lp)->writer);
-            } else if (restore) {
-                job.holds.push_back(HoldWriter(**lp, QStringLiteral("restore job %1").arg(job.id)));
-            }
+            why = QStringLiteral("not one of this server's ports");
+        } else if ((*lp)->status != SensorStatus::Ok) {
+            why = QStringLiteral("%1: %2").arg(StatusName((*lp)->status), (*lp)->message);
+        } else if (restore && !(*lp)->writer.isEmpty()) {
+            why = QStringLiteral("busy: %1 is under way").arg((*lp)->writer);
         }
         if (!why.isEmpty()) {
             p->state = FleetPort::State::Failed;
             p->note = why;
             p->time = Now();
+            continue;
         }
-        job.fleet->ports().push_back(std::move(p));
+        p->ref = (*lp)->ref;
+        p->lent = &(*lp)->anySession();
+        if (restore) {
+            job.holds.push_back(HoldWriter(**lp, QStringLiteral("restore job %1").arg(job.id)));
+        }
     }
     Job* j = &job;
     const sensors::Fleet::Plan plan = [j, restore](FleetPort& p) {
@@ -240,8 +246,11 @@ Jobs::Started Jobs::startCompare(const QString& name, const QList<Memory>& memor
 void Jobs::ended(Job& job) {
     job.ended = Now();
     if (job.backup) {
-        if (const sensors::Status saved = job.backup->saveManifest(); !saved) {
-            job.error = saved.error;
+        const auto committed = job.backup->saveManifest(*job.fleet);
+        if (!committed) {
+            job.error = committed.error();
+        } else {
+            job.notes << committed->kept << committed->notes;
         }
     }
     // What the job read or wrote is what the sensors hold now.
@@ -314,6 +323,9 @@ std::optional<QJsonObject> Jobs::json(int id) const {
         }
         if (!j->error.isEmpty()) {
             o[QStringLiteral("error")] = j->error;
+        }
+        if (!j->notes.isEmpty()) {
+            o[QStringLiteral("notes")] = QJsonArray::fromStringList(j->notes);
         }
         return o;
     }

@@ -94,6 +94,7 @@ void Line::add(const PortRef& ref) {
     p->location = sensors::StableLocation(ref.device);
     p->pause_.setSingleShot(true);
     p->pause_.setTimerType(Qt::PreciseTimer);
+    connect(&p->pause_, &QTimer::timeout, this, [this, port = p.get()] { resume(*port); });
     // One session for the port's whole life, opened again after each failure: whatever is
     // queued on it always gets its answer, a failure when the port is gone.
     p->session_ = std::make_unique<PortSession>(ref.device);
@@ -123,7 +124,6 @@ void Line::stop() {
     for (const auto& p : ports_) {
         ++p->gen_;
         p->pause_.stop();
-        p->pause_.disconnect();
         p->session_->cancel();
         p->session_->close();
     }
@@ -133,7 +133,11 @@ void Line::setStatus(LinePort& p, SensorStatus s, const QString& message) {
     const bool changed = p.status != s || p.message != message;
     p.status = s;
     p.message = message;
-    if (changed && statusChanged) {
+    if (!changed) {
+        return;
+    }
+    ++statusChanges_;
+    if (statusChanged) {
         statusChanged(p);
     }
 }
@@ -158,7 +162,7 @@ void Line::open(LinePort& p) {
         p.busy = present && error.contains(QLatin1String("in use"));
         fail(p, present ? SensorStatus::Error : SensorStatus::Absent,
              present ? error : QStringLiteral("no such device: unplugged?"));
-        retry(p, [this](LinePort& q) { open(q); });
+        retry(p, LinePort::Next::Open);
         return;
     }
     p.busy = false;
@@ -169,7 +173,7 @@ void Line::portGone(LinePort& p, const QString& reason) {
     ++p.gen_;
     p.pause_.stop();
     fail(p, SensorStatus::Absent, reason); // the session has closed the port already
-    retry(p, [this](LinePort& q) { open(q); });
+    retry(p, LinePort::Next::Open);
 }
 
 void Line::begin(LinePort& p) {
@@ -183,22 +187,22 @@ void Line::begin(LinePort& p) {
             return false;
         }
         fail(p, FailureKind(r), QStringLiteral("%1: %2").arg(step, r.error));
-        retry(p, [this](LinePort& q) { begin(q); });
+        retry(p, LinePort::Next::Begin);
         return true;
     };
-    s.lineCheck([this, &p, &s, gen, failed](const sensors::Reply& r) {
+    s.lineCheck([this, &p, &s, failed](const sensors::Reply& r) {
         if (failed(r, QStringLiteral("line check"))) {
             return;
         }
         p.version = QStringLiteral("%1.%2")
                         .arg(static_cast<quint8>(r.bytes.at(1)))
                         .arg(static_cast<quint8>(r.bytes.at(2)));
-        s.readParams(Memory::Ram, [this, &p, &s, gen, failed](const sensors::Reply& ram) {
+        s.readParams(Memory::Ram, [this, &p, &s, failed](const sensors::Reply& ram) {
             if (failed(ram, QStringLiteral("RAM read"))) {
                 return;
             }
             keepBlock(p, Memory::Ram, *sensors::ToBlock(ram.bytes));
-            s.readParams(Memory::Eeprom, [this, &p, gen, failed](const sensors::Reply& ee) {
+            s.readParams(Memory::Eeprom, [this, &p, failed](const sensors::Reply& ee) {
                 if (failed(ee, QStringLiteral("EEPROM read"))) {
                     return;
                 }
@@ -223,7 +227,7 @@ void Line::poll(LinePort& p, int settleMs) {
 void Line::onData(LinePort& p, const sensors::Reply& r) {
     if (!r.ok) {
         fail(p, FailureKind(r), QStringLiteral("live data: %1").arg(r.error));
-        retry(p, [this](LinePort& q) { begin(q); });
+        retry(p, LinePort::Next::Begin);
         return;
     }
     Reading reading;
@@ -241,8 +245,7 @@ void Line::onData(LinePort& p, const sensors::Reply& r) {
     if (readingArrived) {
         readingArrived(p, reading);
     }
-    p.pause_.disconnect();
-    connect(&p.pause_, &QTimer::timeout, this, [this, &p] { poll(p, 0); });
+    p.next_ = LinePort::Next::Poll;
     p.pause_.start(dataPauseMs);
 }
 
@@ -256,14 +259,27 @@ void Line::fail(LinePort& p, SensorStatus s, const QString& message) {
     setStatus(p, s, message);
 }
 
-void Line::retry(LinePort& p, std::function<void(LinePort&)> again) {
+void Line::resume(LinePort& p) {
+    switch (p.next_) {
+    case LinePort::Next::Poll:
+        poll(p, 0);
+        break;
+    case LinePort::Next::Begin:
+        begin(p);
+        break;
+    case LinePort::Next::Open:
+        open(p);
+        break;
+    }
+}
+
+void Line::retry(LinePort& p, LinePort::Next again) {
     if (stopped_) {
         return;
     }
     ++p.gen_; // whatever was still queued belongs to the attempt that failed
     p.backoffMs_ = p.backoffMs_ == 0 ? firstRetryMs : std::min(2 * p.backoffMs_, lastRetryMs);
-    p.pause_.disconnect();
-    connect(&p.pause_, &QTimer::timeout, this, [&p, again = std::move(again)] { again(p); });
+    p.next_ = again;
     p.pause_.start(p.backoffMs_);
 }
 

@@ -62,8 +62,10 @@ struct LinePort {
   private:
     friend class Line;
     std::unique_ptr<PortSession> session_;
-    QTimer pause_;    // between live-data exchanges, and before a retry
-    quint64 gen_ = 0; // bumped when the port starts over: late answers of before are dropped
+    enum class Next { Poll, Begin, Open };
+    QTimer pause_;           // between live-data exchanges, and before a retry
+    Next next_ = Next::Poll; // what the pause leads to
+    quint64 gen_ = 0;        // bumped when the port starts over: late answers of before are dropped
     int backoffMs_ = 0;
     std::deque<double> recent_; // monotonic seconds of the recent readings
 };
@@ -91,6 +93,10 @@ class Line : public QObject {
     // By id ("COM3", "com3") or device path; nullptr when there is none.
     LinePort* find(const QString& id) const;
 
+    // Counts the status changes of all ports: what was built from the statuses is stale when
+    // it has moved.
+    quint64 statusChanges() const { return statusChanges_; }
+
     // A block was read or written: keeps it, and tells if it differs from the one known.
     void keepBlock(LinePort& p, Memory m, const core::ParamBlock& block);
 
@@ -110,12 +116,14 @@ class Line : public QObject {
     void poll(LinePort& p, int settleMs);
     void onData(LinePort& p, const sensors::Reply& r);
     void fail(LinePort& p, SensorStatus s, const QString& message);
-    void retry(LinePort& p, std::function<void(LinePort&)> again);
+    void retry(LinePort& p, LinePort::Next again);
+    void resume(LinePort& p);
     void setStatus(LinePort& p, SensorStatus s, const QString& message);
     void portGone(LinePort& p, const QString& reason);
 
     std::vector<std::unique_ptr<LinePort>> ports_;
     bool stopped_ = false;
+    quint64 statusChanges_ = 0;
 };
 
 } // namespace zurid::serve

@@ -16,6 +16,8 @@ QJsonObject SensorJson(const LinePort& p, bool blocks);
 QJsonObject ParametersJson(const LinePort& p, Memory m, const core::ParamBlock& block);
 // {"t", "DAT0", "DAT1", "NORM", "IN0", "IN1", "EDGE"}.
 QJsonObject ReadingJson(const Reading& r);
+// A JSON string literal of the text, quotes included.
+QString JsonString(const QString& text);
 // "ram" or "eeprom".
 QString MemoryKey(Memory m);
 

@@ -1,5 +1,7 @@
 #include "serve/token.h"
 
+#include "platform/serial/files.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -81,11 +83,11 @@ Token LoadToken(const QString& path) {
                                  .arg(st.st_mode & 0777, 4, 8, QLatin1Char('0'))
                                  .arg(path));
     }
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) {
-        return Refused(path, f.errorString());
+    std::string text, why;
+    if (!ReadRegularFile(native.toStdString(), kMaxFileBytes + 1, &text, &why)) {
+        return Refused(path, QString::fromStdString(why));
     }
-    const QByteArray value = f.read(kMaxFileBytes + 1).trimmed();
+    const QByteArray value = QByteArray::fromStdString(text).trimmed();
     if (value.size() > kMaxFileBytes) {
         return Refused(path, QStringLiteral("too long for a token"));
     }

@@ -34,10 +34,14 @@ Options:
   --count N                 play N sensors (1..64, default 1)
   --delay MS                answer delay after a request, in ms (default 5)
   --no-wire-time            answer at once, without the 2.083 ms per byte of 4800 baud
-  --fault KIND              silent | short | long | wrong-line-check | late | garbage
+  --fault KIND              silent | short | long | wrong-line-check | late | garbage |
+                            stray-prefix (the first reply comes after a stray AA 01 00) |
+                            split-long (a correct reply, then a byte more after --split-ms)
   --fault-orders LIST       orders the fault (and --random-faults) applies to, e.g. 3,5
                             (default: all)
   --late-ms MS              how late a "late" reply starts, in ms (default 3500)
+  --split-ms MS             for split-long: from the reply's last byte to the extra one, in ms
+                            (default 4)
   --hangup-after N          close the port after N replies, like a pulled USB plug (N >= 1)
   --random-faults P         make each reply faulty with probability P (0..1), random kind
   --seed N                  seed of the target model and random faults (default 1); sensor K
@@ -49,7 +53,7 @@ Options:
                             line starts with the sensor's number
   --help                    this text
 
-The sensor options (--delay, --fault, --fault-orders, --late-ms, --hangup-after,
+The sensor options (--delay, --fault, --fault-orders, --late-ms, --split-ms, --hangup-after,
 --random-faults, --ram, --eeprom) apply to every sensor, or with a prefix K: to sensor K alone
 (e.g. --fault 2:silent); later options win.
 
@@ -67,6 +71,7 @@ struct SensorOptions {
     sim::Fault fault = sim::Fault::None;
     unsigned orderMask = 0;
     std::optional<double> lateSeconds;
+    std::optional<double> splitSeconds;
     int hangupAfter = -1;
     double randomFaults = 0;
 };
@@ -132,9 +137,9 @@ sim::Block parseBlock(const std::string& opt, const std::string& v) {
 }
 
 bool isSensorOption(const std::string& opt) {
-    static const std::set<std::string> names = {"--delay",   "--fault",        "--fault-orders",
-                                                "--late-ms", "--hangup-after", "--random-faults",
-                                                "--ram",     "--eeprom"};
+    static const std::set<std::string> names = {"--delay",         "--fault",    "--fault-orders",
+                                                "--late-ms",       "--split-ms", "--hangup-after",
+                                                "--random-faults", "--ram",      "--eeprom"};
     return names.count(opt) != 0;
 }
 
@@ -166,6 +171,8 @@ void apply(SensorOptions& s, const std::string& opt, const std::string& v) {
         }
     } else if (opt == "--late-ms") {
         s.lateSeconds = parseMs(opt, v);
+    } else if (opt == "--split-ms") {
+        s.splitSeconds = parseMs(opt, v);
     } else if (opt == "--hangup-after") {
         if (!parseNumber(v, s.hangupAfter) || s.hangupAfter < 1)
             fail("--hangup-after needs a number of replies >= 1, not '" + v + "'");
@@ -303,6 +310,8 @@ int main(int argc, char** argv) {
         sensor.setRandomFaults(s.randomFaults);
         if (s.lateSeconds)
             sensor.setLateSeconds(*s.lateSeconds);
+        if (s.splitSeconds)
+            sensor.setSplitSeconds(*s.splitSeconds);
         sensor.setHangupAfter(s.hangupAfter);
         // A single sensor keeps the plain log format.
         const unsigned number = o.count > 1 ? k + 1 : 0;

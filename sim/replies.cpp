@@ -6,8 +6,9 @@ namespace sim {
 
 namespace {
 
-constexpr std::array<std::string_view, 7> kFaultNames = {
-    "none", "silent", "short", "long", "wrong-line-check", "late", "garbage"};
+constexpr std::array<std::string_view, 9> kFaultNames = {
+    "none", "silent",  "short",        "long",      "wrong-line-check",
+    "late", "garbage", "stray-prefix", "split-long"};
 
 using zurid::core::Order;
 constexpr int kWriteRam = static_cast<int>(Order::WriteRam);
@@ -105,6 +106,17 @@ void SensorState::applyFault(Fault f, int order, Answer& a) {
         break;
     case Fault::Late:
         a.delay = lateSeconds;
+        break;
+    case Fault::StrayPrefix:
+        if (!strayDone) {
+            const auto& stray = zurid::core::kLineCheckAnswer;
+            a.reply.insert(a.reply.begin(), stray.begin(), stray.end());
+            strayDone = true;
+        }
+        break;
+    case Fault::SplitLong:
+        a.tail = {0x00};
+        a.tailGap = splitSeconds;
         break;
     case Fault::Garbage:
         a.reply.resize(static_cast<std::size_t>(std::uniform_int_distribution<int>(1, 20)(rng_)));

@@ -13,6 +13,8 @@ struct Answer {
     bool valid = false;              // a well-formed request that the sensor acted on
     std::vector<std::uint8_t> reply; // bytes to send (empty: none)
     double delay = 0;                // from the end of the request to the reply's start
+    std::vector<std::uint8_t> tail;  // sent apart, arriving `tailGap` after the reply's last byte
+    double tailGap = 0;
 };
 
 struct SensorState {
@@ -27,6 +29,8 @@ struct SensorState {
     Fault fault = Fault::None;
     unsigned orderMask = 0;
     double lateSeconds = kDefaultLateSeconds;
+    double splitSeconds = kDefaultSplitSeconds;
+    bool strayDone = false; // the stray prefix went out; setting a fault arms it again
     double randomChance = 0;
     std::optional<DataBlock> liveData;
     std::optional<JumpBuffer> jumpBuffer;

@@ -64,16 +64,17 @@ struct Line {
         std::vector<std::uint8_t> bytes;
         double start;
         std::size_t sent = 0;
+        bool counts = true; // a reply of its own (not the tail of one) for replies and hang-up
     };
     std::deque<Outgoing> out;       // by start time; the one being sent stays in front
     double inFree = 0, outFree = 0; // when the wire in each direction is free again
     double unplugAt = kNever;       // the hang-up count has run out at this time
 
     // A late reply does not hold back the replies due before it.
-    void schedule(std::vector<std::uint8_t> bytes, double start) {
+    void schedule(std::vector<std::uint8_t> bytes, double start, bool counts = true) {
         auto at = std::find_if(out.begin(), out.end(),
                                [&](const Outgoing& o) { return o.sent == 0 && o.start > start; });
-        out.insert(at, {std::move(bytes), start});
+        out.insert(at, {std::move(bytes), start, 0, counts});
     }
 };
 
@@ -160,8 +161,16 @@ void SensorSim::Impl::record(const std::vector<std::uint8_t>& bytes, double t, L
                                  state.requests.begin() + kRequestLogLimit / 2);
         }
         notify = hook;
-        if (!a.reply.empty())
-            line.schedule(std::move(a.reply), t + a.delay);
+        if (!a.reply.empty()) {
+            const double start = t + a.delay;
+            // The tail's last byte arrives tailGap after the reply's last byte.
+            const double wire = cfg.wireTime ? kByteSeconds : 0;
+            const double tailStart = start + wire * static_cast<double>(a.reply.size()) +
+                                     a.tailGap - wire * static_cast<double>(a.tail.size());
+            line.schedule(std::move(a.reply), start);
+            if (!a.tail.empty())
+                line.schedule(std::move(a.tail), tailStart, false);
+        }
         cv.notify_all();
     }
     if (notify)
@@ -209,7 +218,10 @@ void SensorSim::Impl::send(Line& line, double now) {
         }
         if (r.sent < r.bytes.size())
             return;
+        const bool counts = r.counts;
         line.out.pop_front();
+        if (!counts)
+            continue;
         bool hangNow = false;
         {
             std::lock_guard lock(mu);
@@ -388,11 +400,17 @@ void SensorSim::setFault(Fault f, unsigned orderMask) {
     std::lock_guard lock(d->mu);
     d->state.fault = f;
     d->state.orderMask = orderMask;
+    d->state.strayDone = false;
 }
 
 void SensorSim::setLateSeconds(double s) {
     std::lock_guard lock(d->mu);
     d->state.lateSeconds = s;
+}
+
+void SensorSim::setSplitSeconds(double s) {
+    std::lock_guard lock(d->mu);
+    d->state.splitSeconds = s;
 }
 
 void SensorSim::setRandomFaults(double probability) {

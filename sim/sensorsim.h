@@ -31,11 +31,27 @@ constexpr std::size_t kFrameLength = zurid::core::kRequestLen;
 constexpr double kByteSeconds = zurid::core::kByteSeconds; // 8N1 at 4800 baud: 2.083 ms a byte
 constexpr double kFrameGapSeconds = 0.020; // a longer pause discards a partial frame
 constexpr double kDefaultLateSeconds = 3.5;
+constexpr double kDefaultSplitSeconds =
+    0.004; // split-long: the extra byte this long after the reply
 constexpr std::size_t kRequestLogLimit = 8192; // beyond it the older half of the log goes
 
-enum class Fault { None, Silent, Short, Long, WrongLineCheck, Late, Garbage };
+// StrayPrefix: the first reply the fault applies to comes after a stray line-check answer
+// AA 01 00, in one piece with it. SplitLong: a correct reply, then one byte more (00) that
+// arrives a few milliseconds after the reply's last byte.
+enum class Fault {
+    None,
+    Silent,
+    Short,
+    Long,
+    WrongLineCheck,
+    Late,
+    Garbage,
+    StrayPrefix,
+    SplitLong
+};
 
-// "silent", "short", "long", "wrong-line-check", "late", "garbage" (and "none").
+// "silent", "short", "long", "wrong-line-check", "late", "garbage", "stray-prefix",
+// "split-long" (and "none").
 std::optional<Fault> faultFromName(std::string_view name);
 std::string_view faultName(Fault f);
 
@@ -75,6 +91,8 @@ class SensorSim {
     // also limits the random faults.
     void setFault(Fault f, unsigned orderMask = 0);
     void setLateSeconds(double s); // for Fault::Late (default 3.5)
+    // For Fault::SplitLong: from the reply's last byte to the extra one (default 4 ms).
+    void setSplitSeconds(double s);
     // Close the pty after N more replies have been written (0: now); -1 never. The close waits
     // until the program has read the last reply (at most a second), since closing discards it.
     void setHangupAfter(int replies);

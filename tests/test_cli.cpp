@@ -163,8 +163,8 @@ class CliTest : public QObject {
         want[10] = 3; // 18 % = index 3 in percent mode
         QCOMPARE(sensor.ram(), want);
         const auto frames = Frames(sensor);
-        QCOMPARE(frames.size(), std::size_t(2));
-        QCOMPARE(frames[1], Request(1, AsBytes(want)));
+        QCOMPARE(frames.size(), std::size_t(3)); // two reads that agree, then the write
+        QCOMPARE(frames[2], Request(1, AsBytes(want)));
         QCOMPARE(r.outText().count('\n'), 4); // one line per change
         QVERIFY(r.out.contains("POWER") && r.out.contains("HOLD") && r.out.contains("TRIGGER"));
 
@@ -176,7 +176,7 @@ class CliTest : public QObject {
         want[9] = 1;
         want[10] = 7;
         QCOMPARE(sensor.ram(), want);
-        QCOMPARE(CountOrder(sensor, 3), std::size_t(2)); // the read and the read-back
+        QCOMPARE(CountOrder(sensor, 3), std::size_t(3)); // two reads and the read-back
     }
 
     void verifyCatchesASensorThatStoresSomethingElse() {

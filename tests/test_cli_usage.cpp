@@ -66,6 +66,10 @@ class CliUsageTest : public QObject {
             << QStringList{"get", "COM1", "--json", "-o", Path("x.dat")} << "exclude";
         QTest::newRow("output in no directory")
             << QStringList{"get", "COM1", "-o", "/no/such/dir/x.dat"} << "cannot write";
+        QTest::newRow("empty output name")
+            << QStringList{"get", "COM1", "-o", ""} << "--output needs a file name";
+        QTest::newRow("empty csv name")
+            << QStringList{"watch", "COM1", "--csv", ""} << "--csv needs a file name";
         QTest::newRow("diff of one") << QStringList{"diff", high} << "needs more arguments";
         QTest::newRow("diff of a bad file") << QStringList{"diff", high, "COM1"} << "300";
         QTest::newRow("probe a missing port")
@@ -132,7 +136,7 @@ class CliUsageTest : public QObject {
             QVERIFY(r.err.isEmpty());
             QVERIFY2(page.contains("zurid " + name.toUtf8()), qPrintable(name));
         }
-        QCOMPARE(commands, 11);
+        QCOMPARE(commands, 12);
         QCOMPARE(RunZurid({"--version"}, {}).out, QByteArray("zurid (TAVRIN-Zurid) 1.0\n"));
     }
 };

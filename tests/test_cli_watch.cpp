@@ -6,6 +6,7 @@
 
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -106,6 +107,20 @@ class CliWatchTest : public QObject {
         VerifyComplete(csv, 11);
         QVERIFY(csv.count("\nCOM1,") >= 20);
         QCOMPARE(csv.count("\nCOM2,"), 0);
+    }
+
+    // "-" is stdout; a port whose path holds a comma and quotes is one quoted field (RFC 4180).
+    void csvToStdoutQuotesAPortNameWithACommaOrQuote() {
+        const QString link = dir.filePath("line 3, \"left\"");
+        QVERIFY(QFile::link(QString::fromStdString(second.path()), link));
+        const ZuridRun r =
+            RunZurid({"watch", "COM1", link, "--count", "2", "--csv", "-"}, {sensor.path()});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY(!QFile::exists("-"));
+        const QByteArray field = '"' + QFile::encodeName(link).replace("\"", "\"\"") + '"';
+        QCOMPARE(r.out.count("\n" + field + ","), 2);
+        VerifyComplete(QByteArray(r.out).replace(field, "LINK"), 11);
+        QCOMPARE(r.out.count("\nCOM1,"), 2);
     }
 
     void ctrlCEndsAfterACompleteLine() {

@@ -106,9 +106,9 @@ class FaultsTest : public QObject {
     std::unique_ptr<sim::SensorSim> sensor;
 
     // A fresh simulator behind COM1.
-    void NewSensor() {
-        sensor = std::make_unique<sim::SensorSim>(
-            sim::Config{.answerDelay = 0.002, .wireTime = false, .ram = kRam, .eeprom = kEeprom});
+    void NewSensor(bool wireTime = false) {
+        sensor = std::make_unique<sim::SensorSim>(sim::Config{
+            .answerDelay = 0.002, .wireTime = wireTime, .ram = kRam, .eeprom = kEeprom});
         QVERIFY(sensor->start());
         QFile::remove(com1);
         QVERIFY(QFile::link(QString::fromStdString(sensor->path()), com1));
@@ -264,6 +264,46 @@ class FaultsTest : public QObject {
             } else if (t == Txn::GetBuff) {
                 QVERIFY(Visible(PANEL_GRAPH_JMPBUF));
             }
+        }
+        StopProgram();
+    }
+
+    // A line-check answer with more than AA 01 00 fails however its bytes arrive, and no
+    // parameter read follows; a good answer at the wire's pace passes.
+    void lineCheckAnswerTooLongFailsHoweverItArrives_data() {
+        QTest::addColumn<bool>("wireTime");
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<double>("splitSeconds");
+        QTest::addColumn<bool>("passes");
+        const auto row = [](const char* name, bool wire, sim::Fault f, double split, bool ok) {
+            QTest::newRow(name) << wire << int(f) << split << ok;
+        };
+        row("a byte more, in one piece", false, sim::Fault::Long, 0, false);
+        row("a byte more, at the wire's pace", true, sim::Fault::Long, 0, false);
+        row("a byte more, 3 ms after the answer", true, sim::Fault::SplitLong, 0.003, false);
+        row("a byte more, 5 ms after the answer", true, sim::Fault::SplitLong, 0.005, false);
+        row("a byte more, 5 ms after, no wire time", false, sim::Fault::SplitLong, 0.005, false);
+        row("after a stray answer", true, sim::Fault::StrayPrefix, 0, false);
+        row("a good answer at the wire's pace", true, sim::Fault::None, 0, true);
+    }
+
+    void lineCheckAnswerTooLongFailsHoweverItArrives() {
+        QFETCH(bool, wireTime);
+        QFETCH(int, fault);
+        QFETCH(double, splitSeconds);
+        QFETCH(bool, passes);
+        NewSensor(wireTime);
+        sensor->setFault(static_cast<sim::Fault>(fault), 1U << 7);
+        sensor->setSplitSeconds(splitSeconds);
+        PopupWatcher popups;
+        QCOMPARE(StartProgram(), 0);
+        if (passes) {
+            QCOMPARE(TextVal(PANEL_STATUS), kLineOk);
+            QVERIFY(popups.popups.empty());
+        } else {
+            QCOMPARE(TextVal(PANEL_STATUS), QString("TIMEOUT"));
+            QCOMPARE(popups.popups.size(), std::size_t(1));
+            QCOMPARE(CountOrder(*sensor, 3), std::size_t(0));
         }
         StopProgram();
     }

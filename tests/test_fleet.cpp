@@ -6,6 +6,7 @@
 #include "sensors/fleet.h"
 #include "sensors/manifest.h"
 #include "sim/fleet.h"
+#include "support/backups.h"
 #include "support/files.h"
 #include "support/zurid.h"
 
@@ -23,41 +24,6 @@
 using namespace testing_support;
 
 namespace {
-
-// Every byte differs between sensors and memories; unknown codes and spare bytes included.
-sim::Block Pattern(unsigned sensor, bool ram) {
-    sim::Block b{};
-    for (unsigned k = 0; k < b.size(); ++k) {
-        b[k] =
-            static_cast<std::uint8_t>(ram ? 37 * k + 61 * sensor + 5 : 53 * k + 17 * sensor + 200);
-    }
-    return b;
-}
-
-std::vector<sim::Config> Configs(unsigned n) {
-    std::vector<sim::Config> out(n);
-    for (unsigned i = 0; i < n; ++i) {
-        out[i].wireTime = false;
-        out[i].answerDelay = 0.002;
-        out[i].ram = Pattern(i, true);
-        out[i].eeprom = Pattern(i, false);
-    }
-    return out;
-}
-
-QStringList Coms(unsigned n) {
-    QStringList out;
-    for (unsigned i = 1; i <= n; ++i) {
-        out << QStringLiteral("COM%1").arg(i);
-    }
-    return out;
-}
-
-std::optional<sim::Block> FileBlock(const QString& path) {
-    const QByteArray text = Contents(path);
-    const auto r = zurid::core::ReadParamFile(std::string_view(text.constData(), text.size()));
-    return r.ok ? std::optional<sim::Block>(r.block) : std::nullopt;
-}
 
 // Requests that write a parameter block (orders 1 and 2).
 int Writes(const sim::SensorFleet& fleet) {

@@ -4,6 +4,7 @@
 #include "gui/livedata.h"
 #include "gui/state.h"
 #include "link/blocks.h"
+#include "platform/serial/eventpump.h"
 #include "platform/serial/rs232.h"
 #include "platform/serial/utility.h"
 #include "platform/ui/Dovarid10.h"

@@ -300,6 +300,30 @@ class TestSim : public QObject {
         QCOMPARE(port.exchange(7), kLineOk);
     }
 
+    // The stray answer goes once, in one piece with the first reply of the fault's orders; the
+    // split byte comes apart, its gap after the reply, and is no reply of its own.
+    void strayPrefixAndSplitTail() {
+        sim::Config cfg = fast();
+        cfg.ram = sim::defaultBlock();
+        sim::SensorSim s(cfg);
+        QVERIFY(s.start());
+        Port port(s.path());
+        s.setFault(sim::Fault::StrayPrefix, 1U << 3);
+        QCOMPARE(port.exchange(7), kLineOk);
+        Bytes stray = kLineOk;
+        stray.insert(stray.end(), cfg.ram.begin(), cfg.ram.end());
+        QCOMPARE(port.exchange(3), stray);
+        QCOMPARE(port.exchange(3), Bytes(cfg.ram.begin(), cfg.ram.end()));
+
+        s.setSplitSeconds(0.05);
+        s.setFault(sim::Fault::SplitLong, 1U << 7);
+        port.send(frame(7));
+        QCOMPARE(port.receive(0.5, 0.2), (Bytes{0xAA, 0x01, 0x00, 0x00}));
+        const double gap = port.arrivals.back().t - port.arrivals.front().t;
+        QVERIFY2(gap >= 0.045 && gap < 0.5, qPrintable(QString::number(gap)));
+        QCOMPARE(s.replyCount(), std::size_t{4});
+    }
+
     void lateReplyMaskAndRawOverride() {
         sim::SensorSim s(fast());
         QVERIFY(s.start());

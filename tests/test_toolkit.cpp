@@ -1,5 +1,6 @@
 // The toolkit layer on Qt, driven through the real panel: which operator actions reach the
 // callbacks and with which events, what program calls change, graphs, popups and the loop.
+#include "platform/serial/eventpump.h"
 #include "platform/serial/utility.h"
 #include "platform/ui/Dovarid10.h"
 #include "platform/ui/qtaccess.h"

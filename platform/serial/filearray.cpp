@@ -1,16 +1,9 @@
 // Byte arrays as ASCII files: one right-aligned value per line, read back strictly.
+#include "platform/serial/files.h"
 #include "platform/serial/utility.h"
 
-#include <QFile>
-#include <QSaveFile>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
 #include <string_view>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -73,48 +66,6 @@ std::string Printable(std::string_view token) {
     return out;
 }
 
-// Reads at most `limit` bytes; false with errno's text in `why` when the file cannot be read.
-bool ReadAtMost(const char* fileName, std::size_t limit, std::string* text, std::string* why) {
-    // Non-blocking, so that a named pipe or a device chosen by mistake cannot hang the
-    // program; only regular files hold parameters.
-    const int fd = ::open(fileName, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        *why = std::strerror(errno);
-        return false;
-    }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        *why = "not a regular file";
-        ::close(fd);
-        return false;
-    }
-    text->assign(limit, '\0');
-    std::size_t have = 0;
-    while (have < limit) {
-        const ssize_t n = ::read(fd, text->data() + have, limit - have);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            *why = std::strerror(errno);
-            ::close(fd);
-            return false;
-        }
-        if (n == 0) {
-            break;
-        }
-        have += static_cast<std::size_t>(n);
-    }
-    ::close(fd);
-    text->resize(have);
-    return true;
-}
-
-// The system's reason for the failure just seen on `file`.
-std::string SystemReason(const QFileDevice& file) {
-    return errno != 0 ? std::strerror(errno) : file.errorString().toStdString();
-}
-
 } // namespace
 
 int ArrayToFile(const char* fileName, const void* array, int dataType, int count, int numGroups,
@@ -142,27 +93,10 @@ int ArrayToFile(const char* fileName, const void* array, int dataType, int count
         text += value;
         text += '\n';
     }
-    // Unbuffered, so that a short write (disk full, size limit) is seen here: a buffered
-    // QSaveFile may commit a truncated file.
-    QSaveFile file(QFile::decodeName(fileName));
-    errno = 0;
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        return Fail(fileName, "cannot be written: " + SystemReason(file), kFileIoError);
-    }
-    const auto size = static_cast<qint64>(text.size());
-    for (qint64 done = 0; done < size;) {
-        errno = 0;
-        const qint64 n = file.write(text.data() + done, size - done);
-        if (n <= 0) {
-            const std::string why = SystemReason(file);
-            file.cancelWriting();
-            return Fail(fileName, "cannot be written: " + why, kFileIoError);
-        }
-        done += n;
-    }
-    errno = 0;
-    if (!file.commit()) {
-        return Fail(fileName, "cannot be written: " + SystemReason(file), kFileIoError);
+    // A file named "-" is a file here, not standard output.
+    const std::string name = std::string_view(fileName) == "-" ? "./-" : fileName;
+    if (const std::string why = SaveFile(name, text); !why.empty()) {
+        return Fail(fileName, "cannot be written: " + why, kFileIoError);
     }
     lastError.clear();
     return 0;
@@ -181,7 +115,7 @@ int FileToArray(const char* fileName, void* array, int dataType, int count, int 
         static_cast<std::size_t>(count) * kMaxValueChars + static_cast<std::size_t>(kSlackBytes);
     std::string text;
     std::string why;
-    if (!ReadAtMost(fileName, limit + 1, &text, &why)) {
+    if (!ReadRegularFile(fileName, limit + 1, &text, &why)) {
         return Fail(fileName, "cannot be read: " + why, kFileIoError);
     }
     if (text.empty()) {

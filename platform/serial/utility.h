@@ -18,8 +18,8 @@ int GetProjectDir(std::string* directory);
 std::string GetUserFileDir();
 
 // Writes `count` values of `dataType` (VAL_UNSIGNED_CHAR) as ASCII, one per line, each
-// right-aligned in a field of `fieldWidth`, '\n' line ends. The file is replaced all at once
-// (temporary file, then rename); on failure the previous file is untouched. Returns 0 or a
+// right-aligned in a field of `fieldWidth`, '\n' line ends, through SaveFile (files.h): a file is
+// replaced all at once; on failure the previous file is untouched. Returns 0 or a
 // negative code; LastFileError() then says why.
 int ArrayToFile(const char* fileName, const void* array, int dataType, int count, int numGroups,
                 int arrayDataOrder, int fileLayout, int columnSeparation, int fieldWidth,

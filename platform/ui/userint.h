@@ -75,8 +75,8 @@ int DiscardPanel(int panel);
 // Dispatches events until QuitUserInterface; returns its argument.
 int RunUserInterface();
 int QuitUserInterface(int returnCode);
-// Dispatches what is pending and may wait a few milliseconds for the next event.
-int ProcessSystemEvents();
+// The event pump, ProcessSystemEvents, is platform/serial/eventpump.h's: waits outside the
+// toolkit use it too.
 
 // Control values. Numbers are read in the type of the variable given.
 int GetCtrlVal(int panel, int control, int* value);

@@ -70,6 +70,8 @@ std::optional<RequestFramer::Refusal> RequestFramer::feed(QByteArrayView bytes) 
     }
     qsizetype i = 0;
     const qsizetype n = bytes.size();
+    const qint64 base = pos_;
+    pos_ += n;
     while (i < n) {
         if (state_ == State::Upgraded) {
             return std::nullopt;
@@ -99,6 +101,7 @@ std::optional<RequestFramer::Refusal> RequestFramer::feed(QByteArrayView bytes) 
         }
         line_ += bytes.sliced(i, end - i);
         i = end + 1;
+        head_.bodyOffset = base + i; // if this line ends the head
         QByteArray line = std::move(line_);
         line_.clear();
         if (auto r = takeLine(std::move(line))) {

@@ -34,6 +34,7 @@ struct RequestHead {
     QByteArray version; // "HTTP/1.1"
     HeaderList headers; // names as sent, values without surrounding white space
     qint64 contentLength = 0;
+    qint64 bodyOffset = 0; // where its body starts in the connection's byte stream
 
     QByteArray header(QByteArrayView name) const { return HeaderValue(headers, name); }
     // A WebSocket handshake: GET with "Upgrade: websocket".
@@ -77,6 +78,7 @@ class RequestFramer {
     qint64 bodyLeft_ = 0;
     QList<RequestHead> done_;
     Refusal refusal_;
+    qint64 pos_ = 0; // of the next byte of the stream
 };
 
 } // namespace zurid::serve::http

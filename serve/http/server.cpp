@@ -15,6 +15,10 @@ namespace zurid::serve::http {
 namespace {
 
 constexpr int kCloseGraceMs = 2000; // after a polite close, the connection is cut
+// A WebSocket's send buffer in the kernel, fixed instead of grown by the system up to megabytes:
+// what a client that stops reading can hold is bounded there too, and the stream's own queue
+// (which counts what it drops) takes over soon.
+constexpr int kWebSocketSendBuffer = 64 * 1024;
 
 QByteArray MethodName(QHttpServerRequest::Method m) {
     switch (m) {
@@ -309,6 +313,7 @@ void Server::handOver(Connection* connection, const RequestHead& head) {
     if (socket->isTransactionStarted()) {
         socket->rollbackTransaction(); // the handshake whole, from its first byte
     }
+    socket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, kWebSocketSendBuffer);
     webSockets_->handleConnection(socket);
     QMetaObject::invokeMethod(
         socket, [socket] { emit socket->readyRead(); }, Qt::QueuedConnection);

@@ -14,8 +14,9 @@
 namespace testing_support {
 
 struct ZuridRun {
-    int exitCode = -1;
-    bool finished = false;
+    int exitCode = -1;     // -1 also when it was killed
+    bool finished = false; // within the time limit
+    bool killed = false;   // ended by a signal
     QByteArray out;
     QByteArray err;
     QString outText() const { return QString::fromUtf8(out); }
@@ -43,20 +44,28 @@ inline void StartZurid(QProcess& p, const QStringList& args,
     p.start(ZuridPath(), args);
 }
 
-inline ZuridRun RunZurid(const QStringList& args, const std::vector<std::string>& ports,
-                         int timeoutMs = 20000) {
+// Runs zurid in `env` and waits for its end.
+inline ZuridRun RunZuridIn(const QProcessEnvironment& env, const QStringList& args,
+                           int timeoutMs = 20000) {
     QProcess p;
-    StartZurid(p, args, ports);
+    p.setProcessEnvironment(env);
+    p.start(ZuridPath(), args);
     ZuridRun r;
     r.finished = p.waitForStarted(5000) && p.waitForFinished(timeoutMs);
     if (!r.finished) {
         p.kill();
         p.waitForFinished(1000);
     }
+    r.killed = r.finished && p.exitStatus() == QProcess::CrashExit;
     r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     r.out = p.readAllStandardOutput();
     r.err = p.readAllStandardError();
     return r;
+}
+
+inline ZuridRun RunZurid(const QStringList& args, const std::vector<std::string>& ports,
+                         int timeoutMs = 20000) {
+    return RunZuridIn(ZuridEnv(ports), args, timeoutMs);
 }
 
 } // namespace testing_support

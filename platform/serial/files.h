@@ -1,0 +1,71 @@
+// Every file the program writes goes through here, checked to the end (every write, the sync,
+// the rename, the close), and the files it reads as data are read from here: only regular
+// files, so that a named pipe or a device named by mistake cannot hold the program.
+//
+// What an output name means:
+//   "-", "/dev/stdout",    the program's own open descriptor, written into as it is (opened by
+//   "/dev/fd/N"            name, the file the shell redirected it to would be replaced).
+//   a regular file         replaced at once: a temporary file in the same folder is written and
+//   or a new name          synced, renamed over the name, and the folder is synced. Until the
+//                          rename the old file stays as it was; a failure leaves no temporary
+//                          file behind. The file keeps its permissions (a new one gets 0666 less
+//                          the umask); a symbolic link stays a link and its target is replaced.
+//   an existing character  written into as it is: never replaced, truncated or created. A FIFO
+//   device or FIFO         that nobody reads does not hold the program: the opening waits up to
+//                          kFifoReaderWaitMs for a reader, then fails; once open, writes block
+//                          as they do on a pipe.
+//   anything else          (a folder, a block device, a socket, a link to nothing): refused.
+//
+// Test hook: with ZURID_KILL_AFTER_WRITES=N in the environment the process kills itself
+// (SIGKILL) after its Nth step that changes a folder: a temporary file written and synced, a
+// rename, a removal. Crash tests use it to stop a run at every such point in turn.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+inline constexpr int kFifoReaderWaitMs = 3000;
+
+// Writes `bytes` as the whole content of `path`. Returns "" or why not (the system's words,
+// without the name).
+std::string SaveFile(const std::string& path, std::string_view bytes);
+
+// Whether `path` can be written as above now: asked before a sensor is, so that nothing is read
+// or sent in vain. "" or why not ("no file name" for an empty one).
+std::string CheckOutput(const std::string& path);
+
+// Output that comes line by line (live data as CSV): a regular file is created or truncated
+// and written in place, so that every line written stays even when the program is killed; a
+// device, FIFO or "-" as above. Every write is whole or reported.
+class OutputStream {
+  public:
+    OutputStream() = default;
+    OutputStream(const OutputStream&) = delete;
+    OutputStream& operator=(const OutputStream&) = delete;
+    ~OutputStream();
+
+    std::string open(const std::string& path);
+    std::string write(std::string_view bytes);
+    // Syncs a regular file and closes; "" or why not.
+    std::string close();
+
+  private:
+    int fd_ = -1;
+    bool ownFd_ = false;
+    bool regular_ = false;
+    bool pipe_ = false;
+};
+
+// Reads at most `limit` bytes of a regular file into `text` (ask for one more than you accept to
+// see that a file is too long); false with the reason in `why` (the system's words, or "not a
+// regular file").
+bool ReadRegularFile(const std::string& path, std::size_t limit, std::string* text,
+                     std::string* why);
+
+// Removes a file; "" or why not. A file that is gone already counts as removed.
+std::string RemoveFile(const std::string& path);
+
+// Whether `path` is an existing character device, a link followed (a serial port, a
+// pseudo-terminal, a /dev/serial link to one).
+bool IsCharacterDevice(const std::string& path);

@@ -1,0 +1,166 @@
+// What the page knows about the line: every sensor with its status, last reading and the
+// last 100 readings of the five traces, kept up to date by the WebSocket stream, which
+// reconnects with a growing back-off when it is lost. Views subscribe with onChange().
+import {get, sensorPath} from './api.js';
+
+export const HISTORY = 100; // readings kept per sensor, as the window's strip chart
+export const TRACES = ['DAT0', 'DAT1', 'NORM', 'THRESHOLD', 'HYSTERESIS'];
+
+const sensors = new Map(); // id -> record, in the server's order
+const listeners = new Set();
+export const link = {state: 'connecting', retryAt: 0, error: ''};
+
+export function onChange(fn) {
+  listeners.add(fn);
+  return () => listeners.delete(fn);
+}
+function emit(what, ids, detail) {
+  for (const fn of [...listeners]) fn(what, ids, detail);
+}
+
+export const all = () => [...sensors.values()];
+export const byId = (id) => sensors.get(id);
+
+function record(id) {
+  let r = sensors.get(id);
+  if (!r) {
+    r = {id, status: 'unknown', message: '', reading: null, rate: null, threshold: null,
+         hysteresis: null, history: Object.fromEntries(TRACES.map((t) => [t, []]))};
+    sensors.set(id, r);
+  }
+  return r;
+}
+
+// The value of a named parameter in a list as the API gives it (a number where it is one).
+export function paramValue(list, name) {
+  const p = (list || []).find((x) => x.name === name);
+  if (!p) return null;
+  return typeof p.value === 'number' ? p.value : p.code;
+}
+
+// A sensor as /api/v1/sensors or /api/v1/sensors/{id} answers it.
+function apply(s) {
+  const r = record(s.id);
+  for (const k of ['device', 'location', 'version']) if (k in s) r[k] = s[k];
+  if ('status' in s) setStatus(r, s.status, s.message);
+  if (s.reading) r.reading = s.reading;
+  if ('rate' in s) r.rate = s.rate;
+  if (s.ram) setLines(r, s.ram.parameters);
+  return r;
+}
+
+function setStatus(r, status, message) {
+  r.status = status || 'unknown';
+  r.message = message || '';
+}
+
+function setLines(r, ram) {
+  r.threshold = paramValue(ram, 'THRESHOLD');
+  r.hysteresis = paramValue(ram, 'HYSTERESIS');
+}
+
+// Reads the list, then each sensor's details (its THRESHOLD and HYSTERESIS for the charts).
+export async function refresh() {
+  const list = (await get('/api/v1/sensors')).sensors;
+  const seen = new Set(list.map((s) => s.id));
+  for (const id of [...sensors.keys()]) if (!seen.has(id)) sensors.delete(id);
+  list.forEach(apply);
+  emit('list', seen);
+  await Promise.all(list.map((s) => refreshOne(s.id).catch(() => {})));
+}
+
+export async function refreshOne(id) {
+  apply(await get(sensorPath(id)));
+  emit('sensor', new Set([id]));
+}
+
+// A parameter table just read, or sent by the server after a change: the THRESHOLD and
+// HYSTERESIS lines follow the RAM; an open table hears of it.
+export function setParameters(id, memory, parameters) {
+  const r = record(id);
+  if (memory === 'ram') setLines(r, parameters);
+  emit('parameters', new Set([id]), {memory, parameters});
+}
+
+function push(r, m) {
+  r.reading = m;
+  const values = {...m, THRESHOLD: r.threshold, HYSTERESIS: r.hysteresis};
+  for (const t of TRACES) {
+    const h = r.history[t];
+    h.push(typeof values[t] === 'number' ? values[t] : null);
+    if (h.length > HISTORY) h.shift();
+  }
+}
+
+// Readings arrive about nine times a second per sensor, from dozens of sensors; views hear of
+// them in batches, five times a second, and not at all while the tab is hidden (each batch
+// waits for a frame). Every reading still goes into the history.
+const BATCH_MS = 200;
+let dirty = new Set();
+let pending = false;
+function readingArrived(id) {
+  dirty.add(id);
+  if (pending) return;
+  pending = true;
+  setTimeout(() => requestAnimationFrame(() => {
+    pending = false;
+    const ids = dirty;
+    dirty = new Set();
+    emit('reading', ids);
+  }), BATCH_MS);
+}
+
+function onMessage(text) {
+  let m;
+  try {
+    m = JSON.parse(text);
+  } catch (e) {
+    return;
+  }
+  if (!m || typeof m !== 'object') return;
+  if (m.type === 'error') {
+    link.error = m.message || '';
+    emit('link');
+    return;
+  }
+  if (!m.sensor) return;
+  if (m.type === 'reading') {
+    push(record(m.sensor), m);
+    readingArrived(m.sensor);
+  } else if (m.type === 'parameters') {
+    setParameters(m.sensor, m.memory, m.parameters);
+  } else if (m.type === 'status') {
+    const r = record(m.sensor);
+    setStatus(r, m.status, m.message);
+    if (m.version) r.version = m.version;
+    emit('sensor', new Set([m.sensor]));
+  }
+}
+
+// The stream: on loss, wait 0.5 s, 1 s, 2 s … up to 10 s (with some jitter, so that many
+// screens do not all come back at once), then try again and re-read the list.
+let delay = 500;
+let socket = null;
+export function connect() {
+  const scheme = location.protocol === 'https:' ? 'wss' : 'ws';
+  link.state = 'connecting';
+  emit('link');
+  socket = new WebSocket(`${scheme}://${location.host}/api/v1/stream`);
+  socket.onopen = () => {
+    delay = 500;
+    link.state = 'open';
+    link.error = '';
+    emit('link');
+    refresh().catch(() => {});
+  };
+  socket.onmessage = (e) => onMessage(e.data);
+  socket.onclose = () => {
+    socket = null;
+    const wait = delay * (0.8 + 0.4 * Math.random());
+    delay = Math.min(delay * 2, 10000);
+    link.state = 'lost';
+    link.retryAt = Date.now() + wait;
+    emit('link');
+    setTimeout(connect, wait);
+  };
+}

@@ -1,0 +1,384 @@
+#!/usr/bin/env python3
+"""The web page of `zurid serve` in a real headless Chromium, against the real server on
+`sensor-sim --count 3` (with the wire time):
+
+  1. The overview shows the three sensors, each with values that change.
+  2. With the token entered, the line is backed up from the page.
+  3. On COM2's page a THRESHOLD written with a wrong token is refused and shown as such;
+     with the right token again it is written, the page shows before and after, and only that
+     sensor's RAM gets one write, of that byte alone (the simulator's request log). The
+     jump buffer, read from the page, stands against the new THRESHOLD.
+  4. A verify started on the page shows its result: COM2 differs in THRESHOLD, the rest agree.
+  5. The server stops: the page says the live data is lost; it starts again: the page
+     reconnects by itself and the values move again.
+  6. With the server gone, `zurid get COM2` reads the THRESHOLD from the simulator's RAM.
+
+No error may appear in the browser's console. With ZURID_SCREENSHOTS=DIR the overview and
+COM2's page are saved there as PNG.
+Usage: browser.py BIN_DIR. Exit codes: 0 passed, 1 failed, 77 skipped (Chromium, its driver
+or Selenium missing and CI not set)."""
+import json
+import os
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+import urllib.request
+
+SKIP = 77
+CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+                  "--disable-background-networking", "--disable-component-update",
+                  "--disable-sync", "--window-size=1366,900"]
+SYSTEM_PYTHON = "/usr/bin/python3"  # where Debian's python3-selenium lives
+
+try:
+    from selenium import webdriver
+    from selenium.common.exceptions import TimeoutException
+    from selenium.webdriver.chrome.service import Service
+    from selenium.webdriver.common.by import By
+    from selenium.webdriver.support.ui import WebDriverWait
+except ImportError:
+    # Another python3 first in PATH (a virtualenv) does not see Debian's packages.
+    if os.path.exists(SYSTEM_PYTHON) and os.path.realpath(sys.executable) != \
+            os.path.realpath(SYSTEM_PYTHON) and not os.environ.get("ZURID_REEXEC"):
+        os.environ["ZURID_REEXEC"] = "1"
+        os.execv(SYSTEM_PYTHON, [SYSTEM_PYTHON] + sys.argv)
+    webdriver = None
+
+
+class Failed(Exception):
+    pass
+
+
+def skip_or_fail(why):
+    if os.environ.get("CI"):
+        print(f"FAIL: {why} (run scripts/install-deps)", file=sys.stderr)
+        sys.exit(1)
+    print(f"SKIP: {why} (run scripts/install-deps)")
+    sys.exit(SKIP)
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def api(base, path):
+    with urllib.request.urlopen(base + path, timeout=10) as r:
+        return json.load(r)
+
+
+def until(what, test, seconds, step=0.2):
+    end = time.monotonic() + seconds
+    while True:
+        try:
+            got = test()
+        except (OSError, ValueError):
+            got = None
+        if got:
+            return got
+        if time.monotonic() > end:
+            raise Failed(f"{what}: not within {seconds} s")
+        time.sleep(step)
+
+
+def writes(log_path):
+    """The write requests (orders 1 RAM, 2 EEPROM) in sensor-sim's log: (sensor, order, block)."""
+    out = []
+    with open(log_path, encoding="ascii") as f:
+        for line in f:
+            fields = line.split()
+            frame = bytes(int(b, 16) for b in fields[2:])
+            if len(frame) == 17 and frame[1] in (1, 2):
+                out.append((int(fields[0]), frame[1], frame[2:]))
+    return out
+
+
+class Line:
+    """sensor-sim with three sensors, and `zurid serve` on them (started and stopped)."""
+
+    def __init__(self, bin_dir, work):
+        self.bin = bin_dir
+        self.work = work
+        self.log = os.path.join(work, "requests.log")
+        self.sim = subprocess.Popen([os.path.join(bin_dir, "sensor-sim"), "--count", "3",
+                                     "--log", self.log], stdout=subprocess.PIPE,
+                                    stderr=subprocess.DEVNULL, text=True, cwd=work)
+        paths = [self.sim.stdout.readline().strip() for _ in range(3)]
+        if not all(paths):
+            self.sim.kill()
+            raise Failed("sensor-sim did not print its three ports")
+        self.env = dict(os.environ, ZURID_PORTS=":".join(paths))
+        self.port = free_port()
+        self.base = f"http://127.0.0.1:{self.port}"
+        self.token_file = os.path.join(work, "token")
+        self.serve = None
+        self.started = False
+
+    def start(self):
+        """Starts the server; on its first start, on another port if this one was taken
+        meanwhile (other test runs pick free ports too). A restart keeps the page's port."""
+        for attempt in range(3):
+            self.serve_out = open(os.path.join(self.work, "serve.out"), "a")
+            self.serve = subprocess.Popen(
+                [os.path.join(self.bin, "zurid"), "serve", "COM1", "COM2", "COM3",
+                 "--listen", f"127.0.0.1:{self.port}", "--token-file", self.token_file,
+                 "--backups", os.path.join(self.work, "backups")],
+                env=self.env, cwd=self.work, stdout=self.serve_out, stderr=subprocess.STDOUT)
+            try:
+                until("three sensors ok in /api/v1/sensors, or the server's end",
+                      lambda: self.serve.poll() is not None or [
+                          s["status"] for s in api(self.base, "/api/v1/sensors")["sensors"]
+                      ] == ["ok"] * 3, 30)
+            except Failed as e:
+                raise Failed(f"{e}; they are {self.statuses()}") from None
+            if self.serve.poll() is None:
+                self.started = True
+                return
+            self.serve_out.close()
+            if self.serve.returncode != 1 or self.started:
+                break
+            self.port = free_port()
+            self.base = f"http://127.0.0.1:{self.port}"
+        raise Failed(f"zurid serve ended at start with exit code {self.serve.returncode}")
+
+    def statuses(self):
+        try:
+            return [(s["id"], s["status"], s["message"])
+                    for s in api(self.base, "/api/v1/sensors")["sensors"]]
+        except (OSError, ValueError) as e:
+            return str(e)
+
+    def stop(self):
+        self.serve.send_signal(signal.SIGTERM)
+        code = self.serve.wait(15)
+        self.serve = None
+        self.serve_out.close()
+        if code != 0:
+            raise Failed(f"zurid serve ended with exit code {code} on SIGTERM")
+
+    def close(self):
+        for p in (self.serve, self.sim):
+            if p is not None and p.poll() is None:
+                p.terminate()
+                p.wait(10)
+
+
+def browser(work):
+    options = webdriver.ChromeOptions()
+    options.binary_location = shutil.which("chromium")
+    for flag in CHROMIUM_FLAGS + [f"--user-data-dir={os.path.join(work, 'chromium')}"]:
+        options.add_argument(flag)
+    options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
+    return webdriver.Chrome(service=Service(shutil.which("chromedriver")), options=options)
+
+
+def wait(driver, what, test, seconds=20):
+    try:
+        return WebDriverWait(driver, seconds, poll_frequency=0.1).until(lambda d: test(d))
+    except TimeoutException:
+        raise Failed(f"{what}: not within {seconds} s") from None
+
+
+def text(driver, css):
+    return " ".join(e.text for e in driver.find_elements(By.CSS_SELECTOR, css))
+
+
+def shot(driver, name):
+    """With ZURID_SCREENSHOTS=DIR: the whole page as DIR/name, once its live charts are full."""
+    folder = os.environ.get("ZURID_SCREENSHOTS")
+    if not folder:
+        return
+    os.makedirs(folder, exist_ok=True)
+    full = "return Object.values(Chart.instances).every((c) => c.data.labels.length > 20 ? " \
+           "c.data.datasets[0].data.length >= 100 : true)"
+    wait(driver, "full charts for the screenshot", lambda d: d.execute_script(full), 30)
+    size = driver.get_window_size()
+    height = driver.execute_script("return document.documentElement.scrollHeight + "
+                                   "window.outerHeight - window.innerHeight")
+    driver.set_window_size(size["width"], max(size["height"], height))
+    driver.execute_script("window.scrollTo(0, 0)")
+    time.sleep(0.3)  # one more frame drawn at the new size
+    driver.save_screenshot(os.path.join(folder, name))
+    driver.set_window_size(size["width"], size["height"])
+
+
+def card_values(driver):
+    """{sensor: (DAT0, DAT1, NORM)} as the cards show them."""
+    out = {}
+    for card in driver.find_elements(By.CSS_SELECTOR, "article.card"):
+        out[card.get_attribute("data-sensor")] = tuple(
+            e.text for e in card.find_elements(By.CSS_SELECTOR, ".readout dd"))
+    return out
+
+
+def overview_changes(driver, seconds=10):
+    """Every card shows at least four different readings within `seconds`."""
+    seen = {}
+    end = time.monotonic() + seconds
+    while time.monotonic() < end:
+        for sensor, values in card_values(driver).items():
+            if "–" not in values:
+                seen.setdefault(sensor, set()).add(values)
+        if len(seen) == 3 and all(len(v) >= 4 for v in seen.values()):
+            return
+        time.sleep(0.1)
+    raise Failed(f"the cards' values did not change: {[(s, len(v)) for s, v in seen.items()]}")
+
+
+def write_threshold(driver, value):
+    field = wait(driver, "THRESHOLD is editable", lambda d: d.find_element(
+        By.CSS_SELECTOR, 'tr[data-key="THRESHOLD"] input'))
+    field.clear()
+    field.send_keys(str(value))
+    driver.find_element(By.CSS_SELECTOR, ".params-form button[type=submit]").click()
+
+
+def use_token(driver, token):
+    field = driver.find_element(By.ID, "token-input")
+    field.clear()
+    field.send_keys(token)
+    driver.find_element(By.CSS_SELECTOR, "#token button[type=submit]").click()
+
+
+def run_job(driver, button):
+    driver.find_element(By.CSS_SELECTOR, f".backup-form button[value={button}]").click()
+    return wait(driver, f"the {button} job's result", lambda d: (
+        t := text(d, ".job-result")) and ": running" not in t and ": starting" not in t and t, 60)
+
+
+def run(line, driver):
+    line.start()
+    token = open(line.token_file, encoding="ascii").read().strip()
+
+    print("== 1: the overview shows the three sensors with changing values")
+    driver.get(line.base + "/")
+    wait(driver, "three cards", lambda d: sorted(card_values(d)) == ["COM1", "COM2", "COM3"])
+    wait(driver, "the live link", lambda d: "link-open" in d.find_element(By.ID, "link")
+         .get_attribute("class"))
+    overview_changes(driver)
+    shot(driver, "overview.png")
+    print("ok:", card_values(driver))
+
+    print("== 2: a backup of the line from the page, with the token")
+    use_token(driver, token)
+    name = driver.find_element(By.ID, "backup-name")
+    name.clear()
+    name.send_keys("line-7")
+    result = run_job(driver, "backup")
+    if not result.startswith("Backup line-7: done"):
+        raise Failed(f"backup: {result}")
+    print("ok:", result.splitlines()[0])
+
+    print("== 3: THRESHOLD on COM2's page, with a wrong token, then the right one")
+    driver.find_element(By.LINK_TEXT, "COM2").click()
+    wait(driver, "COM2's parameters", lambda d: "100" in text(d, 'tr[data-key="THRESHOLD"] td'))
+    use_token(driver, "not-the-token")
+    write_threshold(driver, 77)
+    refusal = wait(driver, "the refusal", lambda d: (t := text(d, ".param-result .problem")) and t)
+    if "token" not in refusal.lower():
+        raise Failed(f"a wrong token shows {refusal!r}")
+    if writes(line.log):
+        raise Failed(f"written with a wrong token: {writes(line.log)}")
+    print("ok: refused:", refusal)
+    use_token(driver, token)
+    write_threshold(driver, 77)
+    wait(driver, "before and after", lambda d: "100 77" in text(d, ".before-after tbody tr"))
+    wait(driver, "the table read again", lambda d: text(
+        d, 'tr[data-key="THRESHOLD"] td.value') == "77")
+    done = writes(line.log)
+    if len(done) != 1 or done[0][:2] != (2, 1) or done[0][2][0] != 77:
+        raise Failed(f"expected one RAM write to sensor 2 with THRESHOLD 77, got {done}")
+    ram_before = [100, 120, 0, 0, 1, 0, 20, 50, 2, 0, 2, 0, 0, 0, 0]
+    if list(done[0][2][1:]) != ram_before[1:]:
+        raise Failed(f"bytes other than THRESHOLD changed: {list(done[0][2])}")
+    print("ok:", text(driver, ".before-after tbody tr"))
+
+    driver.find_element(By.CSS_SELECTOR, ".buffer-panel button").click()
+    values = wait(driver, "the jump buffer", lambda d: (t := text(d, ".buffer-values")) and t)
+    if len(values.split(":")[1].split("·")[0].split(",")) != 16 or \
+            not values.endswith("THRESHOLD 77"):
+        raise Failed(f"the jump buffer shows {values!r}")
+    print("ok:", values)
+
+    print("== 4: verify against the backup from the page")
+    result = run_job(driver, "verify")
+    rows = {r.find_element(By.TAG_NAME, "th").text: r.text
+            for r in driver.find_elements(By.CSS_SELECTOR, ".job-table tbody tr")}
+    if sorted(rows) != ["COM1", "COM2", "COM3"] or \
+            not rows["COM2"].startswith("COM2 DIFFERS") or \
+            not rows["COM2"].endswith("RAM THRESHOLD: 100 → 77") or \
+            any(not rows[p].startswith(f"{p} OK") or "→" in rows[p] for p in ("COM1", "COM3")):
+        raise Failed(f"verify shows {result!r}")
+    shot(driver, "sensor.png")
+    print("ok:", rows["COM2"])
+
+    print("== 5: the server goes away and comes back")
+    line.stop()
+    wait(driver, "the page notices", lambda d: "link-lost" in d.find_element(By.ID, "link")
+         .get_attribute("class"))
+    if not driver.find_element(By.ID, "offline").is_displayed():
+        raise Failed("the page does not say that the server cannot be reached")
+    print("ok:", driver.find_element(By.ID, "link").text)
+    line.start()
+    wait(driver, "the page reconnects", lambda d: "link-open" in d.find_element(By.ID, "link")
+         .get_attribute("class"), 30)
+    before = driver.find_element(By.ID, "live-NORM").text
+    wait(driver, "values move again", lambda d: d.find_element(By.ID, "live-NORM").text != before)
+    print("ok: live again")
+
+    errors = [e["message"] for e in driver.get_log("browser") if e["level"] == "SEVERE"
+              and "WebSocket" not in e["message"] and "ERR_CONNECTION_REFUSED" not in e["message"]
+              and "status of 403" not in e["message"]]  # the wrong token, on purpose
+    if errors:
+        raise Failed("the browser's console shows errors:\n  " + "\n  ".join(errors))
+
+    print("== 6: the simulator's RAM holds the THRESHOLD")
+    line.stop()
+    got = subprocess.run([os.path.join(line.bin, "zurid"), "get", "COM2", "--json"],
+                         env=line.env, capture_output=True, text=True, timeout=30)
+    bytes_read = json.loads(got.stdout)["bytes"] if got.returncode == 0 else None
+    if not bytes_read or bytes_read[0] != 77:
+        raise Failed(f"zurid get COM2: {got.returncode} {got.stdout} {got.stderr}")
+    print("ok: zurid get COM2 reads THRESHOLD", bytes_read[0])
+
+
+def main():
+    if len(sys.argv) != 2:
+        print(__doc__.strip(), file=sys.stderr)
+        return 2
+    bin_dir = os.path.abspath(sys.argv[1])
+    missing = [t for t in ("chromium", "chromedriver") if not shutil.which(t)]
+    if webdriver is None:
+        missing.append("python3-selenium")
+    if missing:
+        skip_or_fail(", ".join(missing) + " missing")
+    work = tempfile.mkdtemp(prefix="zurid-browser-")
+    line = None
+    driver = None
+    try:
+        line = Line(bin_dir, work)
+        driver = browser(work)
+        run(line, driver)
+    except Failed as e:
+        print(f"FAIL: {e}", file=sys.stderr)
+        out = os.path.join(work, "serve.out")
+        if os.path.exists(out):
+            print("--- zurid serve\n" + open(out).read()[-3000:], file=sys.stderr)
+        return 1
+    finally:
+        if driver is not None:
+            driver.quit()
+        if line is not None:
+            line.close()
+        shutil.rmtree(work, ignore_errors=True)
+    print("PASS")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
