@@ -4,10 +4,13 @@
 #include "serve/mqtt/broker.h"
 #include "serve/mqtt/command.h"
 #include "serve/mqtt/topics.h"
+#include "serve/sensorjson.h"
 #include "support/files.h"
 
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -15,6 +18,37 @@
 
 using namespace zurid::serve::mqtt;
 using zurid::sensors::Memory;
+
+namespace {
+
+// Whether an MQTT topic filter (+ one level, # the rest) takes the topic.
+bool FilterTakes(const QString& filter, const QString& topic) {
+    const QStringList f = filter.split(u'/');
+    const QStringList t = topic.split(u'/');
+    for (qsizetype i = 0; i < f.size(); ++i) {
+        if (f[i] == "#") {
+            return true;
+        }
+        if (i >= t.size() || (f[i] != "+" && f[i] != t[i])) {
+            return false;
+        }
+    }
+    return f.size() == t.size();
+}
+
+// The values of `key = "..."` or `key = ["..."]` lines of a TOML text, in order.
+QStringList TomlValues(const QString& toml, const QString& key) {
+    QStringList out;
+    const QRegularExpression line(QStringLiteral("^\\s*%1\\s*=\\s*\\[?\"?([^\"\\]]*)\"?\\]?\\s*$")
+                                      .arg(QRegularExpression::escape(key)),
+                                  QRegularExpression::MultilineOption);
+    for (auto it = line.globalMatch(toml); it.hasNext();) {
+        out << it.next().captured(1);
+    }
+    return out;
+}
+
+} // namespace
 
 class MqttTopicsTest : public QObject {
     Q_OBJECT
@@ -170,6 +204,46 @@ class MqttTopicsTest : public QObject {
         for (const char* bad : {"broker:1883", "http://broker", "mqtt://", "mqtt://b:0",
                                 "mqtt://b:70000", "mqtt://b/topic", "mqtt://b?x=1"}) {
             QVERIFY2(!ParseBrokerUrl(QString::fromLatin1(bad)), bad);
+        }
+    }
+
+    // The Telegraf block of the README: its filter takes the live topics of every line and no
+    // other topic, its tags find the line and the sensor there, its fields are a reading's own.
+    void readmeTelegrafConfigFitsTheTopics() {
+        QFile readme(QStringLiteral(ZURID_SOURCE_DIR "/README.md"));
+        QVERIFY(readme.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(readme.readAll());
+        const qsizetype start = text.indexOf("```toml\n", text.indexOf("### Telegraf"));
+        QVERIFY(start > 0);
+        const QString toml = text.mid(start, text.indexOf("```\n", start + 8) - start);
+        QCOMPARE(TomlValues(toml, "data_format"), QStringList{"json_v2"});
+        QCOMPARE(TomlValues(toml, "qos"), QStringList{"0"});
+
+        const QStringList filters = TomlValues(toml, "topics");
+        QCOMPARE(filters.size(), 1);
+        const QString filter = filters[0];
+        for (const char* line : {"line-7", "line-8"}) {
+            const Topics t(QStringLiteral("plant/") + line);
+            QVERIFY(FilterTakes(filter, t.live("COM1")));
+            QVERIFY(FilterTakes(filter, t.live("/dev/ttyUSB0")));
+            for (const QString& other :
+                 {t.status(), t.sensorStatus("COM1"), t.parameters("COM1", Memory::Ram),
+                  t.parameters("COM1", Memory::Eeprom), t.set("COM1"), t.setResponse("COM1")}) {
+                QVERIFY2(!FilterTakes(filter, other), qPrintable(other));
+            }
+        }
+        QCOMPARE(TomlValues(toml, "topic"), QStringList{filter});
+        const QStringList tags = TomlValues(toml, "tags").value(0).split(u'/');
+        const QStringList live = Topics("plant/line-7").live("/dev/ttyUSB0").split(u'/');
+        QCOMPARE(tags.size(), live.size());
+        QCOMPARE(live[tags.indexOf("line")], QStringLiteral("line-7"));
+        QCOMPARE(DecodeLevel(live[tags.indexOf("sensor")]), std::optional<QString>("/dev/ttyUSB0"));
+
+        const QJsonObject reading = zurid::serve::ReadingJson({});
+        const QStringList paths = TomlValues(toml, "path") + TomlValues(toml, "timestamp_path");
+        QVERIFY(paths.size() >= 4);
+        for (const QString& path : paths) {
+            QVERIFY2(reading.contains(path), qPrintable(path));
         }
     }
 
