@@ -4,6 +4,7 @@
 // the latency from a reading to the clients and of the GETs, then the same with one client
 // that stops reading: the others' rate, the dropped messages, the daemon's memory.
 // Usage: bench_serve [SECONDS [STALL_SECONDS]]   (default 30 and 60)
+#include "measure.h"
 #include "sim/fleet.h"
 #include "support/serve.h"
 
@@ -31,64 +32,6 @@ namespace {
 constexpr int kSensors = 32;
 constexpr int kClients = 16;
 constexpr int kGetsPerSecond = 50;
-
-double NowUnix() {
-    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
-double NowMono() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-void Spin(double seconds) {
-    QEventLoop loop;
-    QTimer::singleShot(static_cast<int>(seconds * 1000), &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-double Percentile(std::vector<double> v, double p) {
-    if (v.empty()) {
-        return 0;
-    }
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, static_cast<std::size_t>(p * static_cast<double>(v.size())))];
-}
-
-// utime + stime of a process, in seconds.
-double CpuOf(qint64 pid) {
-    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!f.open(QIODevice::ReadOnly)) {
-        return 0;
-    }
-    const QByteArray stat = f.readAll();
-    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
-    const double ticks = static_cast<double>(::sysconf(_SC_CLK_TCK));
-    return (fields.value(11).toDouble() + fields.value(12).toDouble()) / ticks;
-}
-
-double RssMiB(qint64 pid) {
-    QFile f(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!f.open(QIODevice::ReadOnly)) {
-        return 0;
-    }
-    for (const QByteArray& line : f.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:")) {
-            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
-        }
-    }
-    return 0;
-}
-
-// Each sensor's readings counter, by id.
-std::vector<qint64> Readings(quint16 port) {
-    std::vector<qint64> out;
-    for (const QJsonValue& s : Http(port, "GET", "/api/v1/sensors").json()["sensors"].toArray()) {
-        out.push_back(s.toObject()["readings"].toInteger());
-    }
-    return out;
-}
 
 // Requests on one kept-alive connection, one at a time, each timed from its write to its
 // whole answer; a request due while the last one is still out is counted as late.

@@ -2,6 +2,7 @@
 // token file, the messages; Ctrl-C and SIGTERM end it cleanly with exit 0.
 #include "cli/cli.h"
 #include "cli/commands.h"
+#include "cli/serve_mqtt.h"
 #include "platform/serial/interrupt.h"
 #include "serve/daemon.h"
 #include "serve/line.h"
@@ -110,7 +111,10 @@ int RunServe(const QStringList& args) {
         QStringLiteral("Close a connection that completes no request for S seconds (default 30)."),
         QStringLiteral("S"));
     parser.addOptions({all, listen, tokenFile, readOnly, backups, maxConnections, idle});
-    if (const auto done = ParseCommand(parser, args, QLatin1String(kServeDetails), 0, -1)) {
+    parser.addOptions(MqttOptions());
+    const QString details =
+        QLatin1String(kServeDetails) + QStringLiteral("\n\n") + QLatin1String(kServeMqttDetails);
+    if (const auto done = ParseCommand(parser, args, details, 0, -1)) {
         return *done;
     }
     const QStringList ports = parser.positionalArguments();
@@ -146,6 +150,9 @@ int RunServe(const QStringList& args) {
         Message(QStringLiteral("--backups needs a folder"));
         return kExitUsage;
     }
+    if (!ReadMqttOptions(parser, options)) {
+        return kExitUsage;
+    }
     const QString tokenPath = parser.isSet(tokenFile)
                                   ? parser.value(tokenFile)
                                   : serve::StateDir() + QStringLiteral("/token");
@@ -162,6 +169,7 @@ int RunServe(const QStringList& args) {
         return *status;
     }
     serve::Daemon daemon(options);
+    daemon.note = [](const QString& text) { Message(text); };
     if (const Status prepared = daemon.prepare(); !prepared) {
         Message(prepared.error);
         return kExitUsage;

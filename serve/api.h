@@ -13,6 +13,9 @@ namespace zurid::serve {
 
 class Jobs;
 class Stream;
+namespace mqtt {
+class Bridge;
+}
 
 struct Api {
     Line& line;
@@ -20,8 +23,13 @@ struct Api {
     Jobs& jobs;
     QString token;
     bool readOnly = false;
-    std::function<int()> connections; // open HTTP and WebSocket connections, for the metrics
+    std::function<int()> connections;   // open HTTP and WebSocket connections, for the metrics
+    const mqtt::Bridge* mqtt = nullptr; // the MQTT bridge when there is one, for the metrics
 };
+
+// Why a write with this Authorization header may not go ahead: 401 no token, 403 a wrong one
+// or --read-only; nothing when it may.
+std::optional<http::Response> WriteRefusal(const Api& api, const QByteArray& authorization);
 
 // True when the request may write; otherwise it has been answered (401 no token, 403 a wrong
 // one or --read-only).
@@ -45,6 +53,11 @@ struct ParsedPatch {
     QString message;
 };
 ParsedPatch ParsePatch(const QByteArray& body);
+// The change of a PATCH of parameters once the write is allowed, by the rules of `zurid set`
+// (two reads agree, only the named bytes change, read back); answers the before/after of each
+// changed parameter or the error. The API's PATCH and the MQTT commands both come here.
+void ChangeParameters(Api& api, const QString& id, Memory memory, const QByteArray& body,
+                      const http::Reply& reply);
 
 void AddSensorRoutes(http::Router& router, Api& api);
 void AddJobRoutes(http::Router& router, Api& api);

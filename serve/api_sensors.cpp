@@ -20,24 +20,30 @@ using http::Reply;
 using http::Request;
 using http::Response;
 
-bool MayWrite(const Api& api, const Request& request, const Reply& reply) {
-    switch (CheckBearer(request.header("Authorization"), api.token)) {
-    case Auth::Missing:
-        reply.send([] {
-            Response r = Response::error(
-                401, QStringLiteral("a write needs the header Authorization: Bearer TOKEN"));
-            r.headers.emplaceBack("WWW-Authenticate", "Bearer");
-            return r;
-        }());
-        return false;
+std::optional<Response> WriteRefusal(const Api& api, const QByteArray& authorization) {
+    switch (CheckBearer(authorization, api.token)) {
+    case Auth::Missing: {
+        Response r = Response::error(
+            401, QStringLiteral("a write needs the header Authorization: Bearer TOKEN"));
+        r.headers.emplaceBack("WWW-Authenticate", "Bearer");
+        return r;
+    }
     case Auth::Wrong:
-        reply.error(403, QStringLiteral("wrong token"));
-        return false;
+        return Response::error(403, QStringLiteral("wrong token"));
     case Auth::Ok:
         break;
     }
     if (api.readOnly) {
-        reply.error(403, QStringLiteral("this server is read-only"), QStringLiteral("read_only"));
+        return Response::error(403, QStringLiteral("this server is read-only"),
+                               QStringLiteral("read_only"));
+    }
+    return std::nullopt;
+}
+
+bool MayWrite(const Api& api, const Request& request, const Reply& reply) {
+    if (const std::optional<Response> refusal =
+            WriteRefusal(api, request.header("Authorization"))) {
+        reply.send(*refusal);
         return false;
     }
     return true;
@@ -151,13 +157,6 @@ ParsedPatch ParsePatch(const QByteArray& body) {
 
 namespace {
 
-QJsonObject BlockAnswer(const LinePort& p, Memory m, const core::ParamBlock& block) {
-    QJsonObject o = sensors::BlockJson(block);
-    o[QStringLiteral("sensor")] = p.ref.label;
-    o[QStringLiteral("memory")] = MemoryKey(m);
-    return o;
-}
-
 // Each changed parameter: {"name", "key", "before": {...}, "after": {...}}.
 QJsonArray Changes(const core::ParamBlock& before, const core::ParamBlock& after) {
     QJsonArray out;
@@ -186,22 +185,21 @@ void ReadParameters(Api& api, const Request& request, const Reply& reply) {
             return;
         }
         api.line.keepBlock(*p, *m, *block);
-        reply.send(Response::json(BlockAnswer(*p, *m, *block)));
+        reply.send(Response::json(ParametersJson(*p, *m, *block)));
     });
 }
 
-void ChangeParameters(Api& api, const Request& request, const Reply& reply) {
-    if (!MayWrite(api, request, reply)) {
-        return;
-    }
-    ParsedPatch patch = ParsePatch(request.body);
+} // namespace
+
+void ChangeParameters(Api& api, const QString& id, Memory memory, const QByteArray& body,
+                      const Reply& reply) {
+    ParsedPatch patch = ParsePatch(body);
     if (patch.status != 0) {
         reply.error(patch.status, patch.message);
         return;
     }
-    LinePort* p = FindPort(api, request.param(QStringLiteral("id")), reply);
-    const auto m = p != nullptr ? MemoryOf(request, reply) : std::nullopt;
-    PortSession* s = m ? WorkingSession(*p, reply) : nullptr;
+    LinePort* p = FindPort(api, id, reply);
+    PortSession* s = p != nullptr ? WorkingSession(*p, reply) : nullptr;
     if (s == nullptr) {
         return;
     }
@@ -211,7 +209,6 @@ void ChangeParameters(Api& api, const Request& request, const Reply& reply) {
     }
     // Held until the change has ended, however it ends.
     const auto hold = HoldWriter(*p, QStringLiteral("a parameter change"));
-    const Memory memory = *m;
     sensors::ChangeBlock(*s, memory, std::move(patch.items),
                          [&api, p, memory, reply, hold](const sensors::BlockChange& c) {
                              using Outcome = sensors::BlockChange::Outcome;
@@ -223,7 +220,7 @@ void ChangeParameters(Api& api, const Request& request, const Reply& reply) {
                              switch (c.outcome) {
                              case Outcome::Written:
                              case Outcome::Unchanged: {
-                                 QJsonObject o = BlockAnswer(*p, memory, c.after);
+                                 QJsonObject o = ParametersJson(*p, memory, c.after);
                                  o[QStringLiteral("written")] = c.outcome == Outcome::Written;
                                  o[QStringLiteral("changed")] = Changes(c.before, c.after);
                                  reply.send(Response::json(o));
@@ -245,6 +242,17 @@ void ChangeParameters(Api& api, const Request& request, const Reply& reply) {
                                  return;
                              }
                          });
+}
+
+namespace {
+
+void PatchParameters(Api& api, const Request& request, const Reply& reply) {
+    if (!MayWrite(api, request, reply)) {
+        return;
+    }
+    if (const auto m = MemoryOf(request, reply)) {
+        ChangeParameters(api, request.param(QStringLiteral("id")), *m, request.body, reply);
+    }
 }
 
 void ReadBuffer(Api& api, const Request& request, const Reply& reply) {
@@ -313,7 +321,7 @@ void AddSensorRoutes(http::Router& router, Api& api) {
                [&api](const Request& request, const Reply& r) { ReadParameters(api, request, r); });
     router.add(
         "PATCH", QStringLiteral("/api/v1/sensors/{id}/parameters"),
-        [&api](const Request& request, const Reply& r) { ChangeParameters(api, request, r); });
+        [&api](const Request& request, const Reply& r) { PatchParameters(api, request, r); });
     router.add("GET", QStringLiteral("/api/v1/sensors/{id}/buffer"),
                [&api](const Request& request, const Reply& r) { ReadBuffer(api, request, r); });
 }

@@ -2,6 +2,7 @@
 // from the filesystem) and /metrics in Prometheus' text format.
 #include "serve/api.h"
 #include "serve/exposition.h"
+#include "serve/mqtt/bridge.h"
 #include "serve/stream.h"
 
 #include <QFile>
@@ -112,6 +113,21 @@ QByteArray Metrics(const Api& api) {
     e.sample("zurid_stream_dropped_messages_total", {}, static_cast<double>(api.stream.dropped()));
     e.family("zurid_http_connections", "gauge", "Open connections, WebSockets included.");
     e.sample("zurid_http_connections", {}, api.connections ? api.connections() : 0);
+    if (api.mqtt != nullptr) {
+        const mqtt::Bridge::Stats m = api.mqtt->stats();
+        e.family("zurid_mqtt_connected", "gauge", "Whether the MQTT broker has us connected.");
+        e.sample("zurid_mqtt_connected", {}, m.connected ? 1 : 0);
+        e.family("zurid_mqtt_connects_total", "counter", "Connections the MQTT broker accepted.");
+        e.sample("zurid_mqtt_connects_total", {}, static_cast<double>(m.connects));
+        e.family("zurid_mqtt_readings_published_total", "counter",
+                 "Readings published on the live topics.");
+        e.sample("zurid_mqtt_readings_published_total", {}, static_cast<double>(m.livePublished));
+        e.family("zurid_mqtt_readings_dropped_total", "counter",
+                 "Readings dropped while the MQTT broker was not connected or did not keep up.");
+        e.sample("zurid_mqtt_readings_dropped_total", {}, static_cast<double>(m.liveDropped));
+        e.family("zurid_mqtt_commands_total", "counter", "MQTT commands answered.");
+        e.sample("zurid_mqtt_commands_total", {}, static_cast<double>(m.commands));
+    }
     return e.text();
 }
 

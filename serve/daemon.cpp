@@ -4,6 +4,7 @@
 #include "serve/http/server.h"
 #include "serve/jobs.h"
 #include "serve/line.h"
+#include "serve/mqttline.h"
 #include "serve/sensorjson.h"
 
 #include <QTimer>
@@ -20,7 +21,7 @@ struct Daemon::Parts {
     explicit Parts(ServeOptions o)
         : options(std::move(o)), stream(options.stream),
           jobs(line, options.backups), api{line, stream, jobs, options.token, options.readOnly, {}},
-          server(router, options.limits) {}
+          server(router, options.limits), commands(api) {}
 
     ServeOptions options;
     Line line;
@@ -29,6 +30,8 @@ struct Daemon::Parts {
     Api api;
     http::Router router;
     http::Server server;
+    MqttLine commands;
+    std::unique_ptr<mqtt::Bridge> bridge;
 };
 
 Daemon::Daemon(ServeOptions options, QObject* parent)
@@ -39,12 +42,25 @@ Daemon::Daemon(ServeOptions options, QObject* parent)
     AddJobRoutes(d.router, d.api);
     AddSiteRoutes(d.router, d.api);
 
-    d.line.statusChanged = [&d](LinePort& p) { d.stream.publish(p.ref.label, StatusMessage(p)); };
+    d.line.statusChanged = [&d](LinePort& p) {
+        d.stream.publish(p.ref.label, StatusMessage(p));
+        if (d.bridge) {
+            d.bridge->sensorChanged(p.ref.label, SensorJson(p, false));
+        }
+    };
     d.line.readingArrived = [&d](LinePort& p, const Reading& r) {
-        d.stream.publish(p.ref.label, ReadingMessage(p, r));
+        const QString message = ReadingMessage(p, r);
+        d.stream.publish(p.ref.label, message);
+        if (d.bridge) {
+            d.bridge->reading(p.ref.label, message.toUtf8());
+        }
     };
     d.line.blockChanged = [&d](LinePort& p, Memory m) {
         d.stream.publish(p.ref.label, BlockMessage(p, m));
+        const auto& block = m == Memory::Ram ? p.ram : p.eeprom;
+        if (d.bridge && block) {
+            d.bridge->parametersChanged(p.ref.label, m, ParametersJson(p, m, *block));
+        }
     };
     d.stream.known = [&d](const QString& id) { return d.line.find(id) != nullptr; };
     d.stream.greeting = [&d](const QSet<QString>& wanted) {
@@ -80,6 +96,22 @@ sensors::Status Daemon::start() {
                                             .arg(why));
     }
     d.line.start();
+    if (d.options.mqtt) {
+        d.bridge = std::make_unique<mqtt::Bridge>(*d.options.mqtt, &d.commands);
+        d.api.mqtt = d.bridge.get();
+        QObject::connect(d.bridge.get(), &mqtt::Bridge::note, this, [this](const QString& text) {
+            if (note) {
+                note(text);
+            }
+        });
+        // Every sensor's status from the start, "starting" until its line check is done.
+        for (const auto& p : d.line.ports()) {
+            d.bridge->sensorChanged(p->ref.label, SensorJson(*p, false));
+        }
+        if (const QString why = d.bridge->start(); !why.isEmpty()) {
+            return sensors::Status::failure(why);
+        }
+    }
     return {};
 }
 
@@ -89,7 +121,18 @@ void Daemon::stop(std::function<void()> stopped) {
     d.jobs.interrupt();
     d.line.stop();
     d.stream.closeAll();
-    QTimer::singleShot(kGoodbyeMs, this, std::move(stopped));
+    // Done once the goodbye time is over and the bridge has said "offline" (or given up).
+    auto waiting = std::make_shared<int>(d.bridge ? 2 : 1);
+    auto one = [waiting, stopped = std::move(stopped)] {
+        if (--*waiting == 0) {
+            stopped();
+        }
+    };
+    if (d.bridge) {
+        QObject::connect(d.bridge.get(), &mqtt::Bridge::stopped, this, one);
+        d.bridge->stop();
+    }
+    QTimer::singleShot(kGoodbyeMs, this, one);
 }
 
 QHostAddress Daemon::address() const {

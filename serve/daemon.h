@@ -4,6 +4,7 @@
 
 #include "sensors/result.h"
 #include "serve/http/framer.h"
+#include "serve/mqtt/bridge.h"
 #include "serve/stream.h"
 
 #include <QHostAddress>
@@ -13,6 +14,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace zurid::serve {
 
@@ -28,6 +30,7 @@ struct ServeOptions {
     QString backups; // the folder of the backups
     http::Limits limits;
     StreamLimits stream;
+    std::optional<mqtt::BridgeOptions> mqtt; // publish the line to an MQTT broker too
 };
 
 inline constexpr char kStreamPath[] = "/api/v1/stream";
@@ -39,16 +42,19 @@ class Daemon : public QObject {
 
     // Looks the ports up; the message names a name that is no port, or a port named twice.
     sensors::Status prepare();
-    // Listens and starts the ports; the message says why it cannot listen.
+    // Listens, starts the ports and the MQTT bridge; the message says why it cannot listen.
+    // The bridge keeps trying to reach its broker for as long as it runs.
     sensors::Status start();
     // Stops listening and polling, interrupts a running job (a backup's manifest then says
-    // incomplete), closes the ports and the stream's clients; `stopped` runs once they had a
-    // moment to say goodbye.
+    // incomplete), closes the ports and the stream's clients, says "offline" to the MQTT
+    // broker; `stopped` runs once they had a moment to say goodbye.
     void stop(std::function<void()> stopped);
 
     QHostAddress address() const;
     quint16 port() const;
     const Line& line() const;
+    // Lines for the log from the MQTT bridge (connected, lost, why).
+    std::function<void(const QString&)> note;
 
   private:
     struct Parts;

@@ -24,6 +24,13 @@ QString MemoryKey(Memory m) {
     return m == Memory::Ram ? QStringLiteral("ram") : QStringLiteral("eeprom");
 }
 
+QJsonObject ParametersJson(const LinePort& p, Memory m, const core::ParamBlock& block) {
+    QJsonObject o = sensors::BlockJson(block);
+    o[QStringLiteral("sensor")] = p.ref.label;
+    o[QStringLiteral("memory")] = MemoryKey(m);
+    return o;
+}
+
 QJsonObject ReadingJson(const Reading& r) {
     return {{QStringLiteral("t"), std::round(r.t * 1000.0) / 1000.0},
             {QStringLiteral("DAT0"), r.values.dat0},

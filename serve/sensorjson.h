@@ -12,6 +12,8 @@ namespace zurid::serve {
 // "timeouts"}; with `blocks` also "ram" and "eeprom" as last read ({"bytes", "parameters"} or
 // null).
 QJsonObject SensorJson(const LinePort& p, bool blocks);
+// A parameter set as the API answers it: {"sensor", "memory", "bytes", "parameters"}.
+QJsonObject ParametersJson(const LinePort& p, Memory m, const core::ParamBlock& block);
 // {"t", "DAT0", "DAT1", "NORM", "IN0", "IN1", "EDGE"}.
 QJsonObject ReadingJson(const Reading& r);
 // A JSON string literal of the text, quotes included.

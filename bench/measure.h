@@ -1,0 +1,77 @@
+// What the benchmarks of zurid serve measure with: clocks, a wait on the event loop, percentiles,
+// a process's CPU time and memory, each sensor's readings counter from the API.
+#pragma once
+
+#include "support/serve.h"
+
+#include <QEventLoop>
+#include <QFile>
+#include <QJsonArray>
+#include <QTimer>
+
+#include <algorithm>
+#include <chrono>
+#include <unistd.h>
+#include <vector>
+
+namespace testing_support {
+
+inline double NowUnix() {
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+inline double NowMono() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+inline void Spin(double seconds) {
+    QEventLoop loop;
+    QTimer::singleShot(static_cast<int>(seconds * 1000), &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+inline double Percentile(std::vector<double> v, double p) {
+    if (v.empty()) {
+        return 0;
+    }
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, static_cast<std::size_t>(p * static_cast<double>(v.size())))];
+}
+
+// utime + stime of a process, in seconds.
+inline double CpuOf(qint64 pid) {
+    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!f.open(QIODevice::ReadOnly)) {
+        return 0;
+    }
+    const QByteArray stat = f.readAll();
+    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+    const double ticks = static_cast<double>(::sysconf(_SC_CLK_TCK));
+    return (fields.value(11).toDouble() + fields.value(12).toDouble()) / ticks;
+}
+
+inline double RssMiB(qint64 pid) {
+    QFile f(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!f.open(QIODevice::ReadOnly)) {
+        return 0;
+    }
+    for (const QByteArray& line : f.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:")) {
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+        }
+    }
+    return 0;
+}
+
+// Each sensor's readings counter, by id.
+inline std::vector<qint64> Readings(quint16 port) {
+    std::vector<qint64> out;
+    for (const QJsonValue& s : Http(port, "GET", "/api/v1/sensors").json()["sensors"].toArray()) {
+        out.push_back(s.toObject()["readings"].toInteger());
+    }
+    return out;
+}
+
+} // namespace testing_support

@@ -1,0 +1,150 @@
+#include "serve/mqtt/bridge.h"
+
+namespace zurid::serve::mqtt {
+
+namespace {
+
+ClientOptions WithBroker(const BridgeOptions& o) {
+    ClientOptions c = o.client;
+    c.broker = o.broker;
+    c.caFile = o.caFile;
+    c.credentials = o.credentials;
+    // The same on every start: a restarted serve takes its old session over at the broker.
+    c.clientId = QStringLiteral("zurid-serve:") + o.prefix;
+    c.willTopic = Topics(o.prefix).status();
+    return c;
+}
+
+} // namespace
+
+Bridge::Bridge(BridgeOptions options, CommandTarget* target, QObject* parent)
+    : QObject(parent), options_(std::move(options)), topics_(options_.prefix), target_(target),
+      client_(WithBroker(options_)) {
+    connect(&client_, &Client::note, this, &Bridge::note);
+    connect(&client_, &Client::connectedChanged, this, &Bridge::connectedChanged);
+    connect(&client_, &Client::stopped, this, &Bridge::stopped);
+    connect(&client_, &Client::message, this, &Bridge::onMessage);
+    liveTimer_.setInterval(options_.liveMs);
+    connect(&liveTimer_, &QTimer::timeout, this, &Bridge::flushLive);
+}
+
+QString Bridge::start() {
+    if (QString why = CheckPrefix(options_.prefix); !why.isEmpty()) {
+        return why;
+    }
+    if (options_.commands) {
+        if (target_ == nullptr) {
+            return QStringLiteral("MQTT commands need the line to write to");
+        }
+        client_.subscribe(topics_.setFilter(), 1);
+    }
+    if (options_.liveMs > 0) {
+        liveTimer_.start();
+    }
+    return client_.start();
+}
+
+void Bridge::stop() {
+    liveTimer_.stop();
+    client_.stop();
+}
+
+void Bridge::sensorChanged(const QString& id, const QJsonObject& apiSensor) {
+    client_.retain(topics_.sensorStatus(id), SensorStatusPayload(apiSensor));
+}
+
+void Bridge::parametersChanged(const QString& id, sensors::Memory m,
+                               const QJsonObject& apiParameters) {
+    client_.retain(topics_.parameters(id, m), Compact(apiParameters));
+}
+
+void Bridge::reading(const QString& id, const QByteArray& json) {
+    if (options_.liveMs > 0) {
+        newest_.insert(id, json);
+    } else {
+        publishLive(id, json);
+    }
+}
+
+void Bridge::flushLive() {
+    for (auto it = newest_.cbegin(); it != newest_.cend(); ++it) {
+        publishLive(it.key(), it.value());
+    }
+    newest_.clear();
+}
+
+void Bridge::publishLive(const QString& id, const QByteArray& json) {
+    auto topic = liveTopics_.constFind(id);
+    if (topic == liveTopics_.cend()) {
+        topic = liveTopics_.insert(id, topics_.live(id));
+    }
+    if (client_.publish(*topic, json, 0)) {
+        ++stats_.livePublished;
+    } else {
+        ++stats_.liveDropped;
+    }
+}
+
+Bridge::Stats Bridge::stats() const {
+    Stats s = stats_;
+    s.connected = client_.connected();
+    s.connects = client_.stats().connects;
+    return s;
+}
+
+void Bridge::onMessage(const QString& topic, const QByteArray& payload, bool retained) {
+    const std::optional<QString> sensor = topics_.sensorOfSet(topic);
+    if (!options_.commands || !sensor) {
+        return;
+    }
+    const ParsedCommand p = ParseCommand(payload);
+    if (retained) {
+        // Kept by the broker, it would be carried out anew on every connect.
+        answer(*sensor, p.id,
+               ApiError(QStringLiteral("bad_request"),
+                        QStringLiteral("a retained command is not carried out; publish commands "
+                                       "without retain, and clear this one with an empty "
+                                       "retained message")));
+        return;
+    }
+    if (!p.command) {
+        answer(*sensor, p.id, ApiError(QStringLiteral("bad_request"), p.error));
+        return;
+    }
+    if (!target_->hasSensor(*sensor)) {
+        answer(*sensor, p.id,
+               ApiError(QStringLiteral("not_found"), QStringLiteral("no sensor %1").arg(*sensor)));
+        return;
+    }
+    if (std::optional<QJsonObject> refusal = target_->refuseWrite(p.command->token)) {
+        answer(*sensor, p.id, *refusal);
+        return;
+    }
+    if (inFlight_ >= options_.commandsInFlight) {
+        answer(*sensor, p.id,
+               ApiError(
+                   QStringLiteral("busy"),
+                   QStringLiteral("%1 commands are being carried out; try again").arg(inFlight_)));
+        return;
+    }
+    ++inFlight_;
+    const QJsonValue commandId = p.id;
+    target_->writeParameters(
+        *sensor, p.command->memory, p.command->values,
+        [self = QPointer<Bridge>(this), sensor = *sensor, commandId](const QJsonObject& body) {
+            if (self) {
+                --self->inFlight_;
+                self->answer(sensor, commandId, body);
+            }
+        });
+}
+
+void Bridge::answer(const QString& sensor, const QJsonValue& commandId, const QJsonObject& body) {
+    ++stats_.commands;
+    if (body.contains(QLatin1String("error"))) {
+        ++stats_.commandsRefused;
+    }
+    client_.publish(topics_.setResponse(sensor), ResponsePayload(commandId, body), 1);
+}
+
+} // namespace zurid::serve::mqtt

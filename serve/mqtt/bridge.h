@@ -1,0 +1,86 @@
+// The MQTT bridge of zurid serve: the line's sensors under one prefix on a broker (the topic
+// tree is in topics.h). The line runner hands it every status change, parameter set and
+// reading as the API and the stream have them; the bridge keeps the retained ones for the next
+// connect, publishes readings live (every one, or the newest per sensor once a period) and
+// drops and counts them while there is no connection. With commands on, it carries out
+// parameter commands through a CommandTarget and answers each.
+#pragma once
+
+#include "serve/mqtt/client.h"
+#include "serve/mqtt/command.h"
+#include "serve/mqtt/topics.h"
+
+#include <QHash>
+#include <QJsonObject>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+
+namespace zurid::serve::mqtt {
+
+struct BridgeOptions {
+    BrokerAddress broker;
+    QString caFile;
+    std::optional<Credentials> credentials;
+    QString prefix;           // valid as CheckPrefix says
+    int liveMs = 0;           // 0: every reading; else at most one per sensor in that many ms
+    bool commands = false;    // subscribe to PREFIX/sensors/+/set
+    int commandsInFlight = 8; // more at once are answered "busy"
+    // Connection details for tests (back-off, time-outs); the broker and will are set here.
+    ClientOptions client;
+};
+
+class Bridge : public QObject {
+    Q_OBJECT
+  public:
+    // `target` carries commands out; it must outlive the bridge, and may be null without
+    // commands.
+    Bridge(BridgeOptions options, CommandTarget* target, QObject* parent = nullptr);
+
+    // Starts connecting. Empty on success, else why not.
+    QString start();
+    // "offline", a clean disconnect, then stopped().
+    void stop();
+
+    // The API's object of a sensor (status, device, location, version, ...).
+    void sensorChanged(const QString& id, const QJsonObject& apiSensor);
+    // The API's object of a parameter set, after the start-up read and after every change.
+    void parametersChanged(const QString& id, sensors::Memory m, const QJsonObject& apiParameters);
+    // One reading as the stream sends it (compact JSON).
+    void reading(const QString& id, const QByteArray& json);
+
+    struct Stats {
+        bool connected = false;
+        quint64 connects = 0;
+        quint64 livePublished = 0;
+        quint64 liveDropped = 0; // no connection, or the connection's backlog full
+        quint64 commands = 0;    // answered, whatever the answer
+        quint64 commandsRefused = 0;
+    };
+    Stats stats() const;
+    const Topics& topics() const { return topics_; }
+
+  signals:
+    void note(const QString& text);
+    void connectedChanged(bool connected);
+    void stopped();
+
+  private:
+    void publishLive(const QString& id, const QByteArray& json);
+    void flushLive();
+    void onMessage(const QString& topic, const QByteArray& payload, bool retained);
+    void answer(const QString& sensor, const QJsonValue& commandId, const QJsonObject& body);
+
+    BridgeOptions options_;
+    Topics topics_;
+    CommandTarget* target_;
+    Client client_;
+    QTimer liveTimer_;
+    QHash<QString, QByteArray> newest_;  // with a live period: the newest reading per sensor
+    QHash<QString, QString> liveTopics_; // topic per sensor, made once
+    int inFlight_ = 0;
+    Stats stats_;
+};
+
+} // namespace zurid::serve::mqtt
