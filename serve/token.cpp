@@ -74,17 +74,8 @@ Token LoadToken(const QString& path) {
         }
         return Refused(path, QString::fromLocal8Bit(std::strerror(errno)));
     }
-    if (!S_ISREG(st.st_mode)) {
-        return Refused(path, QStringLiteral("not a regular file"));
-    }
-    if ((st.st_mode & 077) != 0) {
-        return Refused(path, QStringLiteral("group or others may read or write it (mode %1); "
-                                            "chmod 600 %2")
-                                 .arg(st.st_mode & 0777, 4, 8, QLatin1Char('0'))
-                                 .arg(path));
-    }
     std::string text, why;
-    if (!ReadRegularFile(native.toStdString(), kMaxFileBytes + 1, &text, &why)) {
+    if (!ReadOwnerOnlyFile(native.toStdString(), kMaxFileBytes + 1, &text, &why)) {
         return Refused(path, QString::fromStdString(why));
     }
     const QByteArray value = QByteArray::fromStdString(text).trimmed();

@@ -402,8 +402,10 @@ std::string OutputStream::close() {
     return why;
 }
 
-bool ReadRegularFile(const std::string& path, std::size_t limit, std::string* text,
-                     std::string* why) {
+namespace {
+
+bool ReadFile(const std::string& path, std::size_t limit, bool ownerOnly, std::string* text,
+              std::string* why) {
     // Non-blocking, so that a named pipe or a device cannot hold the program; only regular
     // files hold data.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
@@ -414,6 +416,14 @@ bool ReadRegularFile(const std::string& path, std::size_t limit, std::string* te
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         *why = "not a regular file";
+        ::close(fd);
+        return false;
+    }
+    if (ownerOnly && (st.st_mode & 077) != 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 0777));
+        *why = std::string("group or others may read or write it (mode ") + mode + "); chmod 600 " +
+               path;
         ::close(fd);
         return false;
     }
@@ -437,6 +447,18 @@ bool ReadRegularFile(const std::string& path, std::size_t limit, std::string* te
     ::close(fd);
     text->resize(have);
     return true;
+}
+
+} // namespace
+
+bool ReadRegularFile(const std::string& path, std::size_t limit, std::string* text,
+                     std::string* why) {
+    return ReadFile(path, limit, false, text, why);
+}
+
+bool ReadOwnerOnlyFile(const std::string& path, std::size_t limit, std::string* text,
+                       std::string* why) {
+    return ReadFile(path, limit, true, text, why);
 }
 
 std::string RemoveFile(const std::string& path) {

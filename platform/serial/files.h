@@ -63,6 +63,11 @@ class OutputStream {
 bool ReadRegularFile(const std::string& path, std::size_t limit, std::string* text,
                      std::string* why);
 
+// The same for a file that holds a secret (a token, a password): it must also be closed to group
+// and others, judged on the file opened, else `why` says so and how to mend it ("chmod 600").
+bool ReadOwnerOnlyFile(const std::string& path, std::size_t limit, std::string* text,
+                       std::string* why);
+
 // Removes a file; "" or why not. A file that is gone already counts as removed.
 std::string RemoveFile(const std::string& path);
 

@@ -8,6 +8,7 @@
 #include <QWebSocket>
 #include <QWebSocketServer>
 
+#include <algorithm>
 #include <map>
 
 namespace zurid::serve::http {
@@ -107,7 +108,11 @@ class Connection : public QObject {
 
   private:
     void onReadyRead() {
-        const QByteArray fresh = socket_->peek(socket_->bytesAvailable());
+        // Until Qt's parser has the socket, nobody reads what we peek: skip what we saw before.
+        const QByteArray buffered = socket_->peek(socket_->bytesAvailable());
+        const QByteArrayView fresh =
+            QByteArrayView(buffered).sliced(std::min(unread_, buffered.size()));
+        unread_ = parsed_ ? 0 : buffered.size();
         if (const auto refusal = framer_.feed(fresh)) {
             refuse(Response::error(refusal->status, refusal->message));
             return;
@@ -117,6 +122,15 @@ class Connection : public QObject {
             if (head.upgradesToWebSocket()) {
                 server_.handOver(this, head);
                 return;
+            }
+            if (!parsed_) {
+                // Only now Qt's server gets the socket: one that goes straight to WebSocket never
+                // meets it (Qt 6.4 loses its per-connection request object when a WebSocket
+                // takes over a socket it has seen).
+                parsed_ = true;
+                server_.parse(socket_);
+                QMetaObject::invokeMethod(
+                    socket_, [s = socket_] { emit s->readyRead(); }, Qt::QueuedConnection);
             }
         }
     }
@@ -141,8 +155,10 @@ class Connection : public QObject {
     QTcpSocket* socket_;
     RequestFramer framer_;
     QTimer idle_;
-    quint64 nextSeq_ = 0; // of the next request handed to a handler
-    quint64 nextOut_ = 0; // of the next answer to write
+    quint64 nextSeq_ = 0;  // of the next request handed to a handler
+    quint64 nextOut_ = 0;  // of the next answer to write
+    bool parsed_ = false;  // Qt's server reads the socket
+    qsizetype unread_ = 0; // bytes at the front of the socket's buffer the framer has seen
     std::map<quint64, QByteArray> ready_;
 };
 
@@ -273,10 +289,14 @@ void Server::incoming(qintptr descriptor) {
     ++open_;
     auto* connection = new Connection(*this, socket);
     connections_.insert(socket, connection);
+    connect(socket, &QAbstractSocket::disconnected, socket, &QObject::deleteLater);
     connect(socket, &QObject::destroyed, this, [this, socket] {
         --open_;
         connections_.remove(socket);
     });
+}
+
+void Server::parse(QTcpSocket* socket) {
     // Qt's server connects its own slots when it takes the socket, after ours.
     gate_->pend(socket);
 }

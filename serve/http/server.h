@@ -53,6 +53,8 @@ class Server : public QObject {
     class Backend;
 
     void incoming(qintptr descriptor);
+    // Qt's server starts reading the socket.
+    void parse(QTcpSocket* socket);
     // Qt's server stops reading the socket.
     void detach(QTcpSocket* socket);
     void handOver(Connection* connection, const RequestHead& head);

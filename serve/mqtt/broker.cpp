@@ -1,12 +1,10 @@
 #include "serve/mqtt/broker.h"
 
+#include "platform/serial/files.h"
+
 #include <QFile>
 #include <QHostAddress>
 #include <QUrl>
-
-#include <cerrno>
-#include <cstring>
-#include <sys/stat.h>
 
 namespace zurid::serve::mqtt {
 
@@ -71,24 +69,12 @@ QString CheckCaFile(const QString& path) {
 }
 
 sensors::Result<Credentials> LoadCredentials(const QString& path) {
-    struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0) {
-        return Refused(path, QString::fromLocal8Bit(std::strerror(errno)));
+    std::string raw, why;
+    if (!ReadOwnerOnlyFile(QFile::encodeName(path).toStdString(), kMaxCredentialBytes + 1, &raw,
+                           &why)) {
+        return Refused(path, QString::fromStdString(why));
     }
-    if (!S_ISREG(st.st_mode)) {
-        return Refused(path, QStringLiteral("not a regular file"));
-    }
-    if ((st.st_mode & 077) != 0) {
-        return Refused(path, QStringLiteral("group or others may read or write it (mode %1); "
-                                            "chmod 600 %2")
-                                 .arg(st.st_mode & 0777, 4, 8, QLatin1Char('0'))
-                                 .arg(path));
-    }
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) {
-        return Refused(path, f.errorString());
-    }
-    const QByteArray text = f.read(kMaxCredentialBytes + 1);
+    const QByteArray text = QByteArray::fromStdString(raw);
     if (text.size() > kMaxCredentialBytes) {
         return Refused(path, QStringLiteral("larger than %1 bytes").arg(kMaxCredentialBytes));
     }
