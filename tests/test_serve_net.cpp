@@ -270,6 +270,29 @@ class ServeNetTest : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(c.count("reading", "COM2") > readings + 3, 10000);
     }
 
+    // Last of the shared server's cases: it ends the shared server.
+    void aBusyPortIsNamedAndTriedAgain() {
+        ServeProcess second;
+        QVERIFY(second.start({"COM1", "COM2"}, {links[0].toStdString(), links[1].toStdString()},
+                             tmp.filePath("second")));
+        QVERIFY2(second.errText().count("in use") == 2, qPrintable(second.errText()));
+        const QJsonObject com1 = Http(second.port(), "GET", "/api/v1/sensors/COM1").json();
+        QCOMPARE(com1["status"].toString(), QString("error"));
+        QVERIFY2(com1["message"].toString().contains("in use"),
+                 qPrintable(com1["message"].toString()));
+        const QByteArray token = Contents(tmp.filePath("second/zurid/token")).trimmed();
+        HttpAnswer a = Http(second.port(), "PATCH", "/api/v1/sensors/COM1/parameters",
+                            R"({"THRESHOLD": 5})", token);
+        QCOMPARE(a.status, 409);
+        QCOMPARE(a.errorCode(), QString("busy"));
+        QCOMPARE(Http(second.port(), "GET", "/api/v1/sensors/COM2/buffer").status, 409);
+
+        // Once the first server is gone, the second one takes the ports over by itself.
+        QCOMPARE(serve.terminate(), 0);
+        QVERIFY(second.waitForStatus("ok"));
+        QCOMPARE(second.terminate(), 0);
+    }
+
     void sigtermInTheMiddleOfJobsLeavesWholeFiles() {
         sim::SensorFleet line(Configs(2, true));
         QVERIFY(line.start());
