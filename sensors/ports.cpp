@@ -42,9 +42,12 @@ QString SamePortTwice(const QList<PortRef>& refs) {
             const QString device = ResolvedDevice(refs[i]);
             if (ResolvedDevice(refs[j]) == device) {
                 const QString a = refs[j].label;
-                const QString b = refs[i].label == a ? refs[i].device : refs[i].label;
-                return QStringLiteral("the same port twice: %1 and %2%3")
-                    .arg(a, b, b == device ? QString() : QStringLiteral(" (%1)").arg(device));
+                const QString b = refs[i].label;
+                const QString where = b == device ? QString() : QStringLiteral(" (%1)").arg(device);
+                if (a == b) {
+                    return QStringLiteral("the same port twice: %1%2").arg(a, where);
+                }
+                return QStringLiteral("the same port twice: %1 and %2%3").arg(a, b, where);
             }
         }
     }

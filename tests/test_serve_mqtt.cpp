@@ -59,10 +59,13 @@ QJsonArray Codes(const sim::Block& b) {
     return out;
 }
 
-void Publish(quint16 port, const QString& topic, const QByteArray& payload) {
+void Publish(quint16 port, const QString& topic, const QByteArray& payload, bool retain = false) {
     QProcess p;
-    p.start("mosquitto_pub",
-            {"-h", "127.0.0.1", "-p", QString::number(port), "-q", "1", "-t", topic, "-s"});
+    QStringList args{"-h", "127.0.0.1", "-p", QString::number(port), "-q", "1", "-t", topic, "-s"};
+    if (retain) {
+        args << "-r";
+    }
+    p.start("mosquitto_pub", args);
     p.write(payload);
     p.closeWriteChannel();
     QVERIFY(p.waitForFinished(5000));
@@ -276,6 +279,38 @@ class ServeMqttTest : public QObject {
         QCOMPARE(s.terminate(), 0);
         QVERIFY(
             sub.waitFor("t/term/status", [](const Message& m) { return IsPayload(m, "offline"); }));
+    }
+
+    void aSensorServedNoMoreLeavesNothingRetained() {
+        // Left by an earlier run that served COM2 too.
+        const QStringList gone{"t/gone/sensors/COM2/status", "t/gone/sensors/COM2/parameters/ram",
+                               "t/gone/sensors/COM2/parameters/eeprom"};
+        for (const QString& topic : gone) {
+            Publish(broker.port(), topic, R"({"status":"ok"})", true);
+        }
+        sim::SensorFleet one(Configs(1));
+        QVERIFY(one.start());
+        ServeProcess s;
+        QVERIFY2(s.start(QStringList{"COM1"} + MqttArgs("t/gone"), one.paths(),
+                         tmp.filePath("state-gone")),
+                 qPrintable(s.errText()));
+        QVERIFY(s.waitForStatus("ok"));
+        // A newcomer finds COM1's state and nothing of COM2.
+        const auto com2Retained = [&] {
+            Subscriber late(broker.port(), "t/gone/#");
+            if (!late.waitFor("t/gone/sensors/COM1/parameters/eeprom",
+                              [](const Message& m) { return m.retained; })) {
+                return -1;
+            }
+            int n = 0;
+            for (const QString& topic : gone) {
+                n += static_cast<int>(late.on(topic).size());
+            }
+            return n;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(com2Retained(), 0, 10000);
+        QVERIFY2(s.errText().contains("COM2 is not served here any more"), qPrintable(s.errText()));
+        QCOMPARE(s.terminate(), 0);
     }
 
     void brokerAbsentAtStartThenRestarted() {

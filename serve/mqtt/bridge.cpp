@@ -38,6 +38,10 @@ QString Bridge::start() {
         }
         client_.subscribe(topics_.setFilter(), 1);
     }
+    if (target_ != nullptr) {
+        // What a run that served other sensors left retained is found and cleared.
+        client_.subscribe(topics_.statusFilter(), 1);
+    }
     if (options_.liveMs > 0) {
         liveTimer_.start();
     }
@@ -93,6 +97,12 @@ Bridge::Stats Bridge::stats() const {
 }
 
 void Bridge::onMessage(const QString& topic, const QByteArray& payload, bool retained) {
+    if (const std::optional<QString> other = topics_.sensorOfStatus(topic)) {
+        if (retained && !payload.isEmpty() && target_ != nullptr && !target_->hasSensor(*other)) {
+            forget(*other);
+        }
+        return;
+    }
     const std::optional<QString> sensor = topics_.sensorOfSet(topic);
     if (!options_.commands || !sensor) {
         return;
@@ -137,6 +147,15 @@ void Bridge::onMessage(const QString& topic, const QByteArray& payload, bool ret
                 self->answer(sensor, commandId, body);
             }
         });
+}
+
+void Bridge::forget(const QString& sensor) {
+    emit note(
+        QStringLiteral("MQTT: %1 is not served here any more; its retained topics are cleared")
+            .arg(sensor));
+    client_.clear(topics_.sensorStatus(sensor));
+    client_.clear(topics_.parameters(sensor, sensors::Memory::Ram));
+    client_.clear(topics_.parameters(sensor, sensors::Memory::Eeprom));
 }
 
 void Bridge::answer(const QString& sensor, const QJsonValue& commandId, const QJsonObject& body) {

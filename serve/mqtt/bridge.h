@@ -71,6 +71,8 @@ class Bridge : public QObject {
     void flushLive();
     void onMessage(const QString& topic, const QByteArray& payload, bool retained);
     void answer(const QString& sensor, const QJsonValue& commandId, const QJsonObject& body);
+    // Clears the retained topics of a sensor this server does not serve.
+    void forget(const QString& sensor);
 
     BridgeOptions options_;
     Topics topics_;

@@ -319,10 +319,8 @@ void Client::finishStop() {
 
 void Client::retain(const QString& topic, const QByteArray& payload) {
     if (payload.isEmpty()) {
-        const bool had = retained_.remove(topic) > 0;
-        order_.removeOne(topic);
-        if (had && connected()) {
-            raw(topic, {}, 1, true);
+        if (retained_.contains(topic)) {
+            clear(topic);
         }
         return;
     }
@@ -336,6 +334,14 @@ void Client::retain(const QString& topic, const QByteArray& payload) {
     retained_.insert(topic, payload);
     if (connected()) {
         raw(topic, payload, 1, true);
+    }
+}
+
+void Client::clear(const QString& topic) {
+    retained_.remove(topic);
+    order_.removeOne(topic);
+    if (connected()) {
+        raw(topic, {}, 1, true);
     }
 }
 

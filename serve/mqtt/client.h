@@ -62,6 +62,9 @@ class Client : public QObject {
     // and the payload differs from the last one. An empty payload removes the retained message
     // from the broker and forgets the topic.
     void retain(const QString& topic, const QByteArray& payload);
+    // Removes the retained message of `topic` from the broker, ours or left by someone else
+    // (when connected; nothing is kept to do later), and forgets the topic.
+    void clear(const QString& topic);
     // Not retained. False, with nothing queued anywhere, when not connected or when the
     // library already holds `backlogLimit` publishes that its socket could not take.
     bool publish(const QString& topic, const QByteArray& payload, int qos);

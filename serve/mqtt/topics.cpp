@@ -142,8 +142,19 @@ QString Topics::setFilter() const {
 }
 
 std::optional<QString> Topics::sensorOfSet(const QString& topic) const {
+    return sensorOf(topic, QStringLiteral("/set"));
+}
+
+QString Topics::statusFilter() const {
+    return prefix_ + QStringLiteral("/sensors/+/status");
+}
+
+std::optional<QString> Topics::sensorOfStatus(const QString& topic) const {
+    return sensorOf(topic, QStringLiteral("/status"));
+}
+
+std::optional<QString> Topics::sensorOf(const QString& topic, const QString& tail) const {
     const QString head = prefix_ + QStringLiteral("/sensors/");
-    const QString tail = QStringLiteral("/set");
     if (!topic.startsWith(head) || !topic.endsWith(tail) ||
         topic.size() < head.size() + tail.size()) {
         return std::nullopt;

@@ -47,9 +47,13 @@ class Topics {
     QString setFilter() const;
     // The sensor id of a command topic, or nothing when `topic` is none of ours.
     std::optional<QString> sensorOfSet(const QString& topic) const;
+    // The subscription for every sensor's status, and the sensor id of such a topic.
+    QString statusFilter() const;
+    std::optional<QString> sensorOfStatus(const QString& topic) const;
 
   private:
     QString sensor(const QString& id) const;
+    std::optional<QString> sensorOf(const QString& topic, const QString& tail) const;
     QString prefix_;
 };
 
