@@ -334,6 +334,9 @@ void Server::handOver(Connection* connection, const RequestHead& head) {
         socket->rollbackTransaction(); // the handshake whole, from its first byte
     }
     socket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, kWebSocketSendBuffer);
+    // Each reading is a small message of its own: without this, Nagle's algorithm holds one
+    // back until the client's delayed acknowledgement of the last (up to 40 ms).
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     webSockets_->handleConnection(socket);
     QMetaObject::invokeMethod(
         socket, [socket] { emit socket->readyRead(); }, Qt::QueuedConnection);
