@@ -2,6 +2,7 @@
 
 #include "core/exchange.h"
 #include "platform/serial/portlock.h"
+#include "platform/serial/wake.h"
 
 #include <QFileInfo>
 #include <QMetaObject>
@@ -107,6 +108,7 @@ QString PortSession::openLocked(const QString& device) {
         return QStringLiteral("cannot set 4800 baud 8N1: %1").arg(why);
     }
     failure_.clear();
+    wakeBytes_ = 1; // as Qt's settings left the device
     return {};
 }
 
@@ -208,6 +210,10 @@ void PortSession::sendRequest() {
     }
     reply_.clear();
     written_ = 0;
+    ++exchanges_;
+    if (plan_.expected > 0) {
+        wakeOn(plan_.expected); // one wake-up for the whole reply, not one per byte
+    }
     sentNs_ = clockNs();
     lastByteNs_ = sentNs_;
     // The state first: the port may report the bytes written from inside write() or flush().
@@ -231,7 +237,26 @@ void PortSession::onReadyRead() {
     }
     reply_ += data;
     lastByteNs_ = clockNs();
+    if (reply_.size() >= plan_.expected && plan_.quietSeconds > 0) {
+        wakeOn(1); // a byte too many, in the quiet time, shows at once
+    }
     judge();
+}
+
+void PortSession::wakeOn(int bytes) {
+    if (bytes != wakeBytes_ && WakeOnBytes(static_cast<int>(port_.handle()), bytes)) {
+        wakeBytes_ = bytes;
+    }
+}
+
+// Before a time-out is judged: what arrived but stayed below the wake-up count is fetched.
+void PortSession::fetchBelowWakeCount() {
+    if (wakeBytes_ > 1) {
+        wakeOn(1);
+        if (!port_.waitForReadyRead(0)) { // reads it, and onReadyRead() takes it
+            port_.clearError();           // "timed out" only says nothing was there
+        }
+    }
 }
 
 // Asks the judge about the reply so far: ends the transaction, or sets the timer for the next
@@ -283,9 +308,14 @@ void PortSession::onTimer() {
         finish(Failed(QStringLiteral("the request was not sent within %1 s")
                           .arg(core::kReplyLimitSeconds, 0, 'f', 1)));
         break;
-    case Step::Waiting:
-        judge();
+    case Step::Waiting: {
+        const quint64 exchange = exchanges_;
+        fetchBelowWakeCount();
+        if (step_ == Step::Waiting && exchange == exchanges_) { // not ended by what came
+            judge();
+        }
         break;
+    }
     case Step::Idle:
         break;
     }

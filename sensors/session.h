@@ -110,6 +110,8 @@ class PortSession : public QObject {
     void onError(QSerialPort::SerialPortError e);
     void onTimer();
     void judge();
+    void wakeOn(int bytes);
+    void fetchBelowWakeCount();
     void finish(Reply r);
     void failAll(const QString& reason);
     void post(Done done, Reply r);
@@ -127,6 +129,8 @@ class PortSession : public QObject {
     qint64 written_ = 0;
     QByteArray reply_;
     qint64 sentNs_ = 0;
+    int wakeBytes_ = 1;     // received bytes that wake the event loop (the system's default)
+    quint64 exchanges_ = 0; // requests sent, to tell one exchange from the next
     core::ParamBlock block_{};
     QString failure_;        // set once the port failed
     quint64 generation_ = 0; // bumped by cancel(), so posted results of dropped work vanish

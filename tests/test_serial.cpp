@@ -2,6 +2,7 @@
 // errors, byte-exact traffic, queue counts and flushes, read time-outs, and a hang-up.
 #include "platform/serial/rs232.h"
 #include "platform/serial/utility.h"
+#include "platform/serial/wake.h"
 #include "platform/ui/comports_qt.h"
 #include "sim/pty.h"
 #include "support/cputime.h"
@@ -275,6 +276,31 @@ class TestSerial : public QObject {
         QVERIFY2(clock.elapsed() >= 100 && clock.elapsed() < 1000,
                  qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(QByteArray(reinterpret_cast<char*>(buf), 5), Bytes({1, 2, 3, 4, 5}));
+    }
+
+    // The event loop's view of a port (poll) with a wake-up count: ready only once that many
+    // bytes are in, while a read still gets whatever is there.
+    void wakeCountHoldsReadinessUntilTheReplyIsWhole() {
+        sim::PtyEnds pty;
+        QVERIFY(sim::OpenPty(&pty, true));
+        const auto ready = [&] {
+            pollfd p{pty.slave, POLLIN, 0};
+            return ::poll(&p, 1, 50) > 0 && (p.revents & POLLIN) != 0;
+        };
+        QVERIFY(WakeOnBytes(pty.slave, 3));
+        QCOMPARE(::write(pty.master, "\x01\x02", 2), 2);
+        QVERIFY(!ready());
+        QCOMPARE(::write(pty.master, "\x03", 1), 1);
+        QVERIFY(ready());
+        // Back to one: the two bytes of a short reply show at once.
+        char buf[8];
+        QCOMPARE(::read(pty.slave, buf, sizeof buf), 3);
+        QCOMPARE(::write(pty.master, "\x04\x05", 2), 2);
+        QVERIFY(!ready());
+        QVERIFY(WakeOnBytes(pty.slave, 1));
+        QVERIFY(ready());
+        QVERIFY(!WakeOnBytes(-1, 2));
+        sim::ClosePty(&pty);
     }
 
     void hangUpClosesThePort() {

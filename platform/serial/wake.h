@@ -1,0 +1,10 @@
+// How many received bytes it takes before an open terminal device reads as ready to the event
+// loop. A reply of N bytes at 4800 baud otherwise wakes the program once per byte; with the
+// count set to N it wakes once, when the reply is whole. A non-blocking read still returns
+// whatever has arrived, so a shorter reply is only seen late, never lost: set the count back to
+// 1 before looking at what a time-out left.
+#pragma once
+
+// Sets the count (1..255) on the terminal `fd`; false when `fd` is no terminal or the system
+// refuses (the port then simply wakes on every byte).
+bool WakeOnBytes(int fd, int count);
