@@ -5,7 +5,10 @@
 #include "support/program.h"
 #include "support/zurid.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -72,6 +75,7 @@ class CliMannersTest : public QObject {
         QTest::newRow("buffer") << QStringList{"buffer", "COM1"} << 1;
         QTest::newRow("watch") << QStringList{"watch", "COM1", "--count", "2"} << 1;
         QTest::newRow("help") << QStringList{"help", "get"} << 1;
+        QTest::newRow("serve --help") << QStringList{"serve", "--help"} << 1;
         // diff's 1 means "different": output that was lost is trouble.
         QTest::newRow("diff") << QStringList{"diff", a, b} << 2;
         QTest::newRow("diff --json") << QStringList{"diff", a, "COM1", "--json"} << 2;
@@ -82,6 +86,25 @@ class CliMannersTest : public QObject {
         const ZuridRun r = Zurid(args, "/dev/full");
         QCOMPARE(r.exitCode, exitCode);
         QVERIFY2(r.err.contains("cannot write to stdout: " + SystemText(ENOSPC).toUtf8()), r.err);
+    }
+
+    // serve is a program of its own, found beside zurid or where it is installed; without it,
+    // a plain message and nothing else.
+    void serveWithoutItsProgramSaysSo() {
+        const QString installed = QStringLiteral(ZURID_LIBEXEC_DIR "/zurid-serve");
+        if (QFileInfo::exists(installed)) {
+            QSKIP("zurid serve is installed on this machine");
+        }
+        QVERIFY(QDir().mkpath(Path("lone")));
+        const QString lone = Path("lone/zurid");
+        QVERIFY(QFile::copy(ZuridPath(), lone));
+        QProcess p;
+        p.start(lone, {"serve", "COM1"});
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitCode(), 1);
+        const QByteArray err = p.readAllStandardError();
+        QVERIFY2(err.startsWith("zurid: serve: cannot run") && err.contains(installed.toUtf8()),
+                 err);
     }
 
     // An endless watch into a full disk ends at the first line it cannot write.

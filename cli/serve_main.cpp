@@ -1,0 +1,15 @@
+// zurid-serve: `zurid serve`, which zurid execs with the arguments after "serve".
+#include "cli/cli.h"
+#include "cli/commands.h"
+
+#include <QCoreApplication>
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("zurid"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(ZURID_VERSION));
+    using namespace zurid::cli;
+    const int status =
+        RunServe(QStringList{QStringLiteral("serve")} + QCoreApplication::arguments().mid(1));
+    return status == kExitOk && StdoutFailed() ? kExitFailed : status;
+}
