@@ -80,6 +80,9 @@ bool Client::makeHandle() {
         return false;
     }
     mosquitto_int_option(handle_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    // Readings are small publishes of their own: without this, Nagle's algorithm holds one back
+    // until the broker acknowledges the last at the TCP level (up to 40 ms).
+    mosquitto_int_option(handle_, MOSQ_OPT_TCP_NODELAY, 1);
     const QByteArray will = options_.willTopic.toUtf8();
     bool ok = mosquitto_will_set(handle_, will.constData(), static_cast<int>(kOffline.size()),
                                  kOffline.constData(), 1, true) == MOSQ_ERR_SUCCESS;
