@@ -8,6 +8,7 @@
 #include "sim/fleet.h"
 #include "support/backups.h"
 #include "support/files.h"
+#include "support/requests.h"
 #include "support/zurid.h"
 
 #include <QDir>
@@ -24,17 +25,6 @@
 using namespace testing_support;
 
 namespace {
-
-// Requests that write a parameter block (orders 1 and 2).
-int Writes(const sim::SensorFleet& fleet) {
-    int n = 0;
-    for (std::size_t i = 0; i < fleet.size(); ++i) {
-        for (const sim::Request& r : fleet.at(i).requests()) {
-            n += r.bytes.size() > 1 && (r.bytes[1] == 1 || r.bytes[1] == 2) ? 1 : 0;
-        }
-    }
-    return n;
-}
 
 int Requests(const sim::SensorFleet& fleet) {
     int n = 0;

@@ -77,18 +77,6 @@ QByteArray Reading(const char* sensor, int n) {
         .toUtf8();
 }
 
-void Publish(quint16 port, const QString& topic, const QByteArray& payload, bool retain = false) {
-    QProcess p;
-    QStringList args{"-h", "127.0.0.1", "-p", QString::number(port), "-q", "1", "-t", topic, "-s"};
-    if (retain) {
-        args << "-r";
-    }
-    p.start("mosquitto_pub", args);
-    p.write(payload);
-    p.closeWriteChannel();
-    QVERIFY(p.waitForFinished(5000));
-}
-
 // A command with the right token unless another is given.
 QByteArray CommandText(const char* id, const char* memory, const QByteArray& values,
                        const QString& token = kToken) {

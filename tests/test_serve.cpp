@@ -5,6 +5,7 @@
 // metrics and the page. One server for all cases.
 #include "sim/fleet.h"
 #include "support/files.h"
+#include "support/requests.h"
 #include "support/serve.h"
 
 #include "sensors/manifest.h"
@@ -38,17 +39,6 @@ std::vector<sim::Config> Configs(unsigned n) {
         out[i].seed = i + 1;
     }
     return out;
-}
-
-// Requests that write a parameter block (orders 1 and 2).
-int Writes(const sim::SensorFleet& fleet) {
-    int n = 0;
-    for (std::size_t i = 0; i < fleet.size(); ++i) {
-        for (const sim::Request& r : fleet.at(i).requests()) {
-            n += r.bytes.size() > 1 && (r.bytes[1] == 1 || r.bytes[1] == 2) ? 1 : 0;
-        }
-    }
-    return n;
 }
 
 QJsonArray Codes(const sim::Block& b) {

@@ -59,18 +59,6 @@ QJsonArray Codes(const sim::Block& b) {
     return out;
 }
 
-void Publish(quint16 port, const QString& topic, const QByteArray& payload, bool retain = false) {
-    QProcess p;
-    QStringList args{"-h", "127.0.0.1", "-p", QString::number(port), "-q", "1", "-t", topic, "-s"};
-    if (retain) {
-        args << "-r";
-    }
-    p.start("mosquitto_pub", args);
-    p.write(payload);
-    p.closeWriteChannel();
-    QVERIFY(p.waitForFinished(5000));
-}
-
 bool IsPayload(const Message& m, const char* text) {
     return m.payload == text;
 }

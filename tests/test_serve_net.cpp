@@ -4,6 +4,7 @@
 // --read-only, and the token file's rules.
 #include "sim/fleet.h"
 #include "support/files.h"
+#include "support/requests.h"
 #include "support/serve.h"
 
 #include "sensors/manifest.h"
@@ -33,16 +34,6 @@ std::vector<sim::Config> Configs(unsigned n, bool wireTime) {
         out[i].seed = i + 7;
     }
     return out;
-}
-
-int Writes(const sim::SensorFleet& fleet) {
-    int n = 0;
-    for (std::size_t i = 0; i < fleet.size(); ++i) {
-        for (const sim::Request& r : fleet.at(i).requests()) {
-            n += r.bytes.size() > 1 && (r.bytes[1] == 1 || r.bytes[1] == 2) ? 1 : 0;
-        }
-    }
-    return n;
 }
 
 // A WebSocket client that keeps every message as JSON.

@@ -27,6 +27,20 @@ inline quint16 FreePort() {
     return s.listen(QHostAddress::LocalHost, 0) ? s.serverPort() : 0;
 }
 
+// Publishes one message with mosquitto_pub, QoS 1, retained when asked.
+inline void Publish(quint16 port, const QString& topic, const QByteArray& payload,
+                    bool retain = false) {
+    QProcess p;
+    QStringList args{"-h", "127.0.0.1", "-p", QString::number(port), "-q", "1", "-t", topic, "-s"};
+    if (retain) {
+        args << "-r";
+    }
+    p.start("mosquitto_pub", args);
+    p.write(payload);
+    p.closeWriteChannel();
+    QVERIFY(p.waitForFinished(5000));
+}
+
 class Mosquitto {
   public:
     // `extra`: more configuration lines for the listener (TLS files, a password file).
