@@ -14,11 +14,17 @@ namespace zurid::cli {
 
 namespace {
 
-// Beside zurid (the build tree, or both installed in one folder), else where it is installed.
+// Beside zurid (the build tree), else in the libexec folder of the prefix zurid is installed
+// under, whichever it is (a package in /usr, `make install PREFIX=~/.local`), else where the
+// build meant to install it.
 QString ServeProgram() {
-    const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/zurid-serve");
-    if (QFileInfo(beside).isExecutable()) {
-        return beside;
+    const QString here = QCoreApplication::applicationDirPath();
+    for (const QString& candidate :
+         {here + QStringLiteral("/zurid-serve"),
+          here + QStringLiteral("/" ZURID_BIN_TO_LIBEXEC "/zurid-serve")}) {
+        if (QFileInfo(candidate).isExecutable()) {
+            return QFileInfo(candidate).absoluteFilePath();
+        }
     }
     return QStringLiteral(ZURID_LIBEXEC_DIR "/zurid-serve");
 }

@@ -105,6 +105,15 @@ class CliMannersTest : public QObject {
         const QByteArray err = p.readAllStandardError();
         QVERIFY2(err.startsWith("zurid: serve: cannot run") && err.contains(installed.toUtf8()),
                  err);
+
+        // Installed under any prefix, bin/zurid finds libexec/zurid-serve.
+        QVERIFY(QDir().mkpath(Path("prefix/bin")) && QDir().mkpath(Path("prefix/libexec")));
+        QVERIFY(QFile::copy(ZuridPath(), Path("prefix/bin/zurid")));
+        QVERIFY(QFile::copy(ZuridPath() + "-serve", Path("prefix/libexec/zurid-serve")));
+        p.start(Path("prefix/bin/zurid"), {"serve", "--help"});
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitCode(), 0);
+        QVERIFY(p.readAllStandardOutput().startsWith("Usage: zurid serve"));
     }
 
     // An endless watch into a full disk ends at the first line it cannot write.
