@@ -93,10 +93,7 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const double seconds = argc > 1 ? std::atof(argv[1]) : 30.0;
     const double stallSeconds = argc > 2 ? std::atof(argv[2]) : 60.0;
-    sim::SensorFleet fleet(kSensors, sim::Config{.answerDelay = 0.0,
-                                                 .wireTime = true,
-                                                 .ram = sim::defaultBlock(),
-                                                 .eeprom = sim::defaultBlock()});
+    sim::SensorFleet fleet(kSensors, WireTimedSensor());
     QTemporaryDir dir;
     if (!fleet.start() || !dir.isValid()) {
         std::fprintf(stderr, "cannot start the simulators\n");

@@ -2,6 +2,7 @@
 // a process's CPU time and memory, each sensor's readings counter from the API.
 #pragma once
 
+#include "sim/fleet.h"
 #include "support/serve.h"
 
 #include <QEventLoop>
@@ -15,6 +16,14 @@
 #include <vector>
 
 namespace testing_support {
+
+// A sensor of the line as the benchmarks load it: the wire time of 4800 baud, no answer delay.
+inline sim::Config WireTimedSensor() {
+    return sim::Config{.answerDelay = 0.0,
+                       .wireTime = true,
+                       .ram = sim::defaultBlock(),
+                       .eeprom = sim::defaultBlock()};
+}
 
 inline double NowUnix() {
     return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
