@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace zurid::sensors {
 
@@ -219,15 +220,22 @@ void PortSession::sendRequest() {
     // The state first: the port may report the bytes written from inside write() or flush().
     step_ = plan_.expected > 0 ? Step::Waiting : Step::Writing;
     timer_.start(step_ == Step::Waiting ? TimerMs(plan_.limitSeconds) : kReplyLimitMs);
-    const auto& frame = plan_.request;
-    const qint64 n =
-        port_.write(reinterpret_cast<const char*>(frame.data()), static_cast<qint64>(frame.size()));
-    if (n != static_cast<qint64>(frame.size())) {
-        finish(Failed(
-            QStringLiteral("the port did not take the request: %1").arg(port_.errorString())));
-        return;
+    const auto* frame = reinterpret_cast<const char*>(plan_.request.data());
+    const auto size = static_cast<qint64>(plan_.request.size());
+    // Straight to the driver: Qt's port would keep it until a turn of the loop says the device
+    // is writable. What the driver does not take now, or an error, goes Qt's way, which reports
+    // it as it reports every port error.
+    const qint64 now = std::max(0L, WriteNow(static_cast<int>(port_.handle()), frame, size));
+    if (now < size) {
+        const qint64 n = port_.write(frame + now, size - now);
+        if (n != size - now) {
+            finish(Failed(
+                QStringLiteral("the port did not take the request: %1").arg(port_.errorString())));
+            return;
+        }
+        port_.flush(); // out now, not at the next turn of the event loop
     }
-    port_.flush(); // out now, not at the next turn of the event loop
+    onBytesWritten(now);
 }
 
 void PortSession::onReadyRead() {
@@ -240,7 +248,9 @@ void PortSession::onReadyRead() {
     if (reply_.size() >= plan_.expected && plan_.quietSeconds > 0) {
         wakeOn(1); // a byte too many, in the quiet time, shows at once
     }
+    inReply_ = !fetching_;
     judge();
+    inReply_ = false;
 }
 
 void PortSession::wakeOn(int bytes) {
@@ -253,9 +263,11 @@ void PortSession::wakeOn(int bytes) {
 void PortSession::fetchBelowWakeCount() {
     if (wakeBytes_ > 1) {
         wakeOn(1);
+        fetching_ = true;
         if (!port_.waitForReadyRead(0)) { // reads it, and onReadyRead() takes it
             port_.clearError();           // "timed out" only says nothing was there
         }
+        fetching_ = false;
     }
 }
 
@@ -351,6 +363,11 @@ void PortSession::finish(Reply r) {
     Done done = std::move(current_.done);
     current_ = {};
     step_ = Step::Idle;
+    if (std::exchange(inReply_, false) && prompt_ && done) {
+        startNext();
+        done(r);
+        return;
+    }
     post(std::move(done), std::move(r));
     startNext();
 }

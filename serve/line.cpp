@@ -93,6 +93,7 @@ void Line::add(const PortRef& ref) {
     // One session for the port's whole life, opened again after each failure: whatever is
     // queued on it always gets its answer, a failure when the port is gone.
     p->session_ = std::make_unique<PortSession>(ref.device);
+    p->session_->setPromptResults(true); // the line keeps its sessions for the port's life
     connect(p->session_.get(), &PortSession::portFailed, this,
             [this, port = p.get()](const QString& reason) { portGone(*port, reason); });
     ports_.push_back(std::move(p));

@@ -1,5 +1,6 @@
 #include "serve/stream.h"
 
+#include <QAbstractEventDispatcher>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -35,7 +36,23 @@ QSet<QString> SensorNames(const QString& commaList) {
     return out;
 }
 
-Stream::Stream(StreamLimits limits, QObject* parent) : QObject(parent), limits_(limits) {}
+Stream::Stream(StreamLimits limits, QObject* parent) : QObject(parent), limits_(limits) {
+    // What this turn of the loop sent goes out in one write per client before the loop waits,
+    // not in a turn of its own per client (a socket otherwise waits to be told it is writable).
+    if (auto* loop = QAbstractEventDispatcher::instance()) {
+        connect(loop, &QAbstractEventDispatcher::aboutToBlock, this, &Stream::flush);
+    }
+}
+
+void Stream::flush() {
+    if (!unflushed_) {
+        return;
+    }
+    unflushed_ = false;
+    for (const auto& c : clients_) {
+        c->socket->flush();
+    }
+}
 
 Stream::~Stream() {
     for (const auto& c : clients_) {
@@ -136,6 +153,7 @@ void Stream::publish(const QString& sensor, const QString& message) {
 void Stream::send(Client& c, const QString& message) {
     if (c.queue.empty() && c.socket->bytesToWrite() < limits_.highWater) {
         c.socket->sendTextMessage(message);
+        unflushed_ = true;
         return;
     }
     if (static_cast<int>(c.queue.size()) >= limits_.queue) {
@@ -149,6 +167,7 @@ void Stream::drain(Client& c) {
     while (!c.queue.empty() && c.socket->bytesToWrite() < limits_.highWater) {
         c.socket->sendTextMessage(c.queue.front());
         c.queue.pop_front();
+        unflushed_ = true;
     }
 }
 

@@ -55,6 +55,7 @@ class Stream : public QObject {
     };
 
     void send(Client& c, const QString& message);
+    void flush();
     void drain(Client& c);
     void onMessage(Client& c, const QString& text);
     void greet(Client& c);
@@ -64,6 +65,7 @@ class Stream : public QObject {
     StreamLimits limits_;
     std::vector<std::unique_ptr<Client>> clients_;
     quint64 dropped_ = 0;
+    bool unflushed_ = false; // sent to a socket in this turn of the loop
 };
 
 // "COM1,COM2" or a JSON list of names; an empty set for none or "all".
