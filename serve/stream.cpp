@@ -37,20 +37,27 @@ QSet<QString> SensorNames(const QString& commaList) {
 }
 
 Stream::Stream(StreamLimits limits, QObject* parent) : QObject(parent), limits_(limits) {
-    // What this turn of the loop sent goes out in one write per client before the loop waits,
-    // not in a turn of its own per client (a socket otherwise waits to be told it is writable).
+    // Readings of the same few milliseconds share one write per client: on a busy line each
+    // reading would otherwise cost every client a write (and the system a wake-up of each). A
+    // batch leaves by its timer, or sooner when the loop is about to wait anyway once it is old
+    // enough (a signal that not every event loop gives).
+    flushTimer_.setSingleShot(true);
+    flushTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&flushTimer_, &QTimer::timeout, this, &Stream::flush);
     if (auto* loop = QAbstractEventDispatcher::instance()) {
-        connect(loop, &QAbstractEventDispatcher::aboutToBlock, this, &Stream::flush);
+        connect(loop, &QAbstractEventDispatcher::aboutToBlock, this, [this] {
+            if (queued_ && oldest_.elapsed() >= limits_.batchMs) {
+                flush();
+            }
+        });
     }
 }
 
 void Stream::flush() {
-    if (!unflushed_) {
-        return;
-    }
-    unflushed_ = false;
+    flushTimer_.stop();
+    queued_ = false;
     for (const auto& c : clients_) {
-        c->socket->flush();
+        drain(*c);
     }
 }
 
@@ -151,27 +158,38 @@ void Stream::publish(const QString& sensor, const QString& message) {
 }
 
 void Stream::send(Client& c, const QString& message) {
-    if (c.queue.empty() && c.socket->bytesToWrite() < limits_.highWater) {
-        c.socket->sendTextMessage(message);
-        unflushed_ = true;
-        return;
+    if (static_cast<int>(c.queue.size()) >= limits_.queue) {
+        drain(c); // a burst: what the socket takes now does not wait for the batch
     }
     if (static_cast<int>(c.queue.size()) >= limits_.queue) {
         c.queue.pop_front();
         ++dropped_;
     }
     c.queue.push_back(message);
+    if (limits_.batchMs <= 0) {
+        flush();
+    } else if (!queued_) {
+        queued_ = true;
+        oldest_.start();
+        flushTimer_.start(limits_.batchMs);
+    }
 }
 
+// What the socket can take now goes out in one write; the rest waits for its bytesWritten.
 void Stream::drain(Client& c) {
+    bool sent = false;
     while (!c.queue.empty() && c.socket->bytesToWrite() < limits_.highWater) {
         c.socket->sendTextMessage(c.queue.front());
         c.queue.pop_front();
-        unflushed_ = true;
+        sent = true;
+    }
+    if (sent) {
+        c.socket->flush();
     }
 }
 
 void Stream::closeAll() {
+    flush(); // what was published goes out before the close
     auto all = std::move(clients_);
     clients_.clear();
     for (const auto& c : all) {

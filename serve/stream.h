@@ -1,16 +1,19 @@
 // The WebSocket clients of /api/v1/stream. Each names the sensors it wants (the query
 // ?sensors=COM1,COM2 at the handshake, or a message {"sensors": ["COM1"]} any time; none named:
-// all of them) and has a bounded queue: a message goes to its socket at once while the socket
-// holds less than a high-water mark of unsent bytes, else into the queue; when the queue is
+// all of them) and has a bounded queue. Messages gather in the queues for at most a few
+// milliseconds (`batchMs`) and then go to the sockets together, one write per client for all
+// of them, while a socket holds less than a high-water mark of unsent bytes; when a queue is
 // full the oldest message in it is dropped and counted. A client that stops reading costs a
 // bounded amount of memory and never slows the others or the line.
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QSet>
 #include <QString>
+#include <QTimer>
 
 #include <deque>
 #include <functional>
@@ -25,6 +28,7 @@ struct StreamLimits {
     qint64 highWater = 32 * 1024; // unsent bytes in a client's socket before it queues
     int queue = 128;              // messages queued per client before the oldest is dropped
     qint64 incoming = 4096;       // largest message a client may send
+    int batchMs = 4;              // longest a message waits for others to share its write
 };
 
 class Stream : public QObject {
@@ -65,7 +69,9 @@ class Stream : public QObject {
     StreamLimits limits_;
     std::vector<std::unique_ptr<Client>> clients_;
     quint64 dropped_ = 0;
-    bool unflushed_ = false; // sent to a socket in this turn of the loop
+    bool queued_ = false;  // a message waits in a queue for the next flush
+    QElapsedTimer oldest_; // since the first message of the batch was queued
+    QTimer flushTimer_;    // when the batch leaves at the latest
 };
 
 // "COM1,COM2" or a JSON list of names; an empty set for none or "all".

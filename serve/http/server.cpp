@@ -94,6 +94,7 @@ class Connection : public QObject {
             ready_.erase(ready_.begin());
             ++nextOut_;
         }
+        socket_->flush(); // now: otherwise it waits a turn of the loop to hear it may write
         if (!busy()) {
             idle_.start();
         }
