@@ -248,9 +248,9 @@ void PortSession::onReadyRead() {
     if (reply_.size() >= plan_.expected && plan_.quietSeconds > 0) {
         wakeOn(1); // a byte too many, in the quiet time, shows at once
     }
-    inReply_ = !fetching_;
+    promptNow_ = prompt_ && !fetching_;
     judge();
-    inReply_ = false;
+    promptNow_ = false;
 }
 
 void PortSession::wakeOn(int bytes) {
@@ -363,7 +363,7 @@ void PortSession::finish(Reply r) {
     Done done = std::move(current_.done);
     current_ = {};
     step_ = Step::Idle;
-    if (std::exchange(inReply_, false) && prompt_ && done) {
+    if (std::exchange(promptNow_, false) && done) {
         startNext();
         done(r);
         return;

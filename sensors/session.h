@@ -141,8 +141,8 @@ class PortSession : public QObject {
     QString failure_;        // set once the port failed
     quint64 generation_ = 0; // bumped by cancel(), so posted results of dropped work vanish
     bool prompt_ = false;
-    bool inReply_ = false;  // judging a reply the event loop reported
-    bool fetching_ = false; // inside fetchBelowWakeCount()
+    bool promptNow_ = false; // judging a reply the event loop reported, with prompt results
+    bool fetching_ = false;  // inside fetchBelowWakeCount()
 };
 
 } // namespace zurid::sensors

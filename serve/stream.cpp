@@ -1,6 +1,5 @@
 #include "serve/stream.h"
 
-#include <QAbstractEventDispatcher>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -38,24 +37,14 @@ QSet<QString> SensorNames(const QString& commaList) {
 
 Stream::Stream(StreamLimits limits, QObject* parent) : QObject(parent), limits_(limits) {
     // Readings of the same few milliseconds share one write per client: on a busy line each
-    // reading would otherwise cost every client a write (and the system a wake-up of each). A
-    // batch leaves by its timer, or sooner when the loop is about to wait anyway once it is old
-    // enough (a signal that not every event loop gives).
+    // reading would otherwise cost every client a write (and the system a wake-up of each).
     flushTimer_.setSingleShot(true);
     flushTimer_.setTimerType(Qt::PreciseTimer);
     connect(&flushTimer_, &QTimer::timeout, this, &Stream::flush);
-    if (auto* loop = QAbstractEventDispatcher::instance()) {
-        connect(loop, &QAbstractEventDispatcher::aboutToBlock, this, [this] {
-            if (queued_ && oldest_.elapsed() >= limits_.batchMs) {
-                flush();
-            }
-        });
-    }
 }
 
 void Stream::flush() {
     flushTimer_.stop();
-    queued_ = false;
     for (const auto& c : clients_) {
         drain(*c);
     }
@@ -166,11 +155,7 @@ void Stream::send(Client& c, const QString& message) {
         ++dropped_;
     }
     c.queue.push_back(message);
-    if (limits_.batchMs <= 0) {
-        flush();
-    } else if (!queued_) {
-        queued_ = true;
-        oldest_.start();
+    if (!flushTimer_.isActive()) { // the first of a batch
         flushTimer_.start(limits_.batchMs);
     }
 }

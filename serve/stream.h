@@ -8,7 +8,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QSet>
@@ -69,9 +68,7 @@ class Stream : public QObject {
     StreamLimits limits_;
     std::vector<std::unique_ptr<Client>> clients_;
     quint64 dropped_ = 0;
-    bool queued_ = false;  // a message waits in a queue for the next flush
-    QElapsedTimer oldest_; // since the first message of the batch was queued
-    QTimer flushTimer_;    // when the batch leaves at the latest
+    QTimer flushTimer_; // runs while a batch waits: it leaves when it fires
 };
 
 // "COM1,COM2" or a JSON list of names; an empty set for none or "all".

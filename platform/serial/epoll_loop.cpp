@@ -164,10 +164,7 @@ void EpollDispatcher::unregisterSocketNotifier(QSocketNotifier* notifier) {
     if (!w.pollable) {
         std::erase(alwaysReady_, fd);
     }
-    if (w.dirty) {
-        std::erase(dirty_, fd);
-    }
-    watches_.erase(it);
+    watches_.erase(it); // a mark left in dirty_ finds nothing, or a new watch of its own
 }
 
 void EpollDispatcher::syncAll() {
@@ -419,8 +416,6 @@ bool EpollDispatcher::processEvents(QEventLoop::ProcessEventsFlags flags) {
     }
     if (withNotifiers) {
         events += activateNotifiers();
-    } else {
-        pending_.clear();
     }
     if (withTimers) {
         events += fireTimers();

@@ -1,18 +1,22 @@
 // What a line of simulated sensors was asked.
 #pragma once
 
+#include "core/protocol.h"
 #include "sim/fleet.h"
 
 #include <cstddef>
 
 namespace testing_support {
 
-// Requests that wrote a parameter block (orders 1 and 2), over every sensor of the line.
+// Requests that wrote a parameter block, over every sensor of the line.
 inline int Writes(const sim::SensorFleet& fleet) {
     int n = 0;
     for (std::size_t i = 0; i < fleet.size(); ++i) {
         for (const sim::Request& r : fleet.at(i).requests()) {
-            n += r.bytes.size() > 1 && (r.bytes[1] == 1 || r.bytes[1] == 2) ? 1 : 0;
+            const auto is = [&r](zurid::core::Order o) {
+                return r.bytes.size() > 1 && r.bytes[1] == static_cast<zurid::core::Byte>(o);
+            };
+            n += is(zurid::core::Order::WriteRam) || is(zurid::core::Order::WriteEeprom);
         }
     }
     return n;
