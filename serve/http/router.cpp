@@ -4,6 +4,7 @@ namespace zurid::serve::http {
 
 struct Reply::State {
     std::function<void(const Response&)> sink;
+    std::function<bool()> alive;
     bool sent = false;
 
     ~State() {
@@ -13,8 +14,10 @@ struct Reply::State {
     }
 };
 
-Reply::Reply(std::function<void(const Response&)> sink) : d_(std::make_shared<State>()) {
+Reply::Reply(std::function<void(const Response&)> sink, std::function<bool()> alive)
+    : d_(std::make_shared<State>()) {
     d_->sink = std::move(sink);
+    d_->alive = std::move(alive);
 }
 
 void Reply::send(const Response& response) const {
@@ -29,6 +32,10 @@ void Reply::send(const Response& response) const {
 
 bool Reply::answered() const {
     return d_ && d_->sent;
+}
+
+bool Reply::gone() const {
+    return d_ && !d_->sent && d_->alive && !d_->alive();
 }
 
 namespace {

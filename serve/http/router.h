@@ -19,13 +19,17 @@ namespace zurid::serve::http {
 class Reply {
   public:
     Reply() = default; // sends nowhere
-    explicit Reply(std::function<void(const Response&)> sink);
+    // `alive` tells whether the client still waits for the answer (its connection is open);
+    // without it the client always waits.
+    explicit Reply(std::function<void(const Response&)> sink, std::function<bool()> alive = {});
 
     void send(const Response& response) const;
     void error(int status, const QString& message, const QString& code = {}) const {
         send(Response::error(status, message, code));
     }
     bool answered() const;
+    // The client has gone (its connection ended): work for this answer can be dropped.
+    bool gone() const;
 
   private:
     struct State;

@@ -346,16 +346,20 @@ void Server::handOver(Connection* connection, const RequestHead& head) {
 void Server::dispatch(Connection* connection, Request request, bool headOnly) {
     const quint64 seq = connection->nextSeq();
     QPointer<Connection> target(connection);
-    Reply reply([target, seq, headOnly](const Response& response) {
-        if (!target) {
-            return;
-        }
-        QByteArray wire = Serialize(response, false);
-        if (headOnly) {
-            wire.chop(response.body.size());
-        }
-        target->complete(seq, std::move(wire));
-    });
+    Reply reply(
+        [target, seq, headOnly](const Response& response) {
+            if (!target) {
+                return;
+            }
+            QByteArray wire = Serialize(response, false);
+            if (headOnly) {
+                wire.chop(response.body.size());
+            }
+            target->complete(seq, std::move(wire));
+        },
+        [target] {
+            return !target.isNull() && target->socket()->state() == QAbstractSocket::ConnectedState;
+        });
     router_.dispatch(std::move(request), reply);
 }
 
