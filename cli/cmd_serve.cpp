@@ -5,6 +5,7 @@
 #include "cli/serve_mqtt.h"
 #include "platform/serial/interrupt.h"
 #include "serve/daemon.h"
+#include "serve/http/tls.h"
 #include "serve/line.h"
 #include "serve/token.h"
 
@@ -40,7 +41,12 @@ const char* const kServeDetails =
     "'Authorization: Bearer TOKEN' with the token from the token file (made on first start,\n"
     "mode 0600, with a random token; a file that group or others may read is refused);\n"
     "--read-only refuses every write. Errors are JSON {\"error\": {\"code\", \"message\"}}.\n"
-    "Request line, headers and body have size limits, connections a cap and an idle time.\n"
+    "Request line, headers and body have size limits, connections a cap (in all and per\n"
+    "address) and an idle time; an address that gives 5 wrong tokens within a minute is\n"
+    "refused (429) for a minute. A request whose Host header names neither the listen\n"
+    "address nor a --host NAME is refused (421), so that a page of another site cannot\n"
+    "reach the line through its DNS. With --tls-cert and --tls-key the port speaks HTTPS and\n"
+    "WSS only (the key file must be its owner's alone, as the token file).\n"
     "\n"
     "Exit status: 0 after SIGINT or SIGTERM (polling stopped, a running job interrupted\n"
     "with whole files, the ports closed), 1 when it cannot listen, 2 bad usage or a refused\n"
@@ -81,6 +87,37 @@ QString Authority(const QHostAddress& a, quint16 port) {
     return QStringLiteral("%1:%2").arg(host).arg(port);
 }
 
+// TLS, the names we answer to and the per-address cap; false after a message (bad usage).
+bool ReadNetworkOptions(const QCommandLineParser& parser, serve::ServeOptions& options) {
+    const QString cert = parser.value(QStringLiteral("tls-cert"));
+    const QString key = parser.value(QStringLiteral("tls-key"));
+    if (cert.isEmpty() != key.isEmpty()) {
+        Message(QStringLiteral("--tls-cert and --tls-key go together"));
+        return false;
+    }
+    if (!cert.isEmpty()) {
+        auto tls = serve::http::LoadTls(cert, key);
+        if (!tls) {
+            Message(tls.error());
+            return false;
+        }
+        options.tls = *tls;
+    }
+    for (const QString& name : parser.values(QStringLiteral("host"))) {
+        if (name.isEmpty() || name.contains(QLatin1Char('/')) || name.contains(QLatin1Char(' '))) {
+            Message(QStringLiteral("--host needs a host name, not '%1'").arg(name));
+            return false;
+        }
+        options.hosts << name;
+    }
+    const auto perAddress = IntOption(parser, QStringLiteral("max-per-address"), 16, 1, 10'000);
+    if (!perAddress) {
+        return false;
+    }
+    options.limits.perAddress = static_cast<int>(*perAddress);
+    return true;
+}
+
 } // namespace
 
 int RunServe(const QStringList& args) {
@@ -110,7 +147,25 @@ int RunServe(const QStringList& args) {
         QStringLiteral("idle-timeout"),
         QStringLiteral("Close a connection that completes no request for S seconds (default 30)."),
         QStringLiteral("S"));
-    parser.addOptions({all, listen, tokenFile, readOnly, backups, maxConnections, idle});
+    const QCommandLineOption perAddress(
+        QStringLiteral("max-per-address"),
+        QStringLiteral("Open connections at most from one address (default 16)."),
+        QStringLiteral("N"));
+    const QCommandLineOption tlsCert(
+        QStringLiteral("tls-cert"),
+        QStringLiteral("Serve HTTPS and WSS with this PEM certificate (chain)."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption tlsKey(
+        QStringLiteral("tls-key"),
+        QStringLiteral("The certificate's PEM private key, a file only its owner may read."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption host(
+        QStringLiteral("host"),
+        QStringLiteral("A name clients reach this server by (repeatable): requests whose Host "
+                       "names another are refused."),
+        QStringLiteral("NAME"));
+    parser.addOptions({all, listen, tokenFile, readOnly, backups, maxConnections, idle, perAddress,
+                       tlsCert, tlsKey, host});
     parser.addOptions(MqttOptions());
     const QString details =
         QLatin1String(kServeDetails) + QStringLiteral("\n\n") + QLatin1String(kServeMqttDetails);
@@ -150,7 +205,7 @@ int RunServe(const QStringList& args) {
         Message(QStringLiteral("--backups needs a folder"));
         return kExitUsage;
     }
-    if (!ReadMqttOptions(parser, options)) {
+    if (!ReadMqttOptions(parser, options) || !ReadNetworkOptions(parser, options)) {
         return kExitUsage;
     }
     const QString tokenPath = parser.isSet(tokenFile)
@@ -183,9 +238,14 @@ int RunServe(const QStringList& args) {
         Message(QStringLiteral("made the token file %1 (mode 0600)").arg(token.path));
     }
     Message(
-        QStringLiteral("serving http://%1/; writes need the token in %2%3")
-            .arg(where, token.path,
+        QStringLiteral("serving %1://%2/; writes need the token in %3%4")
+            .arg(options.tls ? QStringLiteral("https") : QStringLiteral("http"), where, token.path,
                  options.readOnly ? QStringLiteral(" (read-only: refused anyway)") : QString()));
+    if (!daemon.address().isLoopback() && !options.tls) {
+        Message(QStringLiteral("warning: %1 is open to the network without TLS: the token and "
+                               "the line's data cross it in clear; give --tls-cert and --tls-key")
+                    .arg(where));
+    }
     if (!daemon.address().isLoopback() && !parser.isSet(tokenFile)) {
         Message(QStringLiteral("warning: %1 is open to the network and its writes go by the "
                                "default token file; choose one with --token-file")

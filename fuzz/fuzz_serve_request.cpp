@@ -35,7 +35,8 @@ struct World {
     Line line;
     Stream stream;
     Jobs jobs{line, QStringLiteral("/proc/zurid-fuzz/backups")}; // mkpath fails: no files
-    Api api{line, stream, jobs, QString::fromLatin1(kToken), false, [] { return 1; }};
+    Api api{line,    stream, jobs, QString::fromLatin1(kToken), false, [] { return 1; },
+            nullptr, {},     {}};
     http::Router router;
     World() {
         AddSensorRoutes(router, api);

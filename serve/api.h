@@ -6,6 +6,7 @@
 #include "sensors/assign.h"
 #include "serve/http/router.h"
 #include "serve/line.h"
+#include "serve/lockout.h"
 
 #include <QString>
 
@@ -25,6 +26,8 @@ struct Api {
     bool readOnly = false;
     std::function<int()> connections;   // open HTTP and WebSocket connections, for the metrics
     const mqtt::Bridge* mqtt = nullptr; // the MQTT bridge when there is one, for the metrics
+    Lockout lockout;                    // addresses that guessed tokens
+    std::function<void(const QString&)> note; // a line for the log
 };
 
 // Why a write with this Authorization header may not go ahead: 401 no token, 403 a wrong one
@@ -32,8 +35,8 @@ struct Api {
 std::optional<http::Response> WriteRefusal(const Api& api, const QByteArray& authorization);
 
 // True when the request may write; otherwise it has been answered (401 no token, 403 a wrong
-// one or --read-only).
-bool MayWrite(const Api& api, const http::Request& request, const http::Reply& reply);
+// one or --read-only, 429 while its address is locked out for wrong tokens).
+bool MayWrite(Api& api, const http::Request& request, const http::Reply& reply);
 // The port of a sensor id; nullptr after a 404.
 LinePort* FindPort(const Api& api, const QString& id, const http::Reply& reply);
 // The session of a port that can take a transaction now; nullptr after 503 (absent, starting,

@@ -40,9 +40,27 @@ std::optional<Response> WriteRefusal(const Api& api, const QByteArray& authoriza
     return std::nullopt;
 }
 
-bool MayWrite(const Api& api, const Request& request, const Reply& reply) {
-    if (const std::optional<Response> refusal =
-            WriteRefusal(api, request.header("Authorization"))) {
+bool MayWrite(Api& api, const Request& request, const Reply& reply) {
+    if (const int wait = api.lockout.lockedFor(request.peer)) {
+        Response r =
+            Response::error(429, QStringLiteral("too many wrong tokens from %1: try again in %2 s")
+                                     .arg(request.peer.toString())
+                                     .arg(wait));
+        r.headers.emplaceBack("Retry-After", QByteArray::number(wait));
+        reply.send(r);
+        return false;
+    }
+    const QByteArray authorization = request.header("Authorization");
+    if (const std::optional<Response> refusal = WriteRefusal(api, authorization)) {
+        if (!api.readOnly && CheckBearer(authorization, api.token) == Auth::Wrong &&
+            api.lockout.failed(request.peer) && api.note) {
+            api.note(QStringLiteral("%1 gave %2 wrong tokens within %3 s: its writes are refused "
+                                    "for %4 s")
+                         .arg(request.peer.toString())
+                         .arg(api.lockout.limit)
+                         .arg(api.lockout.windowS)
+                         .arg(api.lockout.lockS));
+        }
         reply.send(*refusal);
         return false;
     }

@@ -19,8 +19,8 @@ constexpr int kGoodbyeMs = 300; // for the stream's close frames
 
 struct Daemon::Parts {
     explicit Parts(ServeOptions o)
-        : options(std::move(o)), stream(options.stream),
-          jobs(line, options.backups), api{line, stream, jobs, options.token, options.readOnly, {}},
+        : options(std::move(o)), stream(options.stream), jobs(line, options.backups),
+          api{line, stream, jobs, options.token, options.readOnly, {}, nullptr, {}, {}},
           server(router, options.limits), commands(api) {}
 
     ServeOptions options;
@@ -38,6 +38,15 @@ Daemon::Daemon(ServeOptions options, QObject* parent)
     : QObject(parent), d_(std::make_unique<Parts>(std::move(options))) {
     Parts& d = *d_;
     d.api.connections = [&d] { return d.server.connections(); };
+    d.api.note = [this](const QString& text) {
+        if (note) {
+            note(text);
+        }
+    };
+    if (d.options.tls) {
+        d.server.useTls(*d.options.tls);
+    }
+    d.server.allowHosts(d.options.hosts);
     AddSensorRoutes(d.router, d.api);
     AddJobRoutes(d.router, d.api);
     AddSiteRoutes(d.router, d.api);

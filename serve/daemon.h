@@ -9,6 +9,7 @@
 
 #include <QHostAddress>
 #include <QObject>
+#include <QSslConfiguration>
 #include <QString>
 #include <QStringList>
 
@@ -29,6 +30,8 @@ struct ServeOptions {
     bool readOnly = false;
     QString backups; // the folder of the backups
     http::Limits limits;
+    std::optional<QSslConfiguration> tls; // HTTPS and WSS on the port
+    QStringList hosts;                    // names a request's Host may give, besides the address
     StreamLimits stream;
     std::optional<mqtt::BridgeOptions> mqtt; // publish the line to an MQTT broker too
 };
@@ -53,7 +56,7 @@ class Daemon : public QObject {
     QHostAddress address() const;
     quint16 port() const;
     const Line& line() const;
-    // Lines for the log from the MQTT bridge (connected, lost, why).
+    // Lines for the log: from the MQTT bridge (connected, lost, why), an address locked out.
     std::function<void(const QString&)> note;
 
   private:

@@ -58,6 +58,14 @@ bool RequestHead::upgradesToWebSocket() const {
            ListHas(header("Connection"), "upgrade");
 }
 
+bool RequestHead::keepAlive() const {
+    const QByteArray connection = header("Connection");
+    if (ListHas(connection, "close")) {
+        return false;
+    }
+    return version == "HTTP/1.1" || ListHas(connection, "keep-alive");
+}
+
 std::optional<RequestFramer::Refusal> RequestFramer::refuse(int status, QString message) {
     state_ = State::Refused;
     refusal_ = Refusal{status, std::move(message)};
@@ -73,17 +81,22 @@ std::optional<RequestFramer::Refusal> RequestFramer::feed(QByteArrayView bytes) 
     const qint64 base = pos_;
     pos_ += n;
     while (i < n) {
-        if (state_ == State::Upgraded) {
+        if (state_ == State::Stopped) {
             return std::nullopt;
         }
         if (state_ == State::Body) {
             const qint64 take = std::min<qint64>(bodyLeft_, n - i);
+            head_.body += bytes.sliced(i, static_cast<qsizetype>(take));
             bodyLeft_ -= take;
             i += static_cast<qsizetype>(take);
             if (bodyLeft_ == 0) {
-                state_ = State::Head;
+                head_.endOffset = base + i;
+                complete();
             }
             continue;
+        }
+        if (line_.isEmpty()) {
+            lineStart_ = base + i;
         }
         const qsizetype end = bytes.indexOf('\n', i);
         if (end < 0) {
@@ -101,7 +114,7 @@ std::optional<RequestFramer::Refusal> RequestFramer::feed(QByteArrayView bytes) 
         }
         line_ += bytes.sliced(i, end - i);
         i = end + 1;
-        head_.bodyOffset = base + i; // if this line ends the head
+        head_.endOffset = base + i; // if this line ends the head
         QByteArray line = std::move(line_);
         line_.clear();
         if (auto r = takeLine(std::move(line))) {
@@ -109,6 +122,13 @@ std::optional<RequestFramer::Refusal> RequestFramer::feed(QByteArrayView bytes) 
         }
     }
     return std::nullopt;
+}
+
+void RequestFramer::complete() {
+    const bool stop = head_.upgradesToWebSocket() || !head_.keepAlive();
+    done_.append(std::move(head_));
+    head_ = {};
+    state_ = stop ? State::Stopped : State::Head;
 }
 
 std::optional<RequestFramer::Refusal> RequestFramer::takeLine(QByteArray line) {
@@ -129,6 +149,7 @@ std::optional<RequestFramer::Refusal> RequestFramer::takeLine(QByteArray line) {
             return refuse(400, QStringLiteral("malformed request line"));
         }
         head_ = {};
+        head_.startOffset = lineStart_;
         head_.method = parts[0];
         head_.target = parts[1];
         head_.version = parts[2];
@@ -209,15 +230,21 @@ std::optional<RequestFramer::Refusal> RequestFramer::endOfHead() {
     if (upgrade && !head_.upgradesToWebSocket()) {
         return refuse(501, QStringLiteral("only WebSocket upgrades are served"));
     }
+    qsizetype hosts = 0;
+    for (const auto& [key, value] : head_.headers) {
+        hosts += key.compare("Host", Qt::CaseInsensitive) == 0 ? 1 : 0;
+    }
+    if (hosts > 1 || (hosts == 0 && head_.version == "HTTP/1.1")) {
+        return refuse(400, QStringLiteral("an HTTP/1.1 request names one Host"));
+    }
     haveRequestLine_ = false;
     headerBytes_ = 0;
-    bodyLeft_ = head_.contentLength;
-    done_.append(std::move(head_));
-    head_ = {};
-    if (upgrade) {
-        state_ = State::Upgraded;
+    bodyLeft_ = upgrade ? 0 : head_.contentLength;
+    if (bodyLeft_ > 0) {
+        head_.body.reserve(static_cast<qsizetype>(bodyLeft_));
+        state_ = State::Body;
     } else {
-        state_ = bodyLeft_ > 0 ? State::Body : State::Head;
+        complete();
     }
     return std::nullopt;
 }

@@ -1,8 +1,7 @@
-// Our limits on HTTP/1.x requests, checked on the byte stream of a connection before Qt's
-// server parses it (Qt 6.4's server has none of its own): the request line, the header lines,
-// the body's declared length. The framer follows the stream request by request (head, body,
-// next head) with the same framing rules as the parser behind it, so that no request can slip
-// past it. Plain QtCore, no sockets: the fuzz target drives it directly.
+// The one parser of HTTP/1.x requests, with our limits checked on the byte stream of a
+// connection as it arrives: the request line, the header lines, the body's declared length.
+// The framer follows the stream request by request (head, body, next head) and hands out each
+// request whole, with its body. Plain QtCore, no sockets: the fuzz target drives it directly.
 #pragma once
 
 #include <QByteArray>
@@ -20,6 +19,7 @@ struct Limits {
     int headerBytes = 16 * 1024;  // bytes of all header lines; beyond: 431
     qint64 bodyBytes = 64 * 1024; // declared Content-Length; beyond: 413
     int connections = 64;         // open connections (WebSockets included); beyond: 503
+    int perAddress = 16;          // open connections from one address; beyond: 503
     int idleMs = 30'000;          // a connection that completes no request for so long is closed
 };
 
@@ -34,11 +34,17 @@ struct RequestHead {
     QByteArray version; // "HTTP/1.1"
     HeaderList headers; // names as sent, values without surrounding white space
     qint64 contentLength = 0;
-    qint64 bodyOffset = 0; // where its body starts in the connection's byte stream
+    QByteArray body;
+    // Where it starts (its request line) and ends (after its body) in the connection's stream.
+    qint64 startOffset = 0;
+    qint64 endOffset = 0;
 
     QByteArray header(QByteArrayView name) const { return HeaderValue(headers, name); }
     // A WebSocket handshake: GET with "Upgrade: websocket".
     bool upgradesToWebSocket() const;
+    // The connection stays open after the answer: HTTP/1.1 unless "Connection: close",
+    // HTTP/1.0 only with "Connection: keep-alive".
+    bool keepAlive() const;
 };
 
 class RequestFramer {
@@ -52,22 +58,22 @@ class RequestFramer {
 
     // Takes the next bytes of the stream. Returns a refusal as soon as the stream breaks a
     // limit or the framing rules; after one, the connection is answered and closed, and
-    // further calls refuse again. Complete heads are collected for takeHeads().
+    // further calls refuse again. Complete requests are collected for takeHeads().
     std::optional<Refusal> feed(QByteArrayView bytes);
 
-    // The heads completed since the last call, in order.
+    // The requests completed since the last call, in order, each with its body.
     QList<RequestHead> takeHeads();
-    // After a WebSocket handshake head the stream is no longer HTTP: the framer stops.
-    bool upgraded() const { return state_ == State::Upgraded; }
-    // Between requests: nothing of a next one has arrived.
-    bool idle() const { return state_ == State::Head && line_.isEmpty() && headerBytes_ == 0; }
+    // After a WebSocket handshake head or a request that closes the connection, the stream
+    // is no longer ours to read: the framer takes nothing more.
+    bool stopped() const { return state_ == State::Stopped; }
 
   private:
-    enum class State { Head, Body, Upgraded, Refused };
+    enum class State { Head, Body, Stopped, Refused };
 
     std::optional<Refusal> takeLine(QByteArray line);
     std::optional<Refusal> endOfHead();
     std::optional<Refusal> refuse(int status, QString message);
+    void complete(); // the request being collected is whole
 
     Limits limits_;
     State state_ = State::Head;
@@ -76,6 +82,7 @@ class RequestFramer {
     bool haveRequestLine_ = false;
     RequestHead head_; // being collected
     qint64 bodyLeft_ = 0;
+    qint64 lineStart_ = 0; // stream position of the line being collected
     QList<RequestHead> done_;
     Refusal refusal_;
     qint64 pos_ = 0; // of the next byte of the stream

@@ -1,46 +1,34 @@
 #include "serve/http/server.h"
 
-#include <QAbstractHttpServer>
-#include <QHttpServerRequest>
+#include "serve/http/connection.h"
+
+#include <QNetworkInterface>
+#include <QPointer>
+#include <QSocketNotifier>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 #include <QWebSocket>
 #include <QWebSocketServer>
 
-#include <algorithm>
-#include <map>
+#include <cerrno>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace zurid::serve::http {
 
 namespace {
 
-constexpr int kCloseGraceMs = 2000; // after a polite close, the connection is cut
+constexpr int kCloseGraceMs = 2000;  // after a polite close, the connection is cut
+constexpr int kHandshakeMs = 10'000; // for the first bytes and the TLS handshake
 // A WebSocket's send buffer in the kernel, fixed instead of grown by the system up to megabytes:
 // what a client that stops reading can hold is bounded there too, and the stream's own queue
 // (which counts what it drops) takes over soon.
 constexpr int kWebSocketSendBuffer = 64 * 1024;
-
-QByteArray MethodName(QHttpServerRequest::Method m) {
-    switch (m) {
-    case QHttpServerRequest::Method::Get:
-        return "GET";
-    case QHttpServerRequest::Method::Head:
-        return "HEAD";
-    case QHttpServerRequest::Method::Post:
-        return "POST";
-    case QHttpServerRequest::Method::Put:
-        return "PUT";
-    case QHttpServerRequest::Method::Patch:
-        return "PATCH";
-    case QHttpServerRequest::Method::Delete:
-        return "DELETE";
-    case QHttpServerRequest::Method::Options:
-        return "OPTIONS";
-    default:
-        return "UNKNOWN";
-    }
-}
+constexpr char kTlsHandshakeByte = 0x16; // the first byte of a TLS record that opens a session
 
 // Writes the answer, closes politely and cuts the connection if the peer does not go.
 void AnswerAndClose(QTcpSocket* socket, const Response& response) {
@@ -62,144 +50,73 @@ QByteArray OriginAuthority(const QByteArray& origin) {
     return rest.contains('/') ? QByteArray() : rest.toLower();
 }
 
+// The host of a Host header without its port, lower case: "[::1]:8480" is "::1".
+QString HostName(const QByteArray& host) {
+    QByteArray h = host.trimmed().toLower();
+    if (h.startsWith('[')) {
+        const qsizetype close = h.indexOf(']');
+        return close < 0 ? QString() : QString::fromLatin1(h.mid(1, close - 1));
+    }
+    const qsizetype colon = h.lastIndexOf(':');
+    if (colon >= 0 && h.indexOf(':') == colon) {
+        h.truncate(colon);
+    }
+    return QString::fromLatin1(h);
+}
+
+// The peer of an accepted descriptor, an IPv4 address as such even on an IPv6 socket.
+QHostAddress PeerOf(qintptr descriptor) {
+    sockaddr_storage peer{};
+    socklen_t length = sizeof(peer);
+    if (::getpeername(static_cast<int>(descriptor), reinterpret_cast<sockaddr*>(&peer), &length) !=
+        0) {
+        return {};
+    }
+    QHostAddress a(reinterpret_cast<const sockaddr*>(&peer));
+    bool mapped = false;
+    const quint32 v4 = a.toIPv4Address(&mapped);
+    return mapped ? QHostAddress(v4) : a;
+}
+
+bool IsAny(const QHostAddress& a) {
+    return a == QHostAddress::Any || a == QHostAddress::AnyIPv4 || a == QHostAddress::AnyIPv6;
+}
+
 } // namespace
 
-// One HTTP connection: our framer watches every byte before Qt's parser reads it (our slot is
-// connected first), answers leave in request order, and a connection that completes no request
-// within the idle time is closed.
-class Connection : public QObject {
-  public:
-    Connection(Server& server, QTcpSocket* socket)
-        : QObject(socket), server_(server), socket_(socket), framer_(server.limits_) {
-        idle_.setSingleShot(true);
-        idle_.setInterval(server.limits_.idleMs);
-        connect(&idle_, &QTimer::timeout, this, &Connection::onIdle);
-        connect(socket, &QIODevice::readyRead, this, &Connection::onReadyRead);
-        connect(socket, &QIODevice::bytesWritten, this, [this] {
-            if (!busy()) {
-                idle_.start();
-            }
-        });
-        idle_.start();
-    }
+// The open connections, in all and per address. A connection's place is a Slot object, the
+// child of whatever holds the connection (its socket, before that the first-byte watch): it is
+// given back when that goes, however the connection ends.
+struct Server::Slots {
+    int open = 0;
+    QHash<QHostAddress, int> perAddress;
 
-    QTcpSocket* socket() const { return socket_; }
-    quint64 nextSeq() { return nextSeq_++; }
-    bool busy() const { return nextOut_ != nextSeq_; }
-
-    void complete(quint64 seq, QByteArray wire) {
-        ready_.emplace(seq, std::move(wire));
-        while (!ready_.empty() && ready_.begin()->first == nextOut_) {
-            socket_->write(ready_.begin()->second);
-            ready_.erase(ready_.begin());
-            ++nextOut_;
+    class Slot : public QObject {
+      public:
+        Slot(std::shared_ptr<Slots> all, QHostAddress peer)
+            : all_(std::move(all)), peer_(std::move(peer)) {
+            ++all_->open;
+            ++all_->perAddress[peer_];
         }
-        socket_->flush(); // now: otherwise it waits a turn of the loop to hear it may write
-        if (!busy()) {
-            idle_.start();
-        }
-    }
-
-    // Off to the WebSocket server: neither our framer nor Qt's parser reads from it any more.
-    void release() {
-        idle_.stop();
-        QObject::disconnect(socket_, static_cast<const char*>(nullptr), this,
-                            static_cast<const char*>(nullptr));
-    }
-
-  private:
-    void onReadyRead() {
-        // Until Qt's parser has the socket, nobody reads what we peek: skip what we saw before.
-        const QByteArray buffered = socket_->peek(socket_->bytesAvailable());
-        const QByteArrayView fresh =
-            QByteArrayView(buffered).sliced(std::min(unread_, buffered.size()));
-        unread_ = parsed_ ? 0 : buffered.size();
-        if (const auto refusal = framer_.feed(fresh)) {
-            refuse(Response::error(refusal->status, refusal->message));
-            return;
-        }
-        for (const RequestHead& head : framer_.takeHeads()) {
-            idle_.start();
-            if (head.upgradesToWebSocket()) {
-                server_.handOver(this, head);
-                return;
-            }
-            if (!parsed_) {
-                // Only now Qt's server gets the socket: one that goes straight to WebSocket never
-                // meets it (Qt 6.4 loses its per-connection request object when a WebSocket
-                // takes over a socket it has seen).
-                parsed_ = true;
-                server_.parse(socket_);
-                QMetaObject::invokeMethod(
-                    socket_, [s = socket_] { emit s->readyRead(); }, Qt::QueuedConnection);
+        ~Slot() override {
+            --all_->open;
+            if (--all_->perAddress[peer_] <= 0) {
+                all_->perAddress.remove(peer_);
             }
         }
-    }
 
-    void onIdle() {
-        if (busy()) {
-            idle_.start();
-            return;
-        }
-        socket_->disconnectFromHost();
-        QTimer::singleShot(kCloseGraceMs, socket_, [s = socket_] { s->abort(); });
-    }
-
-    // Qt's parser must not see what we refused.
-    void refuse(const Response& response) {
-        server_.detach(socket_);
-        release();
-        AnswerAndClose(socket_, response);
-    }
-
-    Server& server_;
-    QTcpSocket* socket_;
-    RequestFramer framer_;
-    QTimer idle_;
-    quint64 nextSeq_ = 0;  // of the next request handed to a handler
-    quint64 nextOut_ = 0;  // of the next answer to write
-    bool parsed_ = false;  // Qt's server reads the socket
-    qsizetype unread_ = 0; // bytes at the front of the socket's buffer the framer has seen
-    std::map<quint64, QByteArray> ready_;
+      private:
+        std::shared_ptr<Slots> all_;
+        QHostAddress peer_;
+    };
 };
 
-class Server::Gate : public QTcpServer {
+class Server::Listener : public QTcpServer {
   public:
-    explicit Gate(Server& server) : server_(server) {}
-    void pend(QTcpSocket* socket) { addPendingConnection(socket); }
+    explicit Listener(Server& server) : server_(server) {}
 
   protected:
     void incomingConnection(qintptr descriptor) override { server_.incoming(descriptor); }
-
-  private:
-    Server& server_;
-};
-
-class Server::Backend : public QAbstractHttpServer {
-  public:
-    explicit Backend(Server& server) : server_(server) {}
-
-  protected:
-    bool handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) override {
-        const auto found = server_.connections_.constFind(socket);
-        if (found == server_.connections_.constEnd() || found->isNull()) {
-            return true;
-        }
-        Request r;
-        r.method = MethodName(request.method());
-        const bool headOnly = r.method == "HEAD";
-        if (headOnly) {
-            r.method = "GET";
-        }
-        r.path = request.url().path(QUrl::FullyEncoded);
-        r.query = QUrlQuery(request.url().query(QUrl::FullyEncoded));
-        r.headers = request.headers();
-        r.body = request.body();
-        r.peer = request.remoteAddress();
-        server_.dispatch(found->data(), std::move(r), headOnly);
-        return true;
-    }
-    void missingHandler(const QHttpServerRequest&, QTcpSocket*) override {}
 
   private:
     Server& server_;
@@ -211,12 +128,9 @@ class Server::WebSockets : public QWebSocketServer {
 };
 
 Server::Server(const Router& router, const Limits& limits, QObject* parent)
-    : QObject(parent), router_(router), limits_(limits),
-      webSockets_(std::make_unique<WebSockets>()) {
-    backend_ = new Backend(*this);
-    backend_->setParent(this);
-    gate_ = new Gate(*this);
-    gate_->setParent(backend_);
+    : QObject(parent), router_(router), limits_(limits), listener_(new Listener(*this)),
+      webSockets_(std::make_unique<WebSockets>()), slots_(std::make_shared<Slots>()) {
+    listener_->setParent(this);
     connect(webSockets_.get(), &QWebSocketServer::newConnection, this, [this] {
         while (QWebSocket* ws = webSockets_->nextPendingConnection()) {
             if (acceptWebSocket_) {
@@ -230,24 +144,36 @@ Server::Server(const Router& router, const Limits& limits, QObject* parent)
 
 Server::~Server() {
     close();
-    // The sockets go first: their last signals still find this server whole.
-    delete backend_;
+}
+
+void Server::useTls(const QSslConfiguration& configuration) {
+    tls_ = configuration;
+}
+
+void Server::allowHosts(const QStringList& names) {
+    for (const QString& n : names) {
+        hosts_ << n.toLower();
+    }
 }
 
 QString Server::listen(const QHostAddress& address, quint16 port) {
-    if (!gate_->listen(address, port)) {
-        return gate_->errorString();
+    if (!listener_->listen(address, port)) {
+        return listener_->errorString();
     }
-    backend_->bind(gate_); // the gate becomes the backend's child
+    localAddresses_ = QNetworkInterface::allAddresses();
     return {};
 }
 
 QHostAddress Server::address() const {
-    return gate_->serverAddress();
+    return listener_->serverAddress();
 }
 
 quint16 Server::port() const {
-    return gate_->serverPort();
+    return listener_->serverPort();
+}
+
+int Server::connections() const {
+    return slots_->open;
 }
 
 void Server::acceptWebSockets(const QString& path, std::function<void(QWebSocket*)> accept) {
@@ -256,83 +182,169 @@ void Server::acceptWebSockets(const QString& path, std::function<void(QWebSocket
 }
 
 void Server::close() {
-    if (gate_ != nullptr) {
-        gate_->close();
-    }
-    const auto all = connections_;
-    for (const QPointer<Connection>& c : all) {
-        if (c) {
-            c->socket()->abort();
+    listener_->close();
+    for (QTcpSocket* socket : listener_->findChildren<QTcpSocket*>(Qt::FindDirectChildrenOnly)) {
+        if (socket->findChild<Connection*>() != nullptr) {
+            socket->abort();
         }
     }
 }
 
-void Server::detach(QTcpSocket* socket) {
-    QObject::disconnect(socket, static_cast<const char*>(nullptr), backend_,
-                        static_cast<const char*>(nullptr));
-}
-
 void Server::incoming(qintptr descriptor) {
-    auto* socket = new QTcpSocket(gate_);
+    const QHostAddress peer = PeerOf(descriptor);
+    QString full;
+    if (slots_->open >= limits_.connections) {
+        full = QStringLiteral("too many connections (at most %1)").arg(limits_.connections);
+    } else if (slots_->perAddress.value(peer) >= limits_.perAddress) {
+        full = QStringLiteral("too many connections from %1 (at most %2)")
+                   .arg(peer.toString())
+                   .arg(limits_.perAddress);
+    }
+    if (!full.isEmpty() && tls_) {
+        ::close(static_cast<int>(descriptor)); // no plain answer a TLS client could read
+        return;
+    }
+    if (!full.isEmpty()) {
+        auto* socket = new QTcpSocket(listener_);
+        if (!socket->setSocketDescriptor(descriptor)) {
+            delete socket;
+            return;
+        }
+        connect(socket, &QAbstractSocket::disconnected, socket, &QObject::deleteLater);
+        AnswerAndClose(socket, Response::error(503, full, QStringLiteral("too_many_connections")));
+        return;
+    }
+    auto* slot = new Slots::Slot(slots_, peer);
+    if (tls_) {
+        startTls(descriptor, slot);
+        return;
+    }
+    auto* socket = new QTcpSocket(listener_);
+    slot->setParent(socket);
     if (!socket->setSocketDescriptor(descriptor)) {
         delete socket;
         return;
     }
-    if (open_ >= limits_.connections) {
-        connect(socket, &QAbstractSocket::disconnected, socket, &QObject::deleteLater);
-        AnswerAndClose(
-            socket,
-            Response::error(
-                503, QStringLiteral("too many connections (at most %1)").arg(limits_.connections),
-                QStringLiteral("too_many_connections")));
-        return;
-    }
-    ++open_;
-    auto* connection = new Connection(*this, socket);
-    connections_.insert(socket, connection);
     connect(socket, &QAbstractSocket::disconnected, socket, &QObject::deleteLater);
-    connect(socket, &QObject::destroyed, this, [this, socket] {
-        --open_;
-        connections_.remove(socket);
+    start(socket);
+}
+
+// A TLS port waits for the client's first byte: a TLS handshake goes on encrypted, anything
+// else (a browser sent to http://) gets a plain answer that names the right scheme.
+void Server::startTls(qintptr descriptor, QObject* slot) {
+    const int fd = static_cast<int>(descriptor);
+    auto* watch = new QSocketNotifier(descriptor, QSocketNotifier::Read, listener_);
+    slot->setParent(watch);
+    auto* timeout = new QTimer(watch);
+    timeout->setSingleShot(true);
+    connect(timeout, &QTimer::timeout, watch, [watch, fd] {
+        delete watch;
+        ::close(fd);
+    });
+    timeout->start(kHandshakeMs);
+    connect(watch, &QSocketNotifier::activated, this, [this, watch, slot, fd, descriptor] {
+        char first = 0;
+        const ssize_t n = ::recv(fd, &first, 1, MSG_PEEK | MSG_DONTWAIT);
+        if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+            return;
+        }
+        watch->setEnabled(false);
+        slot->setParent(nullptr);
+        watch->deleteLater();
+        if (n <= 0) {
+            delete slot;
+            ::close(fd);
+            return;
+        }
+        if (first != kTlsHandshakeByte) {
+            auto* socket = new QTcpSocket(listener_);
+            slot->setParent(socket);
+            if (!socket->setSocketDescriptor(descriptor)) {
+                delete socket;
+                return;
+            }
+            connect(socket, &QAbstractSocket::disconnected, socket, &QObject::deleteLater);
+            socket->skip(socket->bytesAvailable());
+            AnswerAndClose(socket, Response::error(400,
+                                                   QStringLiteral("this port speaks HTTPS: use "
+                                                                  "https:// (wss:// for the "
+                                                                  "stream)"),
+                                                   QStringLiteral("tls_required")));
+            return;
+        }
+        auto* socket = new QSslSocket(listener_);
+        slot->setParent(socket);
+        if (!socket->setSocketDescriptor(descriptor)) {
+            delete socket;
+            return;
+        }
+        socket->setSslConfiguration(*tls_);
+        connect(socket, &QAbstractSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QAbstractSocket::errorOccurred, socket, [socket] {
+            if (!socket->isEncrypted()) {
+                socket->abort();
+            }
+        });
+        auto* handshake = new QTimer(socket);
+        handshake->setSingleShot(true);
+        connect(handshake, &QTimer::timeout, socket, [socket] { socket->abort(); });
+        handshake->start(kHandshakeMs);
+        connect(socket, &QSslSocket::encrypted, this, [this, socket, handshake] {
+            delete handshake;
+            start(socket);
+        });
+        socket->startServerEncryption();
     });
 }
 
-void Server::parse(QTcpSocket* socket) {
-    // Qt's server connects its own slots when it takes the socket, after ours.
-    gate_->pend(socket);
+void Server::start(QTcpSocket* socket) {
+    new Connection(*this, socket);
 }
 
-void Server::handOver(Connection* connection, const RequestHead& head) {
-    QTcpSocket* socket = connection->socket();
+std::optional<Response> Server::foreignHost(const RequestHead& head) const {
+    const QByteArray given = head.header("Host");
+    if (given.isEmpty()) {
+        return std::nullopt; // HTTP/1.0 without one: no browser's page sends that
+    }
+    const QString host = HostName(given);
+    const QHostAddress listening = address();
+    const QHostAddress literal(host);
+    bool ours = hosts_.contains(host);
+    if (!ours && !literal.isNull()) {
+        ours = literal == listening || (IsAny(listening) && localAddresses_.contains(literal)) ||
+               (listening.isLoopback() && literal.isLoopback());
+    }
+    if (!ours && host == QLatin1String("localhost")) {
+        ours = listening.isLoopback() || IsAny(listening);
+    }
+    if (ours) {
+        return std::nullopt;
+    }
+    return Response::error(421,
+                           QStringLiteral("host %1 is not this server's (start it with --host "
+                                          "NAME to answer to a name)")
+                               .arg(QString::fromLatin1(given.left(100))),
+                           QStringLiteral("foreign_host"));
+}
+
+void Server::handOver(QTcpSocket* socket, const RequestHead& head) {
     const QByteArray target = head.target;
     const qsizetype q = target.indexOf('?');
     const QString path = QString::fromUtf8(q < 0 ? target : target.left(q));
     const QByteArray origin = head.header("Origin");
-    Response refusal;
-    if (!acceptWebSocket_ || path != webSocketPath_) {
+    std::optional<Response> refusal = foreignHost(head);
+    if (refusal) {
+        // answered as any other request from a foreign host
+    } else if (!acceptWebSocket_ || path != webSocketPath_) {
         refusal = Response::error(404, QStringLiteral("no WebSocket at %1").arg(path));
     } else if (!origin.isEmpty() && OriginAuthority(origin) != head.header("Host").toLower()) {
         refusal = Response::error(
             403, QStringLiteral("origin %1 is not this server's").arg(QString::fromUtf8(origin)));
     }
-    // Neither Qt's HTTP parser nor our framer reads this socket again.
-    detach(socket);
-    connection->release();
-    connections_.remove(socket);
-    if (refusal.status != 200) {
-        AnswerAndClose(socket, refusal);
+    if (refusal) {
+        socket->skip(head.endOffset - head.startOffset);
+        AnswerAndClose(socket, *refusal);
         return;
-    }
-    // Qt's server deletes a socket once it disconnects; from now on the WebSocket owns it, or,
-    // if the handshake fails, we do.
-    QObject::disconnect(socket, SIGNAL(disconnected()), socket, static_cast<const char*>(nullptr));
-    connect(socket, &QAbstractSocket::disconnected, this, [socket, gate = gate_] {
-        if (socket->parent() == gate) {
-            socket->deleteLater();
-        }
-    });
-    if (socket->isTransactionStarted()) {
-        socket->rollbackTransaction(); // the handshake whole, from its first byte
     }
     socket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, kWebSocketSendBuffer);
     // Each reading is a small message of its own: without this, Nagle's algorithm holds one
@@ -343,24 +355,34 @@ void Server::handOver(Connection* connection, const RequestHead& head) {
         socket, [socket] { emit socket->readyRead(); }, Qt::QueuedConnection);
 }
 
-void Server::dispatch(Connection* connection, Request request, bool headOnly) {
-    const quint64 seq = connection->nextSeq();
-    QPointer<Connection> target(connection);
+void Server::dispatch(Connection& connection, quint64 seq, const RequestHead& head) {
+    QPointer<Connection> target(&connection);
+    const bool headOnly = head.method == "HEAD";
     Reply reply(
         [target, seq, headOnly](const Response& response) {
-            if (!target) {
-                return;
+            if (target) {
+                target->complete(seq, response, headOnly);
             }
-            QByteArray wire = Serialize(response, false);
-            if (headOnly) {
-                wire.chop(response.body.size());
-            }
-            target->complete(seq, std::move(wire));
         },
-        [target] {
-            return !target.isNull() && target->socket()->state() == QAbstractSocket::ConnectedState;
-        });
-    router_.dispatch(std::move(request), reply);
+        [target] { return !target.isNull() && target->open(); });
+    if (const auto refusal = foreignHost(head)) {
+        reply.send(*refusal);
+        return;
+    }
+    Request r;
+    r.method = headOnly ? QByteArray("GET") : head.method;
+    const qsizetype q = head.target.indexOf('?');
+    r.path = QString::fromUtf8(q < 0 ? head.target : head.target.left(q));
+    r.query = QUrlQuery(QString::fromUtf8(q < 0 ? QByteArray() : head.target.mid(q + 1)));
+    r.headers = head.headers;
+    r.body = head.body;
+    r.peer = connection.socket()->peerAddress();
+    bool mapped = false;
+    const quint32 v4 = r.peer.toIPv4Address(&mapped);
+    if (mapped) {
+        r.peer = QHostAddress(v4);
+    }
+    router_.dispatch(std::move(r), reply);
 }
 
 } // namespace zurid::serve::http

@@ -1,9 +1,10 @@
-// Our HTTP server: Qt HTTP Server (6.4, a technical preview whose API changes later) parses
-// the requests; everything around it is ours and only this folder sees Qt's server. Each
-// connection passes our gate first: the connection cap (503), the limits on request line,
-// headers and body (414, 431, 413, then closed), the idle time-out, answers in request order
-// even when a handler answers later, and the WebSocket handshake, which is taken away from
-// Qt's server so that a foreign Origin can be refused (403) before it completes.
+// Our HTTP server: a QTcpServer and our own request parser (framer.h) with its limits, one
+// parser for every request. Around it: the connection caps (in all and per address, 503), the
+// idle time-out, answers in request order even when a handler answers later, "Connection:
+// close" and HTTP/1.0 honoured, the Host check (a name that is not ours is refused, so that a
+// page of another site cannot reach us through DNS), TLS on the same port when configured, and
+// the WebSocket handshake, handed to Qt WebSockets once its Origin and Host are ours. Every
+// connection that ends gives its slot back, whoever holds it by then.
 #pragma once
 
 #include "serve/http/framer.h"
@@ -12,11 +13,13 @@
 #include <QHash>
 #include <QHostAddress>
 #include <QObject>
-#include <QPointer>
+#include <QSslConfiguration>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QTcpSocket;
 class QWebSocket;
@@ -32,6 +35,14 @@ class Server : public QObject {
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;
 
+    // Every connection speaks TLS first (HTTPS, WSS); a plain request gets a short plain
+    // answer that says so. Before listen().
+    void useTls(const QSslConfiguration& configuration);
+    bool tls() const { return tls_.has_value(); }
+    // Host names (besides the listen address, and "localhost" on the loopback) that a request
+    // may name in its Host header.
+    void allowHosts(const QStringList& names);
+
     // Starts listening; empty on success, else why not ("address in use").
     QString listen(const QHostAddress& address, quint16 port);
     QHostAddress address() const;
@@ -42,34 +53,36 @@ class Server : public QObject {
     // `accept` owns the socket. Anywhere else a handshake is answered 404.
     void acceptWebSockets(const QString& path, std::function<void(QWebSocket*)> accept);
 
-    // Open connections, WebSockets included.
-    int connections() const { return open_; }
+    // Open connections, WebSockets and TLS handshakes included.
+    int connections() const;
     // Stops listening and closes every HTTP connection (WebSockets belong to `accept`).
     void close();
 
   private:
     friend class Connection;
-    class Gate;
-    class Backend;
+    class Listener;
+    class WebSockets;
+    struct Slots;
 
     void incoming(qintptr descriptor);
-    // Qt's server starts reading the socket.
-    void parse(QTcpSocket* socket);
-    // Qt's server stops reading the socket.
-    void detach(QTcpSocket* socket);
-    void handOver(Connection* connection, const RequestHead& head);
-    void dispatch(Connection* connection, Request request, bool headOnly);
+    void startTls(qintptr descriptor, QObject* slot);
+    void start(QTcpSocket* socket);
+    // Why a request's Host is refused; nothing when it is ours.
+    std::optional<Response> foreignHost(const RequestHead& head) const;
+    // Once the connection has answered everything before it.
+    void handOver(QTcpSocket* socket, const RequestHead& head);
+    void dispatch(Connection& connection, quint64 seq, const RequestHead& head);
 
     const Router& router_;
     Limits limits_;
-    Backend* backend_ = nullptr; // owns the gate
-    Gate* gate_ = nullptr;
-    class WebSockets;
+    std::optional<QSslConfiguration> tls_;
+    QStringList hosts_; // lower case
+    QList<QHostAddress> localAddresses_;
+    Listener* listener_ = nullptr;
     std::unique_ptr<WebSockets> webSockets_;
     QString webSocketPath_;
     std::function<void(QWebSocket*)> acceptWebSocket_;
-    QHash<QTcpSocket*, QPointer<Connection>> connections_;
-    int open_ = 0;
+    std::shared_ptr<Slots> slots_;
 };
 
 } // namespace zurid::serve::http
