@@ -124,7 +124,7 @@ bool ServeProcess::start(const QStringList& args, const std::vector<std::string>
                    QStringList{QStringLiteral("serve")} + args +
                        QStringList{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")});
     static const QRegularExpression serving(
-        QStringLiteral("serving http://127\\.0\\.0\\.1:(\\d+)/"));
+        QStringLiteral("serving https?://127\\.0\\.0\\.1:(\\d+)/"));
     QElapsedTimer t;
     t.start();
     while (t.elapsed() < 10000) {
