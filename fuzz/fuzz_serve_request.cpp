@@ -3,11 +3,13 @@
 // query strings, JSON bodies), with a line that has no sensors and a backups folder that
 // cannot be made. The first input byte chooses how the stream is cut into reads.
 //
-// Invariants: the framing does not depend on how the bytes arrive; a refusal is one of our
-// statuses; every request is answered once, at once (no sensor to wait for), with a status of
-// ours, an error as {"error": {"code", "message"}}, a 405 with its Allow header, a 202 with its
-// Location; a PATCH body is refused as 400/422 or gives named parameters; the stream's
-// hand-written reading message is valid JSON with the sensor's name as it is.
+// Invariants: the framing does not depend on how the bytes arrive; each request is where the
+// framer says in the stream, with its body; nothing follows a request that closes the
+// connection or upgrades it; a refusal is one of our statuses; every request is answered once, at
+// once (no sensor to wait for), with a status of ours, an error as {"error": {"code", "message"}},
+// a 405 with its Allow header, a 202 with its Location; a PATCH body is refused as 400/422 or gives
+// named parameters; the stream's hand-written reading message is valid JSON with the sensor's name
+// as it is.
 #include "fuzz/check.h"
 #include "serve/api.h"
 #include "serve/http/framer.h"
@@ -48,22 +50,31 @@ struct World {
 World* world = nullptr;
 
 const std::set<int> kRefusals{400, 411, 413, 414, 431, 501};
-const std::set<int> kAnswers{200, 202, 400, 401, 403, 404, 405, 409, 413, 422, 500, 503, 504};
+const std::set<int> kAnswers{200, 202, 400, 401, 403, 404, 405, 409, 413, 422, 429, 500, 503, 504};
 
 bool Same(const http::RequestHead& a, const http::RequestHead& b) {
     return a.method == b.method && a.target == b.target && a.version == b.version &&
-           a.headers == b.headers && a.contentLength == b.contentLength &&
-           a.bodyOffset == b.bodyOffset;
+           a.headers == b.headers && a.contentLength == b.contentLength && a.body == b.body &&
+           a.startOffset == b.startOffset && a.endOffset == b.endOffset;
 }
 
 void Route(const http::RequestHead& head, const QByteArray& stream) {
+    // The request is where the framer says it is in the stream, its body at its end.
+    FUZZ_CHECK(head.startOffset >= 0 && head.startOffset < head.endOffset &&
+                   head.endOffset <= stream.size() && head.body.size() == head.contentLength &&
+                   stream.mid(head.startOffset, head.endOffset - head.startOffset)
+                       .startsWith(head.method + ' ' + head.target) &&
+                   (head.contentLength == 0 || stream.mid(head.endOffset - head.contentLength,
+                                                          head.contentLength) == head.body),
+               "request %s at %lld..%lld", head.target.constData(),
+               static_cast<long long>(head.startOffset), static_cast<long long>(head.endOffset));
     http::Request r;
     r.method = head.method == "HEAD" ? QByteArray("GET") : head.method;
     const qsizetype q = head.target.indexOf('?');
     r.path = QString::fromUtf8(q < 0 ? head.target : head.target.left(q));
     r.query = QUrlQuery(QString::fromUtf8(q < 0 ? QByteArray() : head.target.mid(q + 1)));
     r.headers = head.headers;
-    r.body = stream.mid(head.bodyOffset, head.contentLength);
+    r.body = head.body;
 
     const ParsedPatch patch = ParsePatch(r.body);
     FUZZ_CHECK(patch.status == 0 || patch.status == 400 || patch.status == 422,
@@ -166,10 +177,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(kRefusals.count(refusedWhole->status) == 1, "refused with %d",
                    refusedWhole->status);
     }
-    for (const http::RequestHead& head : heads) {
+    for (qsizetype i = 0; i < heads.size(); ++i) {
+        const http::RequestHead& head = heads[i];
         FUZZ_CHECK(head.target.startsWith('/') && head.contentLength <= limits.bodyBytes,
                    "let through: %s, %lld bytes", head.target.constData(),
                    static_cast<long long>(head.contentLength));
+        // Nothing is taken after a request that ends the connection or leaves HTTP.
+        FUZZ_CHECK(i == heads.size() - 1 || (head.keepAlive() && !head.upgradesToWebSocket()),
+                   "a request after one that closes: %s", head.target.constData());
         if (!head.upgradesToWebSocket()) {
             Route(head, stream);
         }
