@@ -13,8 +13,10 @@
      reconnects by itself and the values move again.
   6. With the server gone, `zurid get COM2` reads the THRESHOLD from the simulator's RAM.
 
-No error may appear in the browser's console. With ZURID_SCREENSHOTS=DIR the overview and
-COM2's page are saved there as PNG.
+Steps 2-6 run over HTTPS and WSS (a certificate made by openssl here, trusted by the browser by
+its key); step 1 runs over plain HTTP first, then again over HTTPS. No error may appear in the
+browser's console: the page's Content-Security-Policy holds for everything it does. With
+ZURID_SCREENSHOTS=DIR the overview and COM2's page are saved there as PNG.
 Usage: browser.py BIN_DIR. Exit codes: 0 passed, 1 failed, 77 skipped (Chromium, its driver
 or Selenium missing and CI not set)."""
 import json
@@ -22,6 +24,7 @@ import os
 import shutil
 import signal
 import socket
+import ssl
 import subprocess
 import sys
 import tempfile
@@ -67,9 +70,25 @@ def free_port():
         return s.getsockname()[1]
 
 
-def api(base, path):
-    with urllib.request.urlopen(base + path, timeout=10) as r:
+def api(base, path, context=None):
+    with urllib.request.urlopen(base + path, timeout=10, context=context) as r:
         return json.load(r)
+
+
+def make_certificate(work):
+    """A self-signed certificate for localhost and 127.0.0.1; its key's SHA-256 for Chromium's
+    --ignore-certificate-errors-spki-list, which trusts that key alone."""
+    cert, key = os.path.join(work, "cert.pem"), os.path.join(work, "key.pem")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
+                    "ec_paramgen_curve:P-256", "-nodes", "-days", "2", "-subj", "/CN=localhost",
+                    "-addext", "subjectAltName=DNS:localhost,IP:127.0.0.1", "-keyout", key,
+                    "-out", cert], check=True, capture_output=True, timeout=30)
+    os.chmod(key, 0o600)
+    spki = subprocess.run(
+        "openssl x509 -in cert.pem -pubkey -noout | openssl pkey -pubin -outform der | "
+        "openssl dgst -sha256 -binary | base64", shell=True, cwd=work, check=True,
+        capture_output=True, text=True, timeout=30).stdout.strip()
+    return cert, key, spki
 
 
 def until(what, test, seconds, step=0.2):
@@ -114,25 +133,38 @@ class Line:
             raise Failed("sensor-sim did not print its three ports")
         self.env = dict(os.environ, ZURID_PORTS=":".join(paths))
         self.port = free_port()
-        self.base = f"http://127.0.0.1:{self.port}"
+        self.cert, self.key, self.spki = make_certificate(work)
+        self.tls = False
+        self.context = None
         self.token_file = os.path.join(work, "token")
         self.serve = None
         self.started = False
+
+    @property
+    def base(self):
+        return f"{'https' if self.tls else 'http'}://127.0.0.1:{self.port}"
+
+    def use_tls(self, on):
+        """From the next start: HTTPS and WSS on the same port, or plain HTTP."""
+        self.tls = on
+        self.context = ssl.create_default_context(cafile=self.cert) if on else None
 
     def start(self):
         """Starts the server; on its first start, on another port if this one was taken
         meanwhile (other test runs pick free ports too). A restart keeps the page's port."""
         for attempt in range(3):
             self.serve_out = open(os.path.join(self.work, "serve.out"), "a")
+            tls = ["--tls-cert", self.cert, "--tls-key", self.key] if self.tls else []
             self.serve = subprocess.Popen(
                 [os.path.join(self.bin, "zurid"), "serve", "COM1", "COM2", "COM3",
                  "--listen", f"127.0.0.1:{self.port}", "--token-file", self.token_file,
-                 "--backups", os.path.join(self.work, "backups")],
+                 "--backups", os.path.join(self.work, "backups")] + tls,
                 env=self.env, cwd=self.work, stdout=self.serve_out, stderr=subprocess.STDOUT)
             try:
                 until("three sensors ok in /api/v1/sensors, or the server's end",
                       lambda: self.serve.poll() is not None or [
-                          s["status"] for s in api(self.base, "/api/v1/sensors")["sensors"]
+                          s["status"] for s in api(self.base, "/api/v1/sensors",
+                                                   self.context)["sensors"]
                       ] == ["ok"] * 3, 30)
             except Failed as e:
                 raise Failed(f"{e}; they are {self.statuses()}") from None
@@ -143,13 +175,12 @@ class Line:
             if self.serve.returncode != 1 or self.started:
                 break
             self.port = free_port()
-            self.base = f"http://127.0.0.1:{self.port}"
         raise Failed(f"zurid serve ended at start with exit code {self.serve.returncode}")
 
     def statuses(self):
         try:
             return [(s["id"], s["status"], s["message"])
-                    for s in api(self.base, "/api/v1/sensors")["sensors"]]
+                    for s in api(self.base, "/api/v1/sensors", self.context)["sensors"]]
         except (OSError, ValueError) as e:
             return str(e)
 
@@ -168,10 +199,11 @@ class Line:
                 p.wait(10)
 
 
-def browser(work):
+def browser(work, spki):
     options = webdriver.ChromeOptions()
     options.binary_location = shutil.which("chromium")
-    for flag in CHROMIUM_FLAGS + [f"--user-data-dir={os.path.join(work, 'chromium')}"]:
+    for flag in CHROMIUM_FLAGS + [f"--user-data-dir={os.path.join(work, 'chromium')}",
+                                  f"--ignore-certificate-errors-spki-list={spki}"]:
         options.add_argument(flag)
     options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
     return webdriver.Chrome(service=Service(shutil.which("chromedriver")), options=options)
@@ -251,16 +283,26 @@ def run_job(driver, button):
         t := text(d, ".job-result")) and ": running" not in t and ": starting" not in t and t, 60)
 
 
-def run(line, driver):
-    line.start()
-    token = open(line.token_file, encoding="ascii").read().strip()
-
-    print("== 1: the overview shows the three sensors with changing values")
+def overview(line, driver):
     driver.get(line.base + "/")
     wait(driver, "three cards", lambda d: sorted(card_values(d)) == ["COM1", "COM2", "COM3"])
     wait(driver, "the live link", lambda d: "link-open" in d.find_element(By.ID, "link")
          .get_attribute("class"))
     overview_changes(driver)
+
+
+def run(line, driver):
+    print("== 1: the overview shows the three sensors with changing values, over HTTP")
+    line.start()
+    overview(line, driver)
+    print("ok:", card_values(driver))
+    line.stop()
+
+    print("== 1: the same over HTTPS and WSS; the rest of the way too")
+    line.use_tls(True)
+    line.start()
+    token = open(line.token_file, encoding="ascii").read().strip()
+    overview(line, driver)
     shot(driver, "overview.png")
     print("ok:", card_values(driver))
 
@@ -362,7 +404,7 @@ def main():
     driver = None
     try:
         line = Line(bin_dir, work)
-        driver = browser(work)
+        driver = browser(work, line.spki)
         run(line, driver)
     except Failed as e:
         print(f"FAIL: {e}", file=sys.stderr)
