@@ -20,7 +20,11 @@ const char* const kServeMqttDetails =
     "A broker that is absent or goes away is tried again with back-off while the rest goes\n"
     "on; meanwhile readings are dropped and counted (/metrics), and the retained topics are\n"
     "published anew on every connect. A credentials file that group or others may read is\n"
-    "refused (exit 2).";
+    "refused (exit 2).\n"
+    "\n"
+    "The bridge speaks MQTT 5 and takes nothing larger than 64 KiB from the broker. Commands\n"
+    "need MQTT 5, which tells a retained message from a new one: a retained command is refused,\n"
+    "and with a broker that speaks only MQTT 3.1.1 the bridge publishes but takes no commands.";
 
 namespace {
 

@@ -1,7 +1,8 @@
 // The MQTT bridge against a real mosquitto on a loopback port, watched by mosquitto_sub: which
 // topics are retained and with which QoS, the Last Will, a broker that is absent at start and
-// one that restarts, two prefixes side by side, commands and their refusals, the live period,
-// a broker that stops reading, TLS and credentials.
+// one that restarts, two prefixes side by side, commands and their refusals (retained ones
+// and ones too large among them), a broker without MQTT 5, the live period, a broker that
+// stops reading, TLS and credentials.
 #include "serve/mqtt/bridge.h"
 #include "support/files.h"
 #include "support/mosquitto.h"
@@ -318,14 +319,16 @@ class MqttBrokerTest : public QObject {
         o2.commands = true;
         Bridge restarted(o2, &line);
         QVERIFY(restarted.start().isEmpty());
-        QVERIFY(answerTo(later + "/response", "a6")
-                    .value("error")
-                    .toObject()
-                    .value("message")
-                    .toString()
-                    .contains("retained"));
-        QCOMPARE(line.writes.size(), std::size_t(1));
+        auto why = [&](const QString& topic, const char* id) {
+            return answerTo(topic, id).value("error").toObject().value("message").toString();
+        };
+        QVERIFY(why(later + "/response", "a6").contains("retained"));
         Publish(broker.port(), later, {}, true); // cleared
+        // One retained while we are subscribed, which MQTT 3.1.1 would hand over unflagged.
+        Publish(broker.port(), set1, CommandText("a7", "ram", R"({"THRESHOLD":1})"), true);
+        QVERIFY(why(answers1, "a7").contains("retained"));
+        QCOMPARE(line.writes.size(), std::size_t(1));
+        Publish(broker.port(), set1, {}, true); // cleared, and that is not answered
 
         // Writes that do not end: the third at once is answered "busy".
         line.answers = false;
@@ -337,8 +340,65 @@ class MqttBrokerTest : public QObject {
         QCOMPARE(line.writes.size(), std::size_t(3));
         line.unanswered.front()(QJsonObject{{"changed", QJsonObject{}}});
         QVERIFY(!answerTo(answers1, "b1").isEmpty());
-        QCOMPARE(b.stats().commands, quint64(7));
-        QCOMPARE(b.stats().commandsRefused, quint64(5));
+        QCOMPARE(b.stats().commands, quint64(8));
+        QCOMPARE(b.stats().commandsRefused, quint64(6));
+    }
+
+    // The broker drops a message larger than we take instead of sending it, and enough of them
+    // to fill its window of unacknowledged messages do not hold the next command up.
+    void oversizedCommandsNeverArrive() {
+        Mosquitto broker;
+        QVERIFY(broker.start());
+        Line line;
+        BridgeOptions o = Options(broker.port(), "t/big");
+        o.commands = true;
+        Bridge b(o, &line);
+        QVERIFY(b.start().isEmpty());
+        Subscriber sub(broker.port(), "t/big/#");
+        QVERIFY(sub.waitFor("t/big/status"));
+        QProcess pub; // one message per line
+        pub.start("mosquitto_pub", {"-p", QString::number(broker.port()), "-q", "1", "-t",
+                                    b.topics().set("COM1"), "-l"});
+        for (int i = 0; i < 25; ++i) {
+            pub.write(QByteArray(100'000, 'x') + '\n');
+        }
+        pub.write(CommandText("small", "ram", R"({"THRESHOLD":3})") + "\n");
+        pub.closeWriteChannel();
+        QVERIFY(pub.waitForFinished(10000));
+        const QString answers = b.topics().setResponse("COM1");
+        QVERIFY(sub.waitFor(answers));
+        QCOMPARE(Json(sub.on(answers).front().payload).value("id"), QJsonValue("small"));
+        QCOMPARE(b.stats().commands, quint64(1));
+        QCOMPARE(line.writes.size(), std::size_t(1));
+    }
+
+    // A broker that knows only MQTT 3.1.1 refuses MQTT 5: the bridge publishes with 3.1.1
+    // then, says once why commands stay off, and takes none, after a reconnect too.
+    void aBrokerWithoutMqtt5GetsNoCommands() {
+        Mqtt311Broker broker;
+        Line line;
+        BridgeOptions o = Options(broker.port(), "t/old");
+        o.commands = true;
+        Bridge b(o, &line);
+        QSignalSpy notes(&b, &Bridge::note);
+        QVERIFY(b.start().isEmpty());
+        QTRY_VERIFY(b.stats().connected);
+        QTRY_VERIFY(broker.published.contains("t/old/status"));
+        QCOMPARE(broker.levels, (QList<int>{5, 4}));
+        QCOMPARE(broker.subscribed, QStringList{b.topics().statusFilter()});
+        QCOMPARE(notes.size(), 2); // connected, and why there are no commands
+        const QString said = notes.at(1).first().toString();
+        QVERIFY2(said.contains("MQTT 3.1.1") && said.contains("commands stay off"),
+                 qPrintable(said));
+
+        // A command that comes all the same is not carried out.
+        broker.send(b.topics().set("COM1"), CommandText("o1", "ram", R"({"THRESHOLD":1})"));
+        broker.dropAll();
+        QTRY_COMPARE(b.stats().connects, quint64(2));
+        QCOMPARE(broker.levels, (QList<int>{5, 4, 4}));
+        QVERIFY(line.writes.empty());
+        QCOMPARE(b.stats().commands, quint64(0));
+        QCOMPARE(notes.size(), 4); // lost, connected: nothing said again
     }
 
     void livePeriodSendsTheNewest() {
@@ -383,7 +443,7 @@ class MqttBrokerTest : public QObject {
         connect(&stuck, &QTcpServer::newConnection, this, [&] {
             peer = stuck.nextPendingConnection();
             peer->setReadBufferSize(1);
-            peer->write(QByteArray("\x20\x02\x00\x00", 4)); // CONNACK: accepted
+            peer->write(QByteArray("\x20\x03\x00\x00\x00", 5)); // CONNACK: accepted (MQTT 5)
         });
         Bridge b(Options(stuck.serverPort(), "t/stuck"), nullptr);
         QVERIFY(b.start().isEmpty());

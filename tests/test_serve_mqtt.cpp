@@ -1,6 +1,7 @@
 // zurid serve --mqtt as the real program against a line of simulated sensors and a real
 // mosquitto, watched by mosquitto_sub: every topic's shape and retained flag, a command's round
-// trip into the simulator's RAM, refused commands that leave the request log without a write,
+// trip into the simulator's RAM, refused commands that leave the request log without a write
+// (retained ones among them), a huge command that never reaches the server's memory,
 // the Last Will on SIGKILL and "offline" on SIGTERM, a broker that is absent at start and one
 // that restarts, two servers on one broker, and the options' bad usage.
 #include "sim/fleet.h"
@@ -59,6 +60,17 @@ QJsonArray Codes(const sim::Block& b) {
     return out;
 }
 
+// The peak resident memory of a process (VmHWM), in KiB.
+qint64 PeakKiB(qint64 pid) {
+    for (const QByteArray& line :
+         Contents(QStringLiteral("/proc/%1/status").arg(pid)).split('\n')) {
+        if (line.startsWith("VmHWM:")) {
+            return line.mid(6).trimmed().split(' ').first().toLongLong();
+        }
+    }
+    return -1;
+}
+
 bool IsPayload(const Message& m, const char* text) {
     return m.payload == text;
 }
@@ -79,16 +91,28 @@ class ServeMqttTest : public QObject {
         return {"--mqtt", broker.url(), "--mqtt-prefix", prefix};
     }
 
-    // Publishes a command to COM-n of t/line and returns its answer (empty after none).
-    QJsonObject Command(const QString& sensor, const QJsonObject& command) {
-        const QString topic = "t/line/sensors/" + sensor + "/set";
-        Publish(broker.port(), topic, QJsonDocument(command).toJson(QJsonDocument::Compact));
+    // The answer to command `id` for COM-n of t/line (empty after none).
+    QJsonObject Answer(const QString& sensor, const QJsonValue& id) {
         QJsonObject found;
-        early->waitFor(topic + "/response", [&](const Message& m) {
+        early->waitFor("t/line/sensors/" + sensor + "/set/response", [&](const Message& m) {
             found = Json(m.payload);
-            return found["id"] == command["id"];
+            return found["id"] == id;
         });
-        return found["id"] == command["id"] ? found : QJsonObject();
+        return found["id"] == id ? found : QJsonObject();
+    }
+
+    // Publishes a command to COM-n of t/line and returns its answer.
+    QJsonObject Command(const QString& sensor, const QJsonObject& command, bool retain = false) {
+        Publish(broker.port(), "t/line/sensors/" + sensor + "/set",
+                QJsonDocument(command).toJson(QJsonDocument::Compact), retain);
+        return Answer(sensor, command["id"]);
+    }
+
+    QJsonObject SetThreshold(const char* id, int value) const {
+        return {{"id", id},
+                {"memory", "ram"},
+                {"values", QJsonObject{{"THRESHOLD", value}}},
+                {"token", QString::fromLatin1(token)}};
     }
 
   private slots:
@@ -96,6 +120,12 @@ class ServeMqttTest : public QObject {
         QVERIFY(broker.start());
         fleet = std::make_unique<sim::SensorFleet>(Configs(2));
         QVERIFY(fleet->start());
+        // A token known beforehand, and a command left retained for the server to find.
+        token = "0123456789abcdef0123456789abcdef";
+        Put(tmp.filePath("token"), token);
+        QCOMPARE(::chmod(QFile::encodeName(tmp.filePath("token")).constData(), 0600), 0);
+        Publish(broker.port(), "t/line/sensors/COM2/set",
+                QJsonDocument(SetThreshold("stale", 5)).toJson(QJsonDocument::Compact), true);
         early = std::make_unique<Subscriber>(broker.port(), "t/line/#");
         QVERIFY2(serve.start(QStringList{"COM1", "COM2", "--token-file", tmp.filePath("token"),
                                          "--mqtt-commands"} +
@@ -160,6 +190,56 @@ class ServeMqttTest : public QObject {
         for (const Message& m : late.messages()) {
             QVERIFY2(m.retained == !m.topic.endsWith("/live"), qPrintable(m.topic));
         }
+    }
+
+    // Neither the command left before the start nor one retained now, which MQTT 3.1.1 would
+    // hand over with the retain flag clear, is carried out; both are answered why not.
+    void retainedCommandsAreNotCarriedOut() {
+        const QJsonObject now = Command("COM2", SetThreshold("retained", 6), true);
+        for (const QJsonObject& a : {Answer("COM2", "stale"), now}) {
+            QVERIFY2(a["error"].toObject()["message"].toString().contains("retained"),
+                     QJsonDocument(a).toJson().constData());
+        }
+        QCOMPARE(fleet->at(1).ram(), kLineRam);
+        QCOMPARE(Writes(*fleet), std::size_t(0));
+        Publish(broker.port(), "t/line/sensors/COM2/set", {}, true); // cleared
+    }
+
+    // The broker drops a command larger than the server takes (MQTT 5's Maximum Packet Size)
+    // instead of sending it: the server's memory does not grow by its size, and the next
+    // command is answered as ever.
+    void aHugeCommandNeverReachesTheServer() {
+        sim::SensorFleet one(Configs(1));
+        QVERIFY(one.start());
+        ServeProcess s;
+        QVERIFY2(
+            s.start(QStringList{"COM1", "--mqtt-commands", "--token-file", tmp.filePath("token")} +
+                        MqttArgs("t/huge"),
+                    one.paths(), tmp.filePath("state-huge")),
+            qPrintable(s.errText()));
+        QVERIFY(s.waitForStatus("ok"));
+        const QString answers = "t/huge/sensors/COM1/set/response";
+        Subscriber sub(broker.port(), answers, {"-t", "t/huge/status"});
+        QVERIFY(
+            sub.waitFor("t/huge/status", [](const Message& m) { return m.payload == "online"; }));
+        const qint64 before = PeakKiB(s.pid());
+        QVERIFY(before > 0);
+        const QString huge = tmp.filePath("huge-command");
+        Put(huge, QByteArray(20 << 20, ' '));
+        QProcess pub;
+        pub.start("mosquitto_pub", {"-p", QString::number(broker.port()), "-q", "1", "-t",
+                                    "t/huge/sensors/COM1/set", "-f", huge});
+        QVERIFY(pub.waitForFinished(30000));
+        Publish(broker.port(), "t/huge/sensors/COM1/set",
+                QJsonDocument(SetThreshold("after", 90)).toJson(QJsonDocument::Compact));
+        QVERIFY(sub.waitFor(answers));
+        const QJsonObject answer = Json(sub.on(answers).front().payload);
+        QCOMPARE(answer["id"], QJsonValue("after"));
+        QVERIFY2(!answer.contains("error"), QJsonDocument(answer).toJson().constData());
+        const qint64 after = PeakKiB(s.pid());
+        QVERIFY2(after - before < 10 * 1024,
+                 qPrintable(QStringLiteral("peak %1 KiB, was %2 KiB").arg(after).arg(before)));
+        QCOMPARE(s.terminate(), 0);
     }
 
     void commandRoundTrip() {
@@ -239,7 +319,7 @@ class ServeMqttTest : public QObject {
         const HttpAnswer a = Http(serve.port(), "GET", "/metrics");
         QCOMPARE(a.status, 200);
         QVERIFY2(a.body.contains("\nzurid_mqtt_connected 1\n"), a.body.constData());
-        QVERIFY(a.body.contains("\nzurid_mqtt_commands_total 7\n"));
+        QVERIFY(a.body.contains("\nzurid_mqtt_commands_total 9\n"));
         QVERIFY(a.body.contains("\nzurid_mqtt_readings_dropped_total 0\n"));
     }
 

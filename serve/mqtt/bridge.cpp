@@ -22,6 +22,7 @@ Bridge::Bridge(BridgeOptions options, CommandTarget* target, QObject* parent)
       client_(WithBroker(options_)) {
     connect(&client_, &Client::note, this, &Bridge::note);
     connect(&client_, &Client::connectedChanged, this, &Bridge::connectedChanged);
+    connect(&client_, &Client::connectedChanged, this, &Bridge::onConnectedChanged);
     connect(&client_, &Client::stopped, this, &Bridge::stopped);
     connect(&client_, &Client::message, this, &Bridge::onMessage);
     liveTimer_.setInterval(options_.liveMs);
@@ -32,15 +33,20 @@ QString Bridge::start() {
     if (QString why = CheckPrefix(options_.prefix); !why.isEmpty()) {
         return why;
     }
+    // Both at QoS 0: a clean session keeps nothing across a reconnect anyway, and a message
+    // that the broker drops for being larger than we take then holds no place in its window
+    // of unacknowledged ones (at QoS 1 it would, and enough of them would stop the rest).
     if (options_.commands) {
         if (target_ == nullptr) {
             return QStringLiteral("MQTT commands need the line to write to");
         }
-        client_.subscribe(topics_.setFilter(), 1);
+        // With the retain flag as published, a retained command is told from a new one even
+        // while we are subscribed; over MQTT 3.1.1 there are no commands.
+        client_.subscribe(topics_.setFilter(), 0, true);
     }
     if (target_ != nullptr) {
         // What a run that served other sensors left retained is found and cleared.
-        client_.subscribe(topics_.statusFilter(), 1);
+        client_.subscribe(topics_.statusFilter(), 0);
     }
     if (options_.liveMs > 0) {
         liveTimer_.start();
@@ -104,8 +110,13 @@ void Bridge::onMessage(const QString& topic, const QByteArray& payload, bool ret
         return;
     }
     const std::optional<QString> sensor = topics_.sensorOfSet(topic);
-    if (!options_.commands || !sensor) {
+    // Over MQTT 3.1.1 no command is subscribed to, and one that comes all the same may have
+    // been retained without our knowing.
+    if (!options_.commands || !sensor || client_.protocol() != Protocol::Mqtt5) {
         return;
+    }
+    if (retained && payload.isEmpty()) {
+        return; // a retained command being cleared
     }
     const ParsedCommand p = ParseCommand(payload);
     if (retained) {
@@ -147,6 +158,20 @@ void Bridge::onMessage(const QString& topic, const QByteArray& payload, bool ret
                 self->answer(sensor, commandId, body);
             }
         });
+}
+
+void Bridge::onConnectedChanged(bool connected) {
+    if (!connected || client_.protocol() == Protocol::Mqtt5 || toldMqtt311_) {
+        return;
+    }
+    toldMqtt311_ = true;
+    emit note(QStringLiteral("MQTT: %1 does not speak MQTT 5; publishing with MQTT 3.1.1, "
+                             "which puts no limit on the size of what the broker sends us%2")
+                  .arg(options_.broker.url(),
+                       options_.commands
+                           ? QStringLiteral(", and cannot tell a retained command from a new "
+                                            "one: commands stay off")
+                           : QString()));
 }
 
 void Bridge::forget(const QString& sensor) {

@@ -3,7 +3,8 @@
 // reading as the API and the stream have them; the bridge keeps the retained ones for the next
 // connect, publishes readings live (every one, or the newest per sensor once a period) and
 // drops and counts them while there is no connection. With commands on, it carries out
-// parameter commands through a CommandTarget and answers each.
+// parameter commands through a CommandTarget and answers each, but never a retained one; they
+// need an MQTT 5 broker, the only kind that tells us which messages are retained.
 #pragma once
 
 #include "serve/mqtt/client.h"
@@ -25,7 +26,7 @@ struct BridgeOptions {
     std::optional<Credentials> credentials;
     QString prefix;           // valid as CheckPrefix says
     int liveMs = 0;           // 0: every reading; else at most one per sensor in that many ms
-    bool commands = false;    // subscribe to PREFIX/sensors/+/set
+    bool commands = false;    // subscribe to PREFIX/sensors/+/set (MQTT 5 brokers only)
     int commandsInFlight = 8; // more at once are answered "busy"
     // Connection details for tests (back-off, time-outs); the broker and will are set here.
     ClientOptions client;
@@ -70,6 +71,8 @@ class Bridge : public QObject {
     void publishLive(const QString& id, const QByteArray& json);
     void flushLive();
     void onMessage(const QString& topic, const QByteArray& payload, bool retained);
+    // Says once why there are no commands when the broker speaks only MQTT 3.1.1.
+    void onConnectedChanged(bool connected);
     void answer(const QString& sensor, const QJsonValue& commandId, const QJsonObject& body);
     // Clears the retained topics of a sensor this server does not serve.
     void forget(const QString& sensor);
@@ -82,6 +85,7 @@ class Bridge : public QObject {
     QHash<QString, QByteArray> newest_;  // with a live period: the newest reading per sensor
     QHash<QString, QString> liveTopics_; // topic per sensor, made once
     int inFlight_ = 0;
+    bool toldMqtt311_ = false;
     Stats stats_;
 };
 

@@ -8,6 +8,7 @@
 #include <QSocketNotifier>
 
 #include <mosquitto.h>
+#include <mqtt_protocol.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -28,6 +29,28 @@ QString ErrorText(int rc) {
         return QString::fromLocal8Bit(std::strerror(errno));
     }
     return QString::fromUtf8(mosquitto_strerror(rc));
+}
+
+// Why a connection ended: the library's error, or (MQTT 5) the reason code of the broker's
+// DISCONNECT.
+QString DisconnectText(int rc) {
+    return rc >= MQTT_RC_UNSPECIFIED ? QString::fromUtf8(mosquitto_reason_string(rc))
+                                     : ErrorText(rc);
+}
+
+// libmosquitto 2.0 takes CONNECT properties only with its blocking connect, which would stall
+// the event loop, and keeps them on the handle for every later connect, the asynchronous one
+// included. Given no host, that call stores them and returns MOSQ_ERR_INVAL at once, having
+// connected nowhere.
+bool SetMaxPacketSize(mosquitto* handle, int bytes) {
+    mosquitto_property* properties = nullptr;
+    if (mosquitto_property_add_int32(&properties, MQTT_PROP_MAXIMUM_PACKET_SIZE,
+                                     static_cast<uint32_t>(bytes)) != MOSQ_ERR_SUCCESS) {
+        return false;
+    }
+    const int rc = mosquitto_connect_bind_v5(handle, nullptr, 0, 0, nullptr, properties);
+    mosquitto_property_free_all(&properties);
+    return rc == MOSQ_ERR_INVAL;
 }
 
 // Errors of the library's loop calls after which the connection is gone.
@@ -79,13 +102,16 @@ bool Client::makeHandle() {
     if (handle_ == nullptr) {
         return false;
     }
-    mosquitto_int_option(handle_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    const bool v5 = protocol_ == Protocol::Mqtt5;
+    mosquitto_int_option(handle_, MOSQ_OPT_PROTOCOL_VERSION,
+                         v5 ? MQTT_PROTOCOL_V5 : MQTT_PROTOCOL_V311);
     // Readings are small publishes of their own: without this, Nagle's algorithm holds one back
     // until the broker acknowledges the last at the TCP level (up to 40 ms).
     mosquitto_int_option(handle_, MOSQ_OPT_TCP_NODELAY, 1);
     const QByteArray will = options_.willTopic.toUtf8();
-    bool ok = mosquitto_will_set(handle_, will.constData(), static_cast<int>(kOffline.size()),
-                                 kOffline.constData(), 1, true) == MOSQ_ERR_SUCCESS;
+    bool ok = !v5 || SetMaxPacketSize(handle_, options_.maxPacketBytes);
+    ok = ok && mosquitto_will_set(handle_, will.constData(), static_cast<int>(kOffline.size()),
+                                  kOffline.constData(), 1, true) == MOSQ_ERR_SUCCESS;
     if (options_.credentials) {
         const QByteArray user = options_.credentials->user.toUtf8();
         const QByteArray password = options_.credentials->password.toUtf8();
@@ -99,10 +125,10 @@ bool Client::makeHandle() {
                                      ca.isEmpty() ? "/etc/ssl/certs" : nullptr, nullptr, nullptr,
                                      nullptr) == MOSQ_ERR_SUCCESS;
     }
-    mosquitto_connect_callback_set(handle_, &Client::OnConnect);
-    mosquitto_disconnect_callback_set(handle_, &Client::OnDisconnect);
-    mosquitto_publish_callback_set(handle_, &Client::OnPublish);
-    mosquitto_message_callback_set(handle_, &Client::OnMessage);
+    mosquitto_connect_v5_callback_set(handle_, &Client::OnConnect);
+    mosquitto_disconnect_v5_callback_set(handle_, &Client::OnDisconnect);
+    mosquitto_publish_v5_callback_set(handle_, &Client::OnPublish);
+    mosquitto_message_v5_callback_set(handle_, &Client::OnMessage);
     if (!ok) {
         dropHandle();
     }
@@ -216,10 +242,8 @@ void Client::afterCall(int rc, bool loopCall) {
         return; // a slot of message() stopped or lost us
     }
     if (p.connack) {
-        if (*p.connack == 0) {
-            onConnected();
-        } else {
-            lost(QString::fromUtf8(mosquitto_connack_string(*p.connack)));
+        onConnack(*p.connack);
+        if (state_ != State::Connected) {
             return;
         }
     }
@@ -232,7 +256,7 @@ void Client::afterCall(int rc, bool loopCall) {
         if (state_ == State::Stopping) {
             finishStop();
         } else {
-            lost(p.disconnect && *p.disconnect != MOSQ_ERR_SUCCESS ? ErrorText(*p.disconnect)
+            lost(p.disconnect && *p.disconnect != MOSQ_ERR_SUCCESS ? DisconnectText(*p.disconnect)
                  : Fatal(rc)                                       ? ErrorText(rc)
                              : QStringLiteral("the broker closed the connection"));
         }
@@ -247,6 +271,27 @@ void Client::afterCall(int rc, bool loopCall) {
     }
 }
 
+// The broker's answer to CONNECT: a reason code in MQTT 5, a return code in 3.1.1.
+void Client::onConnack(int reason) {
+    if (reason == 0) {
+        onConnected();
+        return;
+    }
+    // A broker that knows only 3.1.1 answers MQTT 5 with "unacceptable protocol version",
+    // which the library reports as this. Nothing else makes us give MQTT 5 up: a connection
+    // that merely ends is tried again as it was.
+    if (protocol_ == Protocol::Mqtt5 && reason == MQTT_RC_UNSUPPORTED_PROTOCOL_VERSION) {
+        protocol_ = Protocol::Mqtt311;
+        dropHandle();
+        deadline_.stop();
+        state_ = State::Waiting;
+        retry_.start(0);
+        return;
+    }
+    lost(QString::fromUtf8(protocol_ == Protocol::Mqtt5 ? mosquitto_reason_string(reason)
+                                                        : mosquitto_connack_string(reason)));
+}
+
 void Client::onConnected() {
     state_ = State::Connected;
     deadline_.stop();
@@ -254,8 +299,8 @@ void Client::onConnected() {
     lastWhy_.clear();
     backlog_ = 0;
     ++stats_.connects;
-    for (const auto& [filter, qos] : std::as_const(subscriptions_)) {
-        mosquitto_subscribe(handle_, nullptr, filter.toUtf8().constData(), qos);
+    for (const Subscription& s : std::as_const(subscriptions_)) {
+        subscribeNow(s.filter, s.qos, s.retainAsPublished);
     }
     for (const QString& topic : std::as_const(order_)) {
         raw(topic, retained_.value(topic), 1, true);
@@ -362,12 +407,20 @@ bool Client::publish(const QString& topic, const QByteArray& payload, int qos) {
     return true;
 }
 
-void Client::subscribe(const QString& filter, int qos) {
-    subscriptions_.append({filter, qos});
+void Client::subscribe(const QString& filter, int qos, bool retainAsPublished) {
+    subscriptions_.append({filter, qos, retainAsPublished});
     if (connected()) {
-        mosquitto_subscribe(handle_, nullptr, filter.toUtf8().constData(), qos);
+        subscribeNow(filter, qos, retainAsPublished);
         afterCall(MOSQ_ERR_SUCCESS, false);
     }
+}
+
+void Client::subscribeNow(const QString& filter, int qos, bool retainAsPublished) {
+    if (retainAsPublished && protocol_ != Protocol::Mqtt5) {
+        return;
+    }
+    mosquitto_subscribe_v5(handle_, nullptr, filter.toUtf8().constData(), qos,
+                           retainAsPublished ? MQTT_SUB_OPT_RETAIN_AS_PUBLISHED : 0, nullptr);
 }
 
 void Client::raw(const QString& topic, const QByteArray& payload, int qos, bool retained,
@@ -381,22 +434,23 @@ void Client::raw(const QString& topic, const QByteArray& payload, int qos, bool 
     afterCall(MOSQ_ERR_SUCCESS, false);
 }
 
-void Client::OnConnect(mosquitto*, void* self, int rc) {
-    static_cast<Client*>(self)->pending_.connack = rc;
+void Client::OnConnect(mosquitto*, void* self, int reason, int, const mosquitto_property*) {
+    static_cast<Client*>(self)->pending_.connack = reason;
 }
 
-void Client::OnDisconnect(mosquitto*, void* self, int rc) {
+void Client::OnDisconnect(mosquitto*, void* self, int rc, const mosquitto_property*) {
     static_cast<Client*>(self)->pending_.disconnect = rc;
 }
 
-void Client::OnPublish(mosquitto*, void* self, int mid) {
+void Client::OnPublish(mosquitto*, void* self, int mid, int, const mosquitto_property*) {
     auto* c = static_cast<Client*>(self);
     if (mid == c->offlineMid_) {
         c->pending_.offlineSent = true;
     }
 }
 
-void Client::OnMessage(mosquitto*, void* self, const mosquitto_message* m) {
+void Client::OnMessage(mosquitto*, void* self, const mosquitto_message* m,
+                       const mosquitto_property*) {
     static_cast<Client*>(self)->pending_.messages.append(
         {QString::fromUtf8(m->topic),
          QByteArray(static_cast<const char*>(m->payload), m->payloadlen), m->retain});

@@ -5,6 +5,11 @@
 // leaves "offline" as its Last Will, and re-publishes every retained topic and re-subscribes on
 // every connect. Nothing is queued while disconnected: a publish then is refused at once.
 //
+// It speaks MQTT 5, and asks the broker for nothing larger than `maxPacketBytes` (CONNECT's
+// Maximum Packet Size: the broker drops a larger message for us instead of sending it). A
+// broker that refuses MQTT 5 as a protocol version it does not know is spoken to in MQTT 3.1.1
+// from then on, for as long as the client lives; subscriptions that need MQTT 5 are left out.
+//
 // A host name is looked up with QHostInfo first (libmosquitto's own lookup would block the
 // loop); without TLS the address found is connected to, with TLS the name, which the
 // certificate must carry.
@@ -25,6 +30,8 @@ class QHostInfo;
 class QSocketNotifier;
 struct mosquitto;
 struct mosquitto_message;
+struct mqtt5__property;
+using mosquitto_property = mqtt5__property;
 
 namespace zurid::serve::mqtt {
 
@@ -39,7 +46,12 @@ struct ClientOptions {
     int backoffMaxMs = 30000;
     int connectTimeoutMs = 10000; // from the attempt's start to the broker's acceptance
     int backlogLimit = 256;       // publishes let into the library while its socket is full
+    // MQTT 5: the largest packet the broker may send us. Commands are at most 4 KiB, statuses
+    // less; the rest is room for the topic.
+    int maxPacketBytes = 64 * 1024;
 };
+
+enum class Protocol { Mqtt5, Mqtt311 };
 
 class Client : public QObject {
     Q_OBJECT
@@ -57,6 +69,8 @@ class Client : public QObject {
     void stop(int timeoutMs = 2000);
 
     bool connected() const { return state_ == State::Connected; }
+    // MQTT 5 until the broker refused it; then 3.1.1.
+    Protocol protocol() const { return protocol_; }
 
     // QoS 1, retained. Kept and published anew on every connect; published now when connected
     // and the payload differs from the last one. An empty payload removes the retained message
@@ -68,8 +82,11 @@ class Client : public QObject {
     // Not retained. False, with nothing queued anywhere, when not connected or when the
     // library already holds `backlogLimit` publishes that its socket could not take.
     bool publish(const QString& topic, const QByteArray& payload, int qos);
-    // Subscribed now when connected, and on every connect.
-    void subscribe(const QString& filter, int qos);
+    // Subscribed now when connected, and on every connect. With `retainAsPublished` a message
+    // comes with the retain flag it was published with, also while we are subscribed (MQTT 5);
+    // without it, as in 3.1.1, only the retained messages handed over at subscription carry
+    // it. Such a subscription is not made over MQTT 3.1.1, which cannot keep that promise.
+    void subscribe(const QString& filter, int qos, bool retainAsPublished = false);
 
     struct Stats {
         quint64 connects = 0; // accepted by the broker
@@ -92,7 +109,7 @@ class Client : public QObject {
     void attempt();
     void onLookup(const QHostInfo& info, quint64 generation);
     void connectTo(const QString& host);
-    void giveUp(const QString& why);
+    void onConnack(int reason);
     void onConnected();
     void lost(const QString& why);
     void finishStop();
@@ -107,13 +124,17 @@ class Client : public QObject {
     void raw(const QString& topic, const QByteArray& payload, int qos, bool retained,
              int* mid = nullptr);
 
-    static void OnConnect(mosquitto*, void* self, int rc);
-    static void OnDisconnect(mosquitto*, void* self, int rc);
-    static void OnPublish(mosquitto*, void* self, int mid);
-    static void OnMessage(mosquitto*, void* self, const mosquitto_message* m);
+    void subscribeNow(const QString& filter, int qos, bool retainAsPublished);
+
+    static void OnConnect(mosquitto*, void* self, int reason, int flags, const mosquitto_property*);
+    static void OnDisconnect(mosquitto*, void* self, int rc, const mosquitto_property*);
+    static void OnPublish(mosquitto*, void* self, int mid, int reason, const mosquitto_property*);
+    static void OnMessage(mosquitto*, void* self, const mosquitto_message* m,
+                          const mosquitto_property*);
 
     ClientOptions options_;
     State state_ = State::Idle;
+    Protocol protocol_ = Protocol::Mqtt5;
     mosquitto* handle_ = nullptr;
     QSocketNotifier* readNotifier_ = nullptr; // children, deleted later: one may be signalling
     QSocketNotifier* writeNotifier_ = nullptr;
@@ -136,7 +157,12 @@ class Client : public QObject {
 
     QHash<QString, QByteArray> retained_;
     QStringList order_; // retained topics in the order they were first set
-    QList<std::pair<QString, int>> subscriptions_;
+    struct Subscription {
+        QString filter;
+        int qos = 0;
+        bool retainAsPublished = false;
+    };
+    QList<Subscription> subscriptions_;
     Stats stats_;
 };
 

@@ -1,11 +1,13 @@
 // Test helpers: a real mosquitto broker on a free loopback port (its configuration in a
-// temporary folder), and mosquitto_sub as an observer that owes nothing to our code: it prints
-// every message with its retain flag and QoS.
+// temporary folder), mosquitto_sub as an observer that owes nothing to our code (it prints
+// every message with its retain flag and QoS), and a broker that speaks only MQTT 3.1.1.
 #pragma once
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QHash>
+#include <QPointer>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -96,6 +98,90 @@ class Mosquitto {
     QString extra_;
     quint16 port_;
     QProcess process_;
+};
+
+// A broker that knows MQTT 3.1.1 only, as older ones do: a CONNECT of another protocol level
+// is answered "unacceptable protocol version" and closed; at level 4 it is accepted. It notes
+// each CONNECT's level and the topics of SUBSCRIBE and PUBLISH packets, acknowledges nothing
+// else, and can send a message to the last client it accepted.
+class Mqtt311Broker {
+  public:
+    QList<int> levels;
+    QStringList subscribed, published;
+
+    Mqtt311Broker() {
+        server_.listen(QHostAddress::LocalHost, 0);
+        QObject::connect(&server_, &QTcpServer::newConnection, [this] {
+            while (QTcpSocket* s = server_.nextPendingConnection()) {
+                QObject::connect(s, &QTcpSocket::readyRead, s, [this, s] { read(s); });
+            }
+        });
+    }
+    quint16 port() const { return server_.serverPort(); }
+    // A PUBLISH at QoS 0, retain flag clear (3.1.1 clears it for a subscriber that is there).
+    void send(const QString& topic, const QByteArray& payload) {
+        const QByteArray t = topic.toUtf8();
+        QByteArray body = Word(t.size()) + t + payload;
+        QByteArray packet(1, '\x30');
+        for (qsizetype n = body.size(); n > 0 || packet.size() == 1; n >>= 7) {
+            packet += static_cast<char>((n & 0x7F) | (n > 0x7F ? 0x80 : 0));
+        }
+        if (last_) {
+            last_->write(packet + body);
+        }
+    }
+    // Closes every connection once what was sent has gone, as a broker that stops would.
+    void dropAll() {
+        for (QTcpSocket* s : server_.findChildren<QTcpSocket*>()) {
+            s->disconnectFromHost();
+        }
+    }
+
+  private:
+    static QByteArray Word(qsizetype n) {
+        return QByteArray(1, static_cast<char>(n >> 8)) + static_cast<char>(n & 0xFF);
+    }
+    static int WordAt(const QByteArray& b, qsizetype at) {
+        return (static_cast<quint8>(b[at]) << 8) | static_cast<quint8>(b[at + 1]);
+    }
+    void read(QTcpSocket* s) {
+        QByteArray& in = buffers_[s];
+        in += s->readAll();
+        for (;;) { // each whole packet: its type, the remaining length as a varint, the body
+            qsizetype length = 0, at = 1;
+            bool whole = false;
+            for (int shift = 0; !whole && at < in.size() && shift < 28; shift += 7) {
+                whole = (in[at] & 0x80) == 0;
+                length |= static_cast<qsizetype>(in[at++] & 0x7F) << shift;
+            }
+            if (!whole || in.size() < at + length) {
+                return;
+            }
+            const QByteArray body = in.mid(at, length);
+            const int type = static_cast<quint8>(in[0]) >> 4;
+            in.remove(0, at + length);
+            if (type == 1) { // CONNECT: "MQTT" with its length, then the level
+                levels << static_cast<quint8>(body[6]);
+                s->write(body[6] == 4 ? QByteArray("\x20\x02\x00\x00", 4)
+                                      : QByteArray("\x20\x02\x00\x01", 4));
+                if (body[6] != 4) {
+                    s->disconnectFromHost();
+                    return;
+                }
+                last_ = s;
+            } else if (type == 3) {
+                published << QString::fromUtf8(body.mid(2, WordAt(body, 0)));
+            } else if (type == 8) { // the packet id, then each filter and its options byte
+                for (qsizetype i = 2; i + 2 <= body.size(); i += 3 + WordAt(body, i)) {
+                    subscribed << QString::fromUtf8(body.mid(i + 2, WordAt(body, i)));
+                }
+            }
+        }
+    }
+
+    QTcpServer server_;
+    QHash<QTcpSocket*, QByteArray> buffers_;
+    QPointer<QTcpSocket> last_;
 };
 
 struct Message {
