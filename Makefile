@@ -4,6 +4,9 @@
 # run them again on demand.
 BUILD ?= build
 JOBS ?= $(shell nproc)
+# Tests run side by side: most of their time is a sensor's wire time or a time-out waited for,
+# not work, and each has its own ports, folders and display.
+TEST_JOBS ?= 3
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 DEPS_STAMP = .deps-installed
 
@@ -31,7 +34,7 @@ build: $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j$(JOBS)
 
 test: build
-	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(TEST_JOBS)
 
 # Only what the demo runs: the program, the simulator and zurid (the tests and benchmarks are
 # for `make test`).
@@ -78,7 +81,7 @@ test-sanitize: $(SANITIZE_BUILD)/CMakeCache.txt
 	  ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:detect_stack_use_after_return=1 \
 	  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitizers/lsan.supp:print_suppressions=0 \
-	  ctest --output-on-failure
+	  ctest --output-on-failure -j$(TEST_JOBS)
 
 # libFuzzer targets (clang), each run for FUZZ_SECONDS on a copy of its committed seed corpus.
 FUZZ_BUILD ?= build-fuzz
