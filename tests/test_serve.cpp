@@ -332,10 +332,10 @@ class ServeApiTest : public QObject {
         first.connectToHost("127.0.0.1", port());
         QVERIFY(first.waitForConnected());
         const QByteArray body = R"({"REGCNT": 9})";
-        first.write("PATCH /api/v1/sensors/COM3/parameters?memory=eeprom HTTP/1.1\r\nHost: 127.0.0.1\r\n"
-                    "Authorization: Bearer " +
-                    token + "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" +
-                    body);
+        first.write(
+            "PATCH /api/v1/sensors/COM3/parameters?memory=eeprom HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+            "Authorization: Bearer " +
+            token + "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
         QVERIFY(first.waitForBytesWritten());
         QTest::qWait(300);
         HttpAnswer a =
