@@ -72,7 +72,8 @@ SANITIZE_FLAGS = -fsanitize=address,undefined -fno-sanitize-recover=undefined -f
 .PHONY: test-sanitize fuzz fuzz-deps
 
 $(SANITIZE_BUILD)/CMakeCache.txt: | $(DEPS_STAMP)
-	cmake -S . -B $(SANITIZE_BUILD) $(CMAKE_FLAGS) "-DCMAKE_CXX_FLAGS=$(SANITIZE_FLAGS)" \
+	cmake -S . -B $(SANITIZE_BUILD) $(CMAKE_FLAGS) -DZURID_BENCH=OFF \
+	  "-DCMAKE_CXX_FLAGS=$(SANITIZE_FLAGS)" \
 	  "-DCMAKE_EXE_LINKER_FLAGS=$(SANITIZE_FLAGS)"
 
 test-sanitize: $(SANITIZE_BUILD)/CMakeCache.txt

@@ -323,6 +323,14 @@ int main(int argc, char** argv) {
     }
     std::printf("connections: %d idle before, %d %.0f s after the abuse ended\n", idleConnections,
                 open, NowMono() - tEnd);
+    if (open != idleConnections) {
+        // Who still holds one, as the system sees it.
+        QProcess ss;
+        ss.start(QStringLiteral("ss"),
+                 {QStringLiteral("-tn"), QStringLiteral("sport = :%1").arg(port)});
+        ss.waitForFinished(5000);
+        std::printf("%s", ss.readAllStandardOutput().constData());
+    }
     PrintRates("after", Rates(port, 5));
     const double cpu1 = CpuOf(pid);
     const double t1 = NowMono();
