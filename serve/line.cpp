@@ -381,20 +381,17 @@ void Line::submit(LinePort& p, ClientWork work, const http::Reply& reply) {
 // write may cut into the rest a read left (a flood of reads never holds an operator's change
 // back), not into that of a write. Work of the jobs on the session goes first: a unit never
 // stacks on a job's transaction in the same cycle.
-bool Line::startClient(LinePort& p) {
+void Line::startClient(LinePort& p) {
     dropGone(p);
     const bool betweenCycles = p.status == SensorStatus::Ok && p.next_ == LinePort::Next::Poll &&
                                p.pause_.isActive() && p.session_->idle();
-    if (p.running_ || !p.liveSinceClient_ || !betweenCycles) {
-        return false;
-    }
-    if (p.waiting_.empty()) {
-        return false;
+    if (p.running_ || !p.liveSinceClient_ || !betweenCycles || p.waiting_.empty()) {
+        return;
     }
     const double now = Monotonic();
     const bool write = p.waiting_.front()->work.write;
     if (now < p.restUntil_ && !(write && !p.lastWasWrite_)) {
-        return false;
+        return;
     }
     std::shared_ptr<ClientUnit> unit = std::move(p.waiting_.front());
     p.waiting_.pop_front();
@@ -409,7 +406,6 @@ bool Line::startClient(LinePort& p) {
     // its last transaction, not with the unit.
     const auto run = std::move(unit->work.run);
     run(*p.session_, turn);
-    return true;
 }
 
 void Line::clientEnded(LinePort& p, const std::shared_ptr<ClientUnit>& unit) {

@@ -166,7 +166,7 @@ class Line : public QObject {
     std::function<void(LinePort&, const Reading&)> readingArrived;
     std::function<void(LinePort&, Memory)> blockChanged;
 
-    // Timing; tests and the benchmark leave them as they are.
+    // Timing and the client queue's bound; tests and the benchmark may change them.
     int dataPauseMs = core::kDataPauseMs;
     int firstRetryMs = 500;
     int lastRetryMs = 5000;
@@ -186,7 +186,7 @@ class Line : public QObject {
     void setStatus(LinePort& p, SensorStatus s, const QString& message);
     void portGone(LinePort& p, const QString& reason);
     friend class ClientTurn;
-    bool startClient(LinePort& p);
+    void startClient(LinePort& p);
     void clientEnded(LinePort& p, const std::shared_ptr<ClientUnit>& unit);
     void dropGone(LinePort& p);
     void refuseWaiting(LinePort& p);
