@@ -30,8 +30,8 @@ struct Api {
     std::function<void(const QString&)> note; // a line for the log
 };
 
-// Why a write with this Authorization header may not go ahead: 401 no token, 403 a wrong one
-// or --read-only; nothing when it may.
+// Why a write with this Authorization header may not go ahead: 403 under --read-only (whatever
+// the token), else 401 no token, 403 a wrong one; nothing when it may.
 std::optional<http::Response> WriteRefusal(const Api& api, const QByteArray& authorization);
 
 // True when the request may write; otherwise it has been answered (401 no token, 403 a wrong
@@ -39,13 +39,13 @@ std::optional<http::Response> WriteRefusal(const Api& api, const QByteArray& aut
 bool MayWrite(Api& api, const http::Request& request, const http::Reply& reply);
 // The port of a sensor id; nullptr after a 404.
 LinePort* FindPort(const Api& api, const QString& id, const http::Reply& reply);
-// The session of a port that can take a transaction now; nullptr after 503 (absent, starting,
-// a line error), 504 (the sensor does not answer) or 409 (another program holds the port).
+// The session of a port that works now; nullptr after 503 (absent, starting, a line error),
+// 504 (the sensor does not answer) or 409 (another program holds the port).
 PortSession* WorkingSession(const LinePort& port, const http::Reply& reply);
 // The memory a request names (?memory=ram|eeprom, RAM when none); nullopt after a 400.
 std::optional<Memory> MemoryOf(const http::Request& request, const http::Reply& reply);
-// A failed transaction: 503 when the port is gone, 504 otherwise.
-void AnswerFailure(const LinePort& port, const sensors::Reply& r, const http::Reply& reply);
+// The answer to a failed transaction: 503 when the port is gone, 504 otherwise.
+http::Response FailureResponse(const LinePort& port, const sensors::Reply& r);
 
 // The body of a PATCH of parameters, {"THRESHOLD": 80, "HOLD": "50ms"}, as the NAME=VALUE
 // words of `zurid set`. `status` 400 (not an object, a name that is no parameter) or 422 (a

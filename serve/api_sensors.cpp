@@ -10,17 +10,27 @@
 #include <QElapsedTimer>
 #include <QJsonArray>
 
+#include <cmath>
+
 namespace zurid::serve {
 
 namespace {
 constexpr int kListCacheMs = 100;
-}
+// No parameter takes a number beyond this (codes are 0-255, POWER a percentage, HOLD at most
+// 1000 ms): a larger one is refused before it is turned into an integer.
+constexpr double kLargestValue = 1e6;
+} // namespace
 
 using http::Reply;
 using http::Request;
 using http::Response;
 
 std::optional<Response> WriteRefusal(const Api& api, const QByteArray& authorization) {
+    // Before the token is judged: a read-only server tells no one whether theirs is right.
+    if (api.readOnly) {
+        return Response::error(403, QStringLiteral("this server is read-only"),
+                               QStringLiteral("read_only"));
+    }
     switch (CheckBearer(authorization, api.token)) {
     case Auth::Missing: {
         Response r = Response::error(
@@ -32,10 +42,6 @@ std::optional<Response> WriteRefusal(const Api& api, const QByteArray& authoriza
         return Response::error(403, QStringLiteral("wrong token"));
     case Auth::Ok:
         break;
-    }
-    if (api.readOnly) {
-        return Response::error(403, QStringLiteral("this server is read-only"),
-                               QStringLiteral("read_only"));
     }
     return std::nullopt;
 }
@@ -76,30 +82,10 @@ LinePort* FindPort(const Api& api, const QString& id, const Reply& reply) {
 }
 
 PortSession* WorkingSession(const LinePort& p, const Reply& reply) {
-    const QString& id = p.ref.label;
-    switch (p.status) {
-    case SensorStatus::Ok:
-        return p.session();
-    case SensorStatus::Starting:
-        reply.error(503, QStringLiteral("%1 is starting").arg(id), QStringLiteral("starting"));
-        break;
-    case SensorStatus::Absent:
-        reply.error(503, QStringLiteral("%1 is absent: %2").arg(id, p.message),
-                    QStringLiteral("sensor_absent"));
-        break;
-    case SensorStatus::Timeout:
-        reply.error(504, QStringLiteral("%1 does not answer: %2").arg(id, p.message),
-                    QStringLiteral("sensor_timeout"));
-        break;
-    case SensorStatus::Error:
-        if (p.busy) {
-            reply.error(409, QStringLiteral("%1: %2").arg(id, p.message));
-        } else {
-            reply.error(503, QStringLiteral("%1: %2").arg(id, p.message),
-                        QStringLiteral("sensor_error"));
-        }
-        break;
+    if (PortSession* s = p.session()) {
+        return s;
     }
+    reply.send(Unavailable(p));
     return nullptr;
 }
 
@@ -115,14 +101,13 @@ std::optional<Memory> MemoryOf(const Request& request, const Reply& reply) {
     return std::nullopt;
 }
 
-void AnswerFailure(const LinePort& p, const sensors::Reply& r, const Reply& reply) {
+Response FailureResponse(const LinePort& p, const sensors::Reply& r) {
     if (p.status == SensorStatus::Absent) {
-        reply.error(503, QStringLiteral("%1 is absent: %2").arg(p.ref.label, r.error),
-                    QStringLiteral("sensor_absent"));
-    } else {
-        reply.error(504, QStringLiteral("%1: %2").arg(p.ref.label, r.error),
-                    QStringLiteral("sensor_timeout"));
+        return Response::error(503, QStringLiteral("%1 is absent: %2").arg(p.ref.label, r.error),
+                               QStringLiteral("sensor_absent"));
     }
+    return Response::error(504, QStringLiteral("%1: %2").arg(p.ref.label, r.error),
+                           QStringLiteral("sensor_timeout"));
 }
 
 ParsedPatch ParsePatch(const QByteArray& body) {
@@ -147,8 +132,14 @@ ParsedPatch ParsePatch(const QByteArray& body) {
         const double d = it.value().toDouble();
         if (it.value().isString()) {
             value = it.value().toString();
-        } else if (it.value().isDouble() && d == static_cast<double>(static_cast<qint64>(d))) {
-            value = QString::number(static_cast<qint64>(d));
+        } else if (it.value().isDouble() && !(std::abs(d) <= kLargestValue)) { // NaN too
+            out.status = 422;
+            out.message = QStringLiteral("%1: %2 is out of every parameter's range")
+                              .arg(it.key().left(40))
+                              .arg(d);
+            return out;
+        } else if (it.value().isDouble() && d == std::trunc(d)) {
+            value = QString::number(static_cast<qint64>(d)); // judged above: it fits
         } else {
             out.status = 422;
             out.message = QStringLiteral("%1: a value is a number or a text as the window "
@@ -192,19 +183,47 @@ QJsonArray Changes(const core::ParamBlock& before, const core::ParamBlock& after
 void ReadParameters(Api& api, const Request& request, const Reply& reply) {
     LinePort* p = FindPort(api, request.param(QStringLiteral("id")), reply);
     const auto m = p != nullptr ? MemoryOf(request, reply) : std::nullopt;
-    PortSession* s = m ? WorkingSession(*p, reply) : nullptr;
-    if (s == nullptr) {
+    if (!m || WorkingSession(*p, reply) == nullptr) {
         return;
     }
-    s->readParams(*m, [&api, p, m, reply](const sensors::Reply& r) {
-        const auto block = sensors::ToBlock(r.bytes);
-        if (!r.ok || !block) {
-            AnswerFailure(*p, r, reply);
-            return;
-        }
-        api.line.keepBlock(*p, *m, *block);
-        reply.send(Response::json(ParametersJson(*p, *m, *block)));
-    });
+    const Memory memory = *m;
+    const auto run = [&api, p, memory](PortSession& s, const ClientTurn& turn) {
+        s.readParams(memory, [&api, p, memory, turn](const sensors::Reply& r) {
+            const auto block = sensors::ToBlock(r.bytes);
+            if (!r.ok || !block) {
+                turn.answer(FailureResponse(*p, r));
+                return;
+            }
+            api.line.keepBlock(*p, memory, *block);
+            turn.answer(Response::json(ParametersJson(*p, memory, *block)));
+        });
+    };
+    api.line.submit(*p, {QStringLiteral("parameters ") + MemoryKey(memory), false, run}, reply);
+}
+
+// The answer to a change as it ended.
+Response ChangeResponse(const LinePort& p, Memory memory, const sensors::BlockChange& c) {
+    using Outcome = sensors::BlockChange::Outcome;
+    switch (c.outcome) {
+    case Outcome::Written:
+    case Outcome::Unchanged: {
+        QJsonObject o = ParametersJson(p, memory, c.after);
+        o[QStringLiteral("written")] = c.outcome == Outcome::Written;
+        o[QStringLiteral("changed")] = Changes(c.before, c.after);
+        return Response::json(o);
+    }
+    case Outcome::Refused:
+        return Response::error(422, c.message);
+    case Outcome::Unsteady:
+        return Response::error(504, c.message, QStringLiteral("sensor_unsteady"));
+    case Outcome::NotKept:
+        return Response::error(503, c.message, QStringLiteral("not_kept"));
+    case Outcome::Failed:
+        break;
+    }
+    sensors::Reply r;
+    r.error = c.message;
+    return FailureResponse(p, r);
 }
 
 } // namespace
@@ -217,49 +236,29 @@ void ChangeParameters(Api& api, const QString& id, Memory memory, const QByteArr
         return;
     }
     LinePort* p = FindPort(api, id, reply);
-    PortSession* s = p != nullptr ? WorkingSession(*p, reply) : nullptr;
-    if (s == nullptr) {
+    if (p == nullptr || WorkingSession(*p, reply) == nullptr) {
         return;
     }
     if (!p->writer.isEmpty()) {
         reply.error(409, QStringLiteral("%1: %2 is under way").arg(p->ref.label, p->writer));
         return;
     }
-    // Held until the change has ended, however it ends.
+    // Held from now until the change has ended, however it ends, or until it is dropped unrun.
     const auto hold = HoldWriter(*p, QStringLiteral("a parameter change"));
-    sensors::ChangeBlock(*s, memory, std::move(patch.items),
-                         [&api, p, memory, reply, hold](const sensors::BlockChange& c) {
-                             using Outcome = sensors::BlockChange::Outcome;
-                             if (c.outcome == Outcome::Written || c.outcome == Outcome::NotKept) {
-                                 api.line.keepBlock(*p, memory, c.after);
-                             } else if (c.outcome != Outcome::Failed) {
-                                 api.line.keepBlock(*p, memory, c.before);
-                             }
-                             switch (c.outcome) {
-                             case Outcome::Written:
-                             case Outcome::Unchanged: {
-                                 QJsonObject o = ParametersJson(*p, memory, c.after);
-                                 o[QStringLiteral("written")] = c.outcome == Outcome::Written;
-                                 o[QStringLiteral("changed")] = Changes(c.before, c.after);
-                                 reply.send(Response::json(o));
-                                 return;
-                             }
-                             case Outcome::Refused:
-                                 reply.error(422, c.message);
-                                 return;
-                             case Outcome::Unsteady:
-                                 reply.error(504, c.message, QStringLiteral("sensor_unsteady"));
-                                 return;
-                             case Outcome::NotKept:
-                                 reply.error(503, c.message, QStringLiteral("not_kept"));
-                                 return;
-                             case Outcome::Failed:
-                                 sensors::Reply r;
-                                 r.error = c.message;
-                                 AnswerFailure(*p, r, reply);
-                                 return;
-                             }
-                         });
+    const auto run = [&api, p, memory, items = std::move(patch.items),
+                      hold](PortSession& s, const ClientTurn& turn) {
+        sensors::ChangeBlock(
+            s, memory, items, [&api, p, memory, turn, hold](const sensors::BlockChange& c) {
+                using Outcome = sensors::BlockChange::Outcome;
+                if (c.outcome == Outcome::Written || c.outcome == Outcome::NotKept) {
+                    api.line.keepBlock(*p, memory, c.after);
+                } else if (c.outcome != Outcome::Failed) {
+                    api.line.keepBlock(*p, memory, c.before);
+                }
+                turn.answer(ChangeResponse(*p, memory, c));
+            });
+    };
+    api.line.submit(*p, {QString(), true, run}, reply);
 }
 
 namespace {
@@ -275,33 +274,40 @@ void PatchParameters(Api& api, const Request& request, const Reply& reply) {
 
 void ReadBuffer(Api& api, const Request& request, const Reply& reply) {
     LinePort* p = FindPort(api, request.param(QStringLiteral("id")), reply);
-    PortSession* s = p != nullptr ? WorkingSession(*p, reply) : nullptr;
-    if (s == nullptr) {
+    if (p == nullptr || WorkingSession(*p, reply) == nullptr) {
         return;
     }
     // The THRESHOLD as the sensor holds it now, then the buffer, as `zurid buffer` does.
-    s->readParams(Memory::Ram, [&api, p, reply](const sensors::Reply& params) {
-        const auto block = sensors::ToBlock(params.bytes);
-        if (!params.ok || !block) {
-            AnswerFailure(*p, params, reply);
-            return;
-        }
-        api.line.keepBlock(*p, Memory::Ram, *block);
-        const int threshold = (*block)[static_cast<std::size_t>(core::FindParam("THRESHOLD")->pos)];
-        p->anySession().readJumpBuffer(0, [p, threshold, reply](const sensors::Reply& r) {
-            if (!r.ok) {
-                AnswerFailure(*p, r, reply);
+    const auto run = [&api, p](PortSession& s, const ClientTurn& turn) {
+        s.readParams(Memory::Ram, [&api, p, &s, turn](const sensors::Reply& params) {
+            const auto block = sensors::ToBlock(params.bytes);
+            if (!params.ok || !block) {
+                turn.answer(FailureResponse(*p, params));
                 return;
             }
-            QJsonArray values;
-            for (const char b : r.bytes) {
-                values.append(static_cast<unsigned char>(b));
+            api.line.keepBlock(*p, Memory::Ram, *block);
+            if (!turn.wanted()) {
+                turn.answer(Response()); // to no one: the buffer is not read
+                return;
             }
-            reply.send(Response::json(QJsonObject{{QStringLiteral("sensor"), p->ref.label},
-                                                  {QStringLiteral("values"), values},
-                                                  {QStringLiteral("THRESHOLD"), threshold}}));
+            const int threshold =
+                (*block)[static_cast<std::size_t>(core::FindParam("THRESHOLD")->pos)];
+            s.readJumpBuffer(0, [p, threshold, turn](const sensors::Reply& r) {
+                if (!r.ok) {
+                    turn.answer(FailureResponse(*p, r));
+                    return;
+                }
+                QJsonArray values;
+                for (const char b : r.bytes) {
+                    values.append(static_cast<unsigned char>(b));
+                }
+                turn.answer(Response::json(QJsonObject{{QStringLiteral("sensor"), p->ref.label},
+                                                       {QStringLiteral("values"), values},
+                                                       {QStringLiteral("THRESHOLD"), threshold}}));
+            });
         });
-    });
+    };
+    api.line.submit(*p, {QStringLiteral("buffer"), false, run}, reply);
 }
 
 } // namespace

@@ -5,7 +5,9 @@
 #include <QDateTime>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 
 namespace zurid::serve {
 
@@ -24,6 +26,33 @@ SensorStatus FailureKind(const sensors::Reply& r) {
 }
 
 } // namespace
+
+struct ClientUnit {
+    ClientWork work;
+    std::vector<http::Reply> replies; // the clients that wait for it, one or (a shared read) more
+    double started = 0;               // monotonic, when it went out
+    double live = 0;                  // seconds of live-data exchanges between its steps
+    bool ended = false;
+
+    bool wanted() const {
+        return std::any_of(replies.begin(), replies.end(),
+                           [](const http::Reply& r) { return !r.answered() && !r.gone(); });
+    }
+};
+
+bool ClientTurn::wanted() const {
+    return unit_->wanted();
+}
+
+void ClientTurn::answer(const http::Response& response) const {
+    if (std::exchange(unit_->ended, true)) {
+        return;
+    }
+    for (const http::Reply& r : unit_->replies) {
+        r.send(response);
+    }
+    line_->clientEnded(*port_, unit_);
+}
 
 QString StatusName(SensorStatus s) {
     switch (s) {
@@ -46,6 +75,30 @@ double LinePort::rate() const {
         return 0;
     }
     return static_cast<double>(recent_.size() - 1) / (recent_.back() - recent_.front());
+}
+
+http::Response Unavailable(const LinePort& p) {
+    const QString& id = p.ref.label;
+    switch (p.status) {
+    case SensorStatus::Starting:
+        return http::Response::error(503, QStringLiteral("%1 is starting").arg(id),
+                                     QStringLiteral("starting"));
+    case SensorStatus::Absent:
+        return http::Response::error(503, QStringLiteral("%1 is absent: %2").arg(id, p.message),
+                                     QStringLiteral("sensor_absent"));
+    case SensorStatus::Timeout:
+        return http::Response::error(504,
+                                     QStringLiteral("%1 does not answer: %2").arg(id, p.message),
+                                     QStringLiteral("sensor_timeout"));
+    case SensorStatus::Ok:
+    case SensorStatus::Error:
+        break;
+    }
+    if (p.busy) {
+        return http::Response::error(409, QStringLiteral("%1: %2").arg(id, p.message));
+    }
+    return http::Response::error(503, QStringLiteral("%1: %2").arg(id, p.message),
+                                 QStringLiteral("sensor_error"));
 }
 
 std::shared_ptr<void> HoldWriter(LinePort& p, const QString& what) {
@@ -120,6 +173,8 @@ void Line::stop() {
     for (const auto& p : ports_) {
         ++p->gen_;
         p->pause_.stop();
+        p->waiting_.clear();
+        p->running_.reset();
         p->session_->cancel();
         p->session_->close();
     }
@@ -232,6 +287,9 @@ void Line::onData(LinePort& p, const sensors::Reply& r) {
     reading.values = core::DecodeLiveData(std::span<const core::Byte, core::kDataLen>(
         data, static_cast<std::size_t>(core::kDataLen)));
     ++p.readings;
+    if (p.running_) {
+        p.running_->live += static_cast<double>(r.doneNs - r.sentNs) * 1e-9;
+    }
     const double now = Monotonic();
     p.recent_.push_back(now);
     while (p.recent_.size() > 2 && now - p.recent_.front() > kRateWindowSeconds) {
@@ -243,6 +301,8 @@ void Line::onData(LinePort& p, const sensors::Reply& r) {
     }
     p.next_ = LinePort::Next::Poll;
     p.pause_.start(dataPauseMs);
+    p.liveSinceClient_ = true;
+    startClient(p);
 }
 
 void Line::fail(LinePort& p, SensorStatus s, const QString& message) {
@@ -253,6 +313,7 @@ void Line::fail(LinePort& p, SensorStatus s, const QString& message) {
     }
     p.recent_.clear();
     setStatus(p, s, message);
+    refuseWaiting(p);
 }
 
 void Line::resume(LinePort& p) {
@@ -277,6 +338,104 @@ void Line::retry(LinePort& p, LinePort::Next again) {
     p.backoffMs_ = p.backoffMs_ == 0 ? firstRetryMs : std::min(2 * p.backoffMs_, lastRetryMs);
     p.next_ = again;
     p.pause_.start(p.backoffMs_);
+}
+
+void Line::submit(LinePort& p, ClientWork work, const http::Reply& reply) {
+    dropGone(p);
+    if (!work.key.isEmpty()) {
+        for (const auto& u : p.waiting_) {
+            if (u->work.key == work.key) {
+                u->replies.push_back(reply); // one read answers them all
+                return;
+            }
+        }
+    }
+    if (clientsWaiting(p) >= clientQueueLimit) {
+        // About the time one unit takes with the live data it owes.
+        const double turn = p.lastTurn_ + std::max(0.0, p.restUntil_ - Monotonic());
+        const int seconds = std::clamp(static_cast<int>(std::ceil(turn)), 1, 60);
+        http::Response busy = http::Response::error(
+            503,
+            QStringLiteral("%1 is busy: %2 requests wait for it; try again in %3 s")
+                .arg(p.ref.label)
+                .arg(clientsWaiting(p))
+                .arg(seconds),
+            QStringLiteral("busy"));
+        busy.headers.emplaceBack("Retry-After", QByteArray::number(seconds));
+        reply.send(busy);
+        return;
+    }
+    auto unit = std::make_shared<ClientUnit>();
+    unit->work = std::move(work);
+    unit->replies.push_back(reply);
+    // Writes go before the reads that wait, in their own order.
+    const auto at = !unit->work.write ? p.waiting_.end()
+                                      : std::find_if(p.waiting_.begin(), p.waiting_.end(),
+                                                     [](const auto& u) { return !u->work.write; });
+    p.waiting_.insert(at, std::move(unit));
+    startClient(p);
+}
+
+// The next unit goes out in the pause after a reading (so the live-data request follows it),
+// once the unit before it has had a live-data cycle after it and live data its rest since. A
+// write may cut into the rest a read left (a flood of reads never holds an operator's change
+// back), not into that of a write. Work of the jobs on the session goes first: a unit never
+// stacks on a job's transaction in the same cycle.
+void Line::startClient(LinePort& p) {
+    dropGone(p);
+    const bool betweenCycles = p.status == SensorStatus::Ok && p.next_ == LinePort::Next::Poll &&
+                               p.pause_.isActive() && p.session_->idle();
+    if (p.running_ || !p.liveSinceClient_ || !betweenCycles || p.waiting_.empty()) {
+        return;
+    }
+    const double now = Monotonic();
+    const bool write = p.waiting_.front()->work.write;
+    if (now < p.restUntil_ && !(write && !p.lastWasWrite_)) {
+        return;
+    }
+    std::shared_ptr<ClientUnit> unit = std::move(p.waiting_.front());
+    p.waiting_.pop_front();
+    p.running_ = unit;
+    p.liveSinceClient_ = false;
+    unit->started = now;
+    ClientTurn turn;
+    turn.line_ = this;
+    turn.port_ = &p;
+    turn.unit_ = unit;
+    // Out of the unit first: what the work holds (a change's hold on the parameters) goes with
+    // its last transaction, not with the unit.
+    const auto run = std::move(unit->work.run);
+    run(*p.session_, turn);
+}
+
+void Line::clientEnded(LinePort& p, const std::shared_ptr<ClientUnit>& unit) {
+    if (p.running_ != unit) {
+        return; // the line stopped meanwhile
+    }
+    p.running_.reset();
+    // The port was the unit's but for the live-data exchanges between its steps.
+    const double now = Monotonic();
+    const double held = std::max(0.0, now - unit->started - unit->live);
+    const double share = std::clamp(liveShare, 0.0, 0.99);
+    const double rest = std::min(held * share / (1.0 - share), longestRest);
+    p.restUntil_ = std::min(std::max(p.restUntil_, now) + rest, now + longestRest);
+    p.lastTurn_ = held + rest;
+    p.lastWasWrite_ = unit->work.write;
+}
+
+void Line::dropGone(LinePort& p) {
+    std::erase_if(p.waiting_, [](const auto& u) { return !u->wanted(); });
+}
+
+void Line::refuseWaiting(LinePort& p) {
+    const std::deque<std::shared_ptr<ClientUnit>> waiting = std::move(p.waiting_);
+    p.waiting_.clear();
+    const http::Response why = Unavailable(p);
+    for (const auto& u : waiting) {
+        for (const http::Reply& r : u->replies) {
+            r.send(why);
+        }
+    }
 }
 
 } // namespace zurid::serve

@@ -2,13 +2,16 @@
 // starts with the line check, the RAM and the EEPROM read, then polls live data in the window's
 // cycle (request, reply, pause), as `zurid watch` does. A port that fails is retried with a
 // growing pause: a pulled plug shows as absent and comes back by itself, a silent sensor as a
-// time-out. Other transactions (parameters, jump buffer, jobs) queue on the same session and
-// go out after the live-data exchange in flight: they wait at most one cycle.
+// time-out. A client's work (a parameter read or change, the jump buffer) waits in a bounded
+// queue of the port's own and goes out between two live-data cycles, one unit at a time and
+// paced so that live data keeps its share of the wire. The jobs' transactions queue on the
+// session itself and go out after the live-data exchange in flight.
 #pragma once
 
 #include "core/livedata.h"
 #include "sensors/ports.h"
 #include "sensors/session.h"
+#include "serve/http/router.h"
 
 #include <QObject>
 #include <QString>
@@ -29,6 +32,45 @@ using sensors::PortSession;
 
 enum class SensorStatus { Starting, Ok, Timeout, Absent, Error };
 QString StatusName(SensorStatus s); // "starting", "ok", "timeout", "absent", "error"
+
+// Units of client work that may wait per port; one more is answered 503 `busy`.
+inline constexpr int kClientQueueLimit = 8;
+// The share of a port's time that live data keeps while clients keep it busy: after a unit of
+// client work live data has the port alone for a while, nine times as long as the unit held it
+// (a parameter read: some 1.6 s), but never longer than kLongestRest, so that an operator's
+// next request after a long one (a change in EEPROM) does not wait for long.
+inline constexpr double kLiveShare = 0.9;
+inline constexpr double kLongestRest = 2.0;
+
+class Line;
+struct LinePort;
+struct ClientUnit;
+
+// What a unit of client work is handed when its turn comes.
+class ClientTurn {
+  public:
+    // Some client still waits for the answer.
+    bool wanted() const;
+    // Sends the answer to every client that waits, and ends the unit. Once.
+    void answer(const http::Response& response) const;
+
+  private:
+    friend class Line;
+    Line* line_ = nullptr;
+    LinePort* port_ = nullptr;
+    std::shared_ptr<ClientUnit> unit_;
+};
+
+// A client's unit of work on a port: a parameter read, a jump-buffer read, or a parameter
+// change with its reads, write and read-back.
+struct ClientWork {
+    // Reads with the same key that wait together are answered by one run; empty: never shared.
+    QString key;
+    bool write = false; // goes before the reads that wait
+    // Queues the unit's transactions on the session, each from the end of the one before, and
+    // ends with turn.answer().
+    std::function<void(PortSession&, const ClientTurn& turn)> run;
+};
 
 struct Reading {
     double t = 0; // Unix time in seconds, when the reply was complete
@@ -68,7 +110,19 @@ struct LinePort {
     quint64 gen_ = 0;        // bumped when the port starts over: late answers of before are dropped
     int backoffMs_ = 0;
     std::deque<double> recent_; // monotonic seconds of the recent readings
+
+    // Client work: what waits (writes first), the unit on the wire, and the pacing.
+    std::deque<std::shared_ptr<ClientUnit>> waiting_;
+    std::shared_ptr<ClientUnit> running_;
+    bool liveSinceClient_ = false; // a live-data cycle ended since the last unit did
+    double restUntil_ = 0;         // monotonic: live data alone until then
+    bool lastWasWrite_ = false;
+    double lastTurn_ = 1.0; // seconds from the last unit's start to the next one's
 };
+
+// Why a port that does not work takes no transaction, as the API answers it: 503 (absent,
+// starting, a line error), 504 (the sensor does not answer), 409 (another program holds it).
+http::Response Unavailable(const LinePort& p);
 
 // Marks the port's parameters as being changed by `what` until the last copy of the returned
 // hold is gone, however the change ends.
@@ -100,14 +154,25 @@ class Line : public QObject {
     // A block was read or written: keeps it, and tells if it differs from the one known.
     void keepBlock(LinePort& p, Memory m, const core::ParamBlock& block);
 
+    // Client work for a working port (status ok). A read joins the same read that waits
+    // already; otherwise the unit waits for its turn, or `reply` is answered 503 `busy` with
+    // Retry-After when clientQueueLimit units wait. Work whose clients have all gone is dropped
+    // unrun; what still waits when the port fails is answered with the port's status.
+    void submit(LinePort& p, ClientWork work, const http::Reply& reply);
+    // Units waiting on the port (not the one on the wire).
+    int clientsWaiting(const LinePort& p) const { return static_cast<int>(p.waiting_.size()); }
+
     std::function<void(LinePort&)> statusChanged;
     std::function<void(LinePort&, const Reading&)> readingArrived;
     std::function<void(LinePort&, Memory)> blockChanged;
 
-    // Timing; tests and the benchmark leave them as they are.
+    // Timing and the client queue's bound; tests and the benchmark may change them.
     int dataPauseMs = core::kDataPauseMs;
     int firstRetryMs = 500;
     int lastRetryMs = 5000;
+    int clientQueueLimit = kClientQueueLimit;
+    double liveShare = kLiveShare;
+    double longestRest = kLongestRest;
 
   private:
     void add(const PortRef& ref);
@@ -120,6 +185,11 @@ class Line : public QObject {
     void resume(LinePort& p);
     void setStatus(LinePort& p, SensorStatus s, const QString& message);
     void portGone(LinePort& p, const QString& reason);
+    friend class ClientTurn;
+    void startClient(LinePort& p);
+    void clientEnded(LinePort& p, const std::shared_ptr<ClientUnit>& unit);
+    void dropGone(LinePort& p);
+    void refuseWaiting(LinePort& p);
 
     std::vector<std::unique_ptr<LinePort>> ports_;
     bool stopped_ = false;

@@ -201,6 +201,8 @@ class ServeApiTest : public QObject {
         } refused[] = {{R"({"THRESHOLD": 300})", 422},
                        {R"({"HOLD": "7ms"})", 422},
                        {R"({"HOLD": true})", 422},
+                       {R"({"THRESHOLD": 1e300})", 422},
+                       {R"({"THRESHOLD": -1e300})", 422},
                        {R"({"NOPE": 1})", 400},
                        {"[1]", 400},
                        {"{}", 400},

@@ -1,7 +1,7 @@
 // zurid serve on the network, as the real program over real sockets: our limits on requests
 // and connections (Qt's server has none), the WebSocket stream with its choice of sensors and
 // its Origin check, a pulled plug and the sensor coming back, SIGTERM in the middle of jobs,
-// --read-only, and the token file's rules.
+// --read-only, and the token file's rules; a flood of reads that starves no sensor.
 #include "sim/fleet.h"
 #include "support/files.h"
 #include "support/requests.h"
@@ -72,6 +72,17 @@ QMap<QString, QByteArray> Snapshot(const QString& dir) {
     while (it.hasNext()) {
         const QString path = it.next();
         out.insert(QDir(dir).relativeFilePath(path), Contents(path));
+    }
+    return out;
+}
+
+// Readings a second of each sensor between two lists of them, by the readings' own times.
+std::vector<double> Rates(const QJsonArray& from, const QJsonArray& to) {
+    std::vector<double> out;
+    for (qsizetype i = 0; i < from.size(); ++i) {
+        const QJsonObject a = from[i].toObject(), b = to[i].toObject();
+        out.push_back(double(b["readings"].toInteger() - a["readings"].toInteger()) /
+                      (b["reading"]["t"].toDouble() - a["reading"]["t"].toDouble()));
     }
     return out;
 }
@@ -324,6 +335,54 @@ class ServeNetTest : public QObject {
             zurid::sensors::LoadBackup(zurid::sensors::FolderReader(backups + "/keep")).manifest);
     }
 
+    // Two clients pipeline reads of COM1 and leave: the other sensors do not notice, an
+    // operator's change goes through meanwhile, and nothing of theirs is left for COM1 to do.
+    void aFloodOfReadsStarvesNoSensor() {
+        sim::SensorFleet line(Configs(3, true));
+        QVERIFY(line.start());
+        const QString state = tmp.filePath("flood");
+        ServeProcess server;
+        QVERIFY(server.start({"COM1", "COM2", "COM3"}, line.paths(), state));
+        QVERIFY(server.waitForStatus("ok"));
+        const QByteArray token = Contents(state + "/zurid/token").trimmed();
+        const auto sensors = [&server] {
+            return Http(server.port(), "GET", "/api/v1/sensors").json()["sensors"].toArray();
+        };
+        const QJsonArray before = sensors();
+        QTest::qWait(2000);
+        const QJsonArray start = sensors();
+
+        std::vector<std::unique_ptr<QTcpSocket>> flood;
+        for (int i = 0; i < 2; ++i) {
+            flood.push_back(std::make_unique<QTcpSocket>());
+            flood.back()->connectToHost("127.0.0.1", server.port());
+            QVERIFY(flood.back()->waitForConnected());
+            flood.back()->write(
+                QByteArray("GET /api/v1/sensors/COM1/parameters HTTP/1.1\r\nHost: x\r\n\r\n")
+                    .repeated(50));
+            QVERIFY(flood.back()->waitForBytesWritten());
+        }
+        const HttpAnswer patch = Http(server.port(), "PATCH", "/api/v1/sensors/COM1/parameters",
+                                      R"({"THRESHOLD": 77})", token, 5000);
+        QCOMPARE(patch.status, 200);
+        QCOMPARE(line.at(0).ram()[0], std::uint8_t(77));
+        for (const auto& s : flood) {
+            s->close();
+        }
+        const qint64 left = sensors()[0].toObject()["readings"].toInteger();
+        QVERIFY(PollJson(
+            server.port(), "/api/v1/sensors/COM1",
+            [left](const QJsonObject& o) { return o["readings"].toInteger() > left + 3; }, 2000));
+        const std::vector<double> usual = Rates(before, start), flooded = Rates(start, sensors());
+        for (int i : {1, 2}) {
+            QVERIFY2(
+                flooded[i] >= 0.95 * usual[i],
+                qPrintable(
+                    QString("COM%1: %2 of %3 a second").arg(i + 1).arg(flooded[i]).arg(usual[i])));
+        }
+        QCOMPARE(server.terminate(), 0);
+    }
+
     void readOnlyRefusesEveryWrite() {
         sim::SensorFleet line(Configs(1, false));
         QVERIFY(line.start());
@@ -337,9 +396,12 @@ class ServeNetTest : public QObject {
              {std::tuple{"PATCH", "/api/v1/sensors/COM1/parameters", R"({"THRESHOLD": 1})"},
               std::tuple{"POST", "/api/v1/backups", R"({"name": "ro"})"},
               std::tuple{"POST", "/api/v1/backups/ro/restore", "{}"}}) {
-            const HttpAnswer a = Http(server.port(), method, target, body, token);
-            QVERIFY2(a.status == 403, target);
-            QCOMPARE(a.errorCode(), QString("read_only"));
+            // Whatever the token: the answer tells nothing about it.
+            for (const QByteArray& t : {token, QByteArray(), token + "x"}) {
+                const HttpAnswer a = Http(server.port(), method, target, body, t);
+                QVERIFY2(a.status == 403, target);
+                QCOMPARE(a.errorCode(), QString("read_only"));
+            }
         }
         QCOMPARE(Http(server.port(), "GET", "/api/v1/sensors/COM1/parameters").status, 200);
         QCOMPARE(Writes(line), 0);
