@@ -231,6 +231,7 @@ class ServeApiTest : public QObject {
             {"PATCH", "/api/v1/sensors/COM1/parameters?memory=eeprom", R"({"THRESHOLD": 1})"},
             {"POST", "/api/v1/backups", R"({"name": "refused"})"},
             {"POST", "/api/v1/backups/refused/restore", R"({"ram": true})"},
+            {"POST", "/api/v1/backups/refused/verify", ""}, // it holds the one job slot
         };
         for (const auto& w : writes) {
             HttpAnswer a = Http(port(), w.method, w.target, w.body);
@@ -273,7 +274,7 @@ class ServeApiTest : public QObject {
         sim::Block changed = saved;
         changed[0] = static_cast<std::uint8_t>(saved[0] + 1);
         fleet->at(0).setEeprom(changed);
-        job = StartJob("/api/v1/backups/line-7/verify", {}, false);
+        job = StartJob("/api/v1/backups/line-7/verify", {}, true);
         QCOMPARE(job["state"].toString(), QString("failed"));
         const QJsonObject com1 = job["ports"].toArray()[0].toObject();
         QCOMPARE(com1["result"].toString(), QString("differs"));
@@ -316,7 +317,7 @@ class ServeApiTest : public QObject {
         QVERIFY(!QFileInfo::exists(tmp.filePath("escape")));
         QCOMPARE(QDir(Backups()).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
                  QStringList{"line-7"});
-        QCOMPARE(Http(port(), "POST", "/api/v1/backups/none/verify").status, 404);
+        QCOMPARE(Http(port(), "POST", "/api/v1/backups/none/verify", {}, token).status, 404);
         QCOMPARE(Http(port(), "GET", "/api/v1/jobs/999").status, 404);
         QCOMPARE(Http(port(), "GET", "/api/v1/jobs/x").status, 404);
         QCOMPARE(Http(port(), "POST", "/api/v1/backups/line-7/restore", R"({"dry_run": 1})", token)
@@ -345,7 +346,7 @@ class ServeApiTest : public QObject {
         QCOMPARE(fleet->at(2).eeprom()[7], std::uint8_t(9));
 
         QCOMPARE(Http(port(), "POST", "/api/v1/backups", R"({"name": "two"})", token).status, 202);
-        QCOMPARE(Http(port(), "POST", "/api/v1/backups/line-7/verify").status, 409);
+        QCOMPARE(Http(port(), "POST", "/api/v1/backups/line-7/verify", {}, token).status, 409);
         QVERIFY(PollJson(port(), "/api/v1/jobs", [](const QJsonObject& o) {
             const QJsonArray jobs = o["jobs"].toArray();
             return jobs.last().toObject()["state"].toString() != "running";

@@ -336,6 +336,7 @@ class ServeNetTest : public QObject {
         for (const auto& [method, target, body] :
              {std::tuple{"PATCH", "/api/v1/sensors/COM1/parameters", R"({"THRESHOLD": 1})"},
               std::tuple{"POST", "/api/v1/backups", R"({"name": "ro"})"},
+              std::tuple{"POST", "/api/v1/backups/ro/verify", ""},
               std::tuple{"POST", "/api/v1/backups/ro/restore", "{}"}}) {
             const HttpAnswer a = Http(server.port(), method, target, body, token);
             QVERIFY2(a.status == 403, target);
