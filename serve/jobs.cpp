@@ -56,7 +56,9 @@ struct Jobs::Job {
 };
 
 bool IsPlainName(const QString& name) {
-    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_-][A-Za-z0-9._-]{0,63}$"));
+    // The whole text: '$' alone would let a final line feed through.
+    static const QRegularExpression plain(
+        QRegularExpression::anchoredPattern(QStringLiteral("[A-Za-z0-9_-][A-Za-z0-9._-]{0,63}")));
     return plain.match(name).hasMatch();
 }
 

@@ -303,10 +303,14 @@ class ServeApiTest : public QObject {
     }
 
     void backupNamesArePlainNames() {
-        for (const char* body :
-             {R"({"name": "../escape"})", R"({"name": "a/b"})", R"({"name": ".hidden"})",
-              R"({"name": ""})", R"({"name": 7})", R"({"name": "x", "other": 1})"}) {
+        for (const char* body : {R"({"name": "../escape"})", R"({"name": "a/b"})",
+                                 R"({"name": ".hidden"})", R"({"name": ""})", R"({"name": 7})",
+                                 R"({"name": "x", "other": 1})", R"({"name": "line-7\n"})"}) {
             QVERIFY2(Http(port(), "POST", "/api/v1/backups", body, token).status == 400, body);
+        }
+        for (const char* target :
+             {"/api/v1/backups/line-7%0A/verify", "/api/v1/backups/line-7%0A/restore"}) {
+            QVERIFY2(Http(port(), "POST", target, {}, token).status == 400, target);
         }
         for (const char* target :
              {"/api/v1/backups/..%2Fescape/verify", "/api/v1/backups/a%2Fb/verify",
