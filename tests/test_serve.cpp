@@ -389,6 +389,62 @@ class ServeApiTest : public QObject {
                  check.readAllStandardOutput() + check.readAllStandardError());
     }
 
+    // A link planted in the backups folder leads nothing out of it. A linked backup folder: a
+    // job on it is refused up front and the list names it with an error. A linked file: the
+    // backup fails that port, naming it, and verify and restore refuse the backup.
+    void linksInTheBackupsFolderAreNotFollowed() {
+        for (std::size_t i = 0; i < fleet->size(); ++i) {
+            fleet->at(i).clearRequests();
+        }
+        const QString elsewhere = tmp.filePath("elsewhere");
+        QVERIFY(QDir().mkpath(elsewhere));
+        for (const QString& name : QDir(Backups() + "/line-7").entryList(QDir::Files)) {
+            QVERIFY(QFile::copy(Backups() + "/line-7/" + name, elsewhere + "/" + name));
+        }
+        QVERIFY(QFile::link(elsewhere, Backups() + "/evil"));
+        const auto before = Snapshot(elsewhere);
+        for (const auto& [target, body] :
+             {std::pair{"/api/v1/backups", R"({"name": "evil"})"},
+              std::pair{"/api/v1/backups/evil/verify", ""},
+              std::pair{"/api/v1/backups/evil/restore", R"({"ram": true})"}}) {
+            const HttpAnswer a = Http(port(), "POST", target, body, token);
+            QVERIFY2(a.status == 422, target);
+            QVERIFY2(a.body.contains("evil in the backups folder is a symbolic link"), a.body);
+        }
+        QCOMPARE(Snapshot(elsewhere), before);
+        for (const QJsonValue& b :
+             Http(port(), "GET", "/api/v1/backups").json()["backups"].toArray()) {
+            if (b.toObject()["name"] == "evil") {
+                QCOMPARE(b.toObject()["error"].toString(),
+                         QString("a symbolic link, not followed"));
+                QVERIFY(!b.toObject().contains("sensors"));
+            }
+        }
+
+        const QString victim = tmp.filePath("victim.txt"), dir = Backups() + "/line-8";
+        Put(victim, "mine\n");
+        QVERIFY(QDir().mkpath(dir));
+        QVERIFY(QFile::link(victim, dir + "/COM1-ram.dat"));
+        QJsonObject job = StartJob("/api/v1/backups", R"({"name": "line-8"})", true);
+        QCOMPARE(job["state"].toString(), QString("failed"));
+        const QJsonObject com1 = job["ports"].toArray()[0].toObject();
+        QCOMPARE(com1["result"].toString(), QString("failed"));
+        QVERIFY2(com1["note"].toString().contains("line-8/COM1-ram.dat: a symbolic link"),
+                 qPrintable(com1["note"].toString()));
+        QCOMPARE(Contents(victim), QByteArray("mine\n"));
+
+        // COM2's file as a link to a copy of itself.
+        const QString copy = tmp.filePath("copy.dat"), file = dir + "/COM2-eeprom.dat";
+        QVERIFY(QFile::copy(file, copy) && QFile::remove(file) && QFile::link(copy, file));
+        for (const char* target :
+             {"/api/v1/backups/line-8/verify", "/api/v1/backups/line-8/restore"}) {
+            const HttpAnswer a = Http(port(), "POST", target, {}, token);
+            QVERIFY2(a.status == 422, target);
+            QVERIFY2(a.body.contains("COM2-eeprom.dat: a symbolic link, not followed"), a.body);
+        }
+        QCOMPARE(Writes(*fleet), 0);
+    }
+
     void thePageFromTheResourcesOnly() {
         HttpAnswer a = Http(port(), "GET", "/");
         QCOMPARE(a.status, 200);
