@@ -2,9 +2,10 @@
 // files, all ports at once, with DIR/manifest.json naming what was done.
 #include "cli/cli.h"
 #include "cli/commands.h"
+#include "platform/serial/files.h"
 #include "sensors/backup.h"
 
-#include <QDir>
+#include <QFile>
 
 namespace zurid::cli {
 
@@ -16,8 +17,10 @@ const char* const kBackupDetails =
     "saved in DIR as a parameter file in the window's format (COM3-ram.dat, COM3-eeprom.dat),\n"
     "and DIR/manifest.json names each port, its device, where it sits (its /dev/serial/by-path\n"
     "or by-id link when the system has one, else the device), the time, both blocks, the files\n"
-    "and the result. DIR is made when missing. A port that fails is reported and the others go\n"
-    "on; a silent one costs its own 3 s, not the others'. The summary table goes to stderr.\n"
+    "and the result. DIR is made when missing (mode 0700; the files in it are 0600). A port\n"
+    "that fails is reported and the others go on; a silent one costs its own 3 s, not the\n"
+    "others'. The summary table goes to stderr. A symbolic link in DIR is never followed: one\n"
+    "where a file is to be written fails that port, one as the manifest refuses the backup.\n"
     "\n"
     "A backup into a folder that holds one already loses nothing: a sensor that fails, is\n"
     "interrupted or is not named this time keeps its earlier set and files, marked as kept.\n"
@@ -58,8 +61,10 @@ int RunBackup(const QStringList& args) {
         fleet.addPorts(refs);
     }
     const QString dir = positional.first();
-    if (!QDir().mkpath(dir)) {
-        Message(QStringLiteral("cannot make the folder %1").arg(dir));
+    // Made for its owner alone (0700), as the files in it (0600), whatever the umask.
+    if (const std::string why = MakeFolders(QFile::encodeName(dir).toStdString()); !why.empty()) {
+        Message(QStringLiteral("cannot make the folder %1: %2")
+                    .arg(dir, QString::fromLocal8Bit(why.c_str())));
         return kExitFailed;
     }
     Result<BackupRun> run = BackupRun::open(dir);

@@ -111,7 +111,7 @@ void BackupRun::finished(FleetPort& p) {
         const QByteArray text = ParamFileBytes(ram ? *p.ram : *p.eeprom);
         const auto [name, write] = chooseName(p, ram, text);
         if (write) {
-            const std::string why = SaveFile(Native(path(name)), text.toStdString());
+            const std::string why = SaveFile(Native(path(name)), text.toStdString(), kPrivateFile);
             if (!why.empty()) {
                 p.state = FleetPort::State::Failed;
                 p.note = QStringLiteral("cannot write %1: %2").arg(path(name), Text(why));
@@ -191,8 +191,8 @@ Result<BackupRun::Committed> BackupRun::saveManifest(const Fleet& fleet) {
         }
     }
 
-    const std::string why =
-        SaveFile(Native(path(QLatin1String(kManifestName))), WriteManifest(m).toStdString());
+    const std::string why = SaveFile(Native(path(QLatin1String(kManifestName))),
+                                     WriteManifest(m).toStdString(), kPrivateFile);
     if (!why.empty()) {
         // This run's files are named by nothing; the earlier backup stays as it was.
         for (const QString& name : std::as_const(written_)) {

@@ -8,7 +8,8 @@
 // same text), the manifest is replaced last and atomically (the commit point), and only then
 // are the earlier files that no entry names any more removed. A sensor this run does not back
 // up (it failed, was interrupted or was not asked for) keeps its earlier set and files, marked
-// as kept.
+// as kept. The files are written for their owner alone (0600), and no symbolic link in the
+// folder is followed: a link where a file is to be written fails that port, naming it.
 #pragma once
 
 #include "sensors/fleet.h"

@@ -273,12 +273,13 @@ ManifestRead ReadManifest(const QByteArray& json) {
 
 FileReader FolderReader(const QString& dir) {
     return [dir](const QString& name, QString* why) -> std::optional<QByteArray> {
-        // Regular files only: a FIFO or a device in the folder is refused, not waited on.
+        // Regular files only: a FIFO or a device in the folder is refused, not waited on, and
+        // a link is not followed out of it.
         const qint64 limit =
             name == QLatin1String(kManifestName) ? kMaxManifestBytes : kMaxFileBytes;
         std::string text, failure;
         if (!ReadRegularFile(QFile::encodeName(QDir(dir).filePath(name)).toStdString(),
-                             static_cast<std::size_t>(limit) + 1, &text, &failure)) {
+                             static_cast<std::size_t>(limit) + 1, &text, &failure, Links::Refuse)) {
             *why = QString::fromLocal8Bit(failure.c_str());
             return std::nullopt;
         }

@@ -53,7 +53,8 @@ struct ManifestRead {
 };
 ManifestRead ReadManifest(const QByteArray& json);
 
-// Reads a file of the backup by its name; nullopt and a reason when it cannot.
+// Reads a file of the backup by its name; nullopt and a reason when it cannot (also when it is
+// not a regular file, or a symbolic link: nothing is read through a link in the folder).
 using FileReader = std::function<std::optional<QByteArray>(const QString& name, QString* why)>;
 FileReader FolderReader(const QString& dir);
 

@@ -26,8 +26,8 @@ struct Api {
     bool readOnly = false;
     std::function<int()> connections;   // open HTTP and WebSocket connections, for the metrics
     const mqtt::Bridge* mqtt = nullptr; // the MQTT bridge when there is one, for the metrics
-    Lockout lockout;                    // addresses that guessed tokens
-    std::function<void(const QString&)> note; // a line for the log
+    Lockout lockout{};                  // addresses that guessed tokens
+    std::function<void(const QString&)> note{}; // a line for the log
 };
 
 // Why a write with this Authorization header may not go ahead: 403 under --read-only (whatever

@@ -96,9 +96,13 @@ void AddJobRoutes(http::Router& router, Api& api) {
     });
     router.add("POST", QStringLiteral("/api/v1/backups"),
                [&api](const Request& request, const Reply& r) { StartBackup(api, request, r); });
+    // A verify writes nothing, yet it holds the one job slot: a write as far as who may start
+    // it goes, so that nobody without the token can keep an operator's backup waiting.
     router.add("POST", QStringLiteral("/api/v1/backups/{name}/verify"),
                [&api](const Request& request, const Reply& r) {
-                   Accepted(api.jobs.verify(request.param(QStringLiteral("name"))), r);
+                   if (MayWrite(api, request, r)) {
+                       Accepted(api.jobs.verify(request.param(QStringLiteral("name"))), r);
+                   }
                });
     router.add("POST", QStringLiteral("/api/v1/backups/{name}/restore"),
                [&api](const Request& request, const Reply& r) { StartRestore(api, request, r); });

@@ -1,5 +1,6 @@
 #include "serve/jobs.h"
 
+#include "platform/serial/files.h"
 #include "sensors/paramtext.h"
 #include "sensors/restore.h"
 #include "serve/sensorjson.h"
@@ -56,7 +57,9 @@ struct Jobs::Job {
 };
 
 bool IsPlainName(const QString& name) {
-    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_-][A-Za-z0-9._-]{0,63}$"));
+    // The whole text: '$' alone would let a final line feed through.
+    static const QRegularExpression plain(
+        QRegularExpression::anchoredPattern(QStringLiteral("[A-Za-z0-9_-][A-Za-z0-9._-]{0,63}")));
     return plain.match(name).hasMatch();
 }
 
@@ -95,6 +98,21 @@ std::optional<Jobs::Started> Jobs::checkName(const QString& name) const {
             return refuse(
                 409, QStringLiteral("job %1 (%2 %3) is running").arg(j->id).arg(j->kind, j->name));
         }
+    }
+    return std::nullopt;
+}
+
+// Nothing is read or written through a symbolic link in the backups folder: it would lead a
+// job out of the folder.
+std::optional<Jobs::Started> Jobs::checkFolder(const QString& name, const QString& dir) const {
+    const QFileInfo info(dir);
+    if (info.isSymLink()) {
+        return refuse(422, QStringLiteral("%1 in the backups folder is a symbolic link; it is not "
+                                          "followed")
+                               .arg(name));
+    }
+    if (info.exists() && !info.isDir()) {
+        return refuse(422, QStringLiteral("%1 in the backups folder is not a folder").arg(name));
     }
     return std::nullopt;
 }
@@ -147,8 +165,16 @@ Jobs::Started Jobs::backup(const QString& name) {
         return *refused;
     }
     const QString dir = QDir(folder_).filePath(name);
-    if (!QDir().mkpath(dir)) {
-        return refuse(500, QStringLiteral("cannot make the folder %1").arg(dir));
+    if (const auto refused = checkFolder(name, dir)) {
+        return *refused;
+    }
+    // The backups folder and the backup's own, when missing, for their owner alone.
+    if (const std::string why = MakeFolders(QFile::encodeName(dir).toStdString()); !why.empty()) {
+        return refuse(500, QStringLiteral("cannot make the folder %1: %2")
+                               .arg(dir, QString::fromLocal8Bit(why.c_str())));
+    }
+    if (const auto refused = checkFolder(name, dir)) { // and it is still no link
+        return *refused;
     }
     Result<sensors::BackupRun> run = sensors::BackupRun::open(dir);
     if (!run) {
@@ -182,6 +208,9 @@ Jobs::Started Jobs::startCompare(const QString& name, const QList<Memory>& memor
         return *refused;
     }
     const QString dir = QDir(folder_).filePath(name);
+    if (const auto refused = checkFolder(name, dir)) {
+        return *refused;
+    }
     if (!QFileInfo::exists(QDir(dir).filePath(QLatin1String(sensors::kManifestName)))) {
         return refuse(404, QStringLiteral("no backup named %1").arg(name));
     }
@@ -349,18 +378,28 @@ QJsonArray Jobs::backups() const {
     QJsonArray out;
     const QFileInfoList dirs =
         QDir(folder_).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+    const QString manifest = QLatin1String(sensors::kManifestName);
     for (const QFileInfo& d : dirs) {
         if (out.size() >= kListedBackups || !IsPlainName(d.fileName())) {
             continue;
         }
-        // Only a regular file: a FIFO there would hold the server up for good.
-        const QString path = QDir(d.filePath()).filePath(QLatin1String(sensors::kManifestName));
-        QFile f(path);
-        if (!QFileInfo(path).isFile() || !f.open(QIODevice::ReadOnly)) {
+        QJsonObject o{{QStringLiteral("name"), d.fileName()}};
+        if (d.isSymLink()) {
+            o[QStringLiteral("error")] = QStringLiteral("a symbolic link, not followed");
+            out.append(o);
             continue;
         }
-        const sensors::ManifestRead m = sensors::ReadManifest(f.read(4 * 1024 * 1024));
-        QJsonObject o{{QStringLiteral("name"), d.fileName()}};
+        const QFileInfo file(QDir(d.filePath()).filePath(manifest));
+        if (!file.exists() && !file.isSymLink()) {
+            continue; // a folder without a backup
+        }
+        // As a job reads it: a regular file only (a FIFO would hold the server up for good),
+        // no link followed.
+        QString why;
+        const std::optional<QByteArray> json = sensors::FolderReader(d.filePath())(manifest, &why);
+        const sensors::ManifestRead m =
+            json ? sensors::ReadManifest(*json)
+                 : sensors::ManifestRead{std::nullopt, QStringLiteral("%1: %2").arg(manifest, why)};
         if (m.manifest) {
             o[QStringLiteral("created")] = m.manifest->created;
             o[QStringLiteral("complete")] = m.manifest->complete;

@@ -1,8 +1,9 @@
 // Backup, verify and restore as jobs of zurid serve, with the same plans as `zurid backup`,
 // `verify` and `restore` (sensors/backup.h, sensors/restore.h), on the sessions the server
 // holds: a job's transactions go out between the live-data exchanges. Backups live in one
-// folder given at start, each in a subfolder named by a plain name, never a path. One job runs
-// at a time; the last finished ones stay to be asked for.
+// folder given at start, each in a subfolder named by a plain name, never a path, made for its
+// owner alone; a symbolic link in that folder is refused, never followed. One job runs at a
+// time; the last finished ones stay to be asked for.
 #pragma once
 
 #include "serve/line.h"
@@ -44,7 +45,8 @@ class Jobs : public QObject {
     // "summary", "error", "ports": [{"port", "location", "result", "note", "differences"}]}.
     std::optional<QJsonObject> json(int id) const;
     QJsonArray list() const;
-    // The backups in the folder: [{"name", "created", "complete", "sensors"}].
+    // The backups in the folder: [{"name", "created", "complete", "sensors"}], or {"name",
+    // "error"} for one that cannot be read (a symbolic link among them).
     QJsonArray backups() const;
     // Stops the running job: its ports end interrupted, a backup's manifest says incomplete.
     void interrupt();
@@ -55,6 +57,7 @@ class Jobs : public QObject {
     struct Job;
     Started refuse(int status, const QString& message) const;
     std::optional<Started> checkName(const QString& name) const;
+    std::optional<Started> checkFolder(const QString& name, const QString& dir) const;
     Started startCompare(const QString& name, const QList<Memory>& memories, bool verify,
                          bool restore);
     Job& add(const QString& kind, const QString& name);

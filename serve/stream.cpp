@@ -7,6 +7,8 @@
 #include <QUrlQuery>
 #include <QWebSocket>
 
+#include <optional>
+
 namespace zurid::serve {
 
 namespace {
@@ -16,6 +18,27 @@ QString ErrorMessage(const QString& text) {
         QJsonDocument(QJsonObject{{QStringLiteral("type"), QStringLiteral("error")},
                                   {QStringLiteral("message"), text}})
             .toJson(QJsonDocument::Compact));
+}
+
+// The sensors a client's message names: {"sensors": ["COM1", "COM2"]}, {"sensors": "COM1,COM2"}
+// or {"sensors": "all"}; nothing for anything else, which must not pass for "all".
+std::optional<QSet<QString>> WantedIn(const QString& text) {
+    const QJsonValue sensors =
+        QJsonDocument::fromJson(text.toUtf8()).object().value(QStringLiteral("sensors"));
+    if (sensors.isString()) {
+        return SensorNames(sensors.toString());
+    }
+    if (!sensors.isArray()) {
+        return std::nullopt;
+    }
+    QStringList names;
+    for (const QJsonValue& v : sensors.toArray()) {
+        if (!v.isString() || v.toString().trimmed().isEmpty()) {
+            return std::nullopt;
+        }
+        names << v.toString();
+    }
+    return SensorNames(names.join(QLatin1Char(',')));
 }
 
 } // namespace
@@ -41,6 +64,9 @@ Stream::Stream(StreamLimits limits, QObject* parent) : QObject(parent), limits_(
     flushTimer_.setSingleShot(true);
     flushTimer_.setTimerType(Qt::PreciseTimer);
     connect(&flushTimer_, &QTimer::timeout, this, &Stream::flush);
+    clock_.start();
+    pingTimer_.setInterval(std::max(1, limits_.silentMs / 3));
+    connect(&pingTimer_, &QTimer::timeout, this, &Stream::ping);
 }
 
 void Stream::flush() {
@@ -74,9 +100,16 @@ void Stream::add(QWebSocket* socket) {
     c->socket = socket;
     c->wanted = SensorNames(QUrlQuery(socket->requestUrl().query())
                                 .queryItemValue(QStringLiteral("sensors"), QUrl::FullyDecoded));
+    c->seen = clock_.elapsed();
     connect(socket, &QWebSocket::textMessageReceived, this, [this, socket](const QString& text) {
         if (Client* client = find(socket)) {
+            client->seen = clock_.elapsed();
             onMessage(*client, text);
+        }
+    });
+    connect(socket, &QWebSocket::pong, this, [this, socket] {
+        if (Client* client = find(socket)) {
+            client->seen = clock_.elapsed();
         }
     });
     connect(socket, &QWebSocket::bytesWritten, this, [this, socket] {
@@ -86,7 +119,31 @@ void Stream::add(QWebSocket* socket) {
     });
     connect(socket, &QWebSocket::disconnected, this, [this, socket] { remove(socket); });
     clients_.push_back(std::move(c));
+    if (!pingTimer_.isActive()) {
+        pingTimer_.start();
+    }
     greet(*clients_.back());
+}
+
+// A client that neither reads nor answers would hold its connection for good: it goes, at once
+// (a close handshake would wait on it too), and gives its connection back.
+void Stream::ping() {
+    const qint64 now = clock_.elapsed();
+    std::vector<QWebSocket*> silent;
+    for (const auto& c : clients_) {
+        if (now - c->seen >= limits_.silentMs) {
+            silent.push_back(c->socket);
+        } else {
+            c->socket->ping();
+        }
+    }
+    for (QWebSocket* socket : silent) {
+        remove(socket);
+        socket->abort();
+    }
+    if (clients_.empty()) {
+        pingTimer_.stop();
+    }
 }
 
 void Stream::remove(QWebSocket* socket) {
@@ -119,22 +176,13 @@ void Stream::greet(Client& c) {
 }
 
 void Stream::onMessage(Client& c, const QString& text) {
-    const QJsonDocument doc = QJsonDocument::fromJson(text.toUtf8());
-    const QJsonValue sensors = doc.object().value(QStringLiteral("sensors"));
-    if (!doc.isObject() || sensors.isUndefined()) {
+    const std::optional<QSet<QString>> wanted = WantedIn(text);
+    if (!wanted) { // the sensors it had stay
         send(c, ErrorMessage(QStringLiteral("send {\"sensors\": [\"COM1\", ...]} or "
                                             "{\"sensors\": \"all\"}")));
         return;
     }
-    if (sensors.isArray()) {
-        QStringList names;
-        for (const QJsonValue& v : sensors.toArray()) {
-            names << v.toString();
-        }
-        c.wanted = SensorNames(names.join(QLatin1Char(',')));
-    } else {
-        c.wanted = SensorNames(sensors.toString());
-    }
+    c.wanted = *wanted;
     greet(c);
 }
 
@@ -177,6 +225,7 @@ void Stream::closeAll() {
     flush(); // what was published goes out before the close
     auto all = std::move(clients_);
     clients_.clear();
+    pingTimer_.stop();
     for (const auto& c : all) {
         QWebSocket* socket = c->socket;
         socket->disconnect(this);

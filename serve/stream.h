@@ -4,10 +4,13 @@
 // milliseconds (`batchMs`) and then go to the sockets together, one write per client for all
 // of them, while a socket holds less than a high-water mark of unsent bytes; when a queue is
 // full the oldest message in it is dropped and counted. A client that stops reading costs a
-// bounded amount of memory and never slows the others or the line.
+// bounded amount of memory and never slows the others or the line. Every client is pinged now
+// and then; one that shows no sign of life (no pong, no message) for `silentMs` is dropped,
+// and its connection with it.
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QSet>
@@ -28,6 +31,7 @@ struct StreamLimits {
     int queue = 128;              // messages queued per client before the oldest is dropped
     qint64 incoming = 4096;       // largest message a client may send
     int batchMs = 4;              // longest a message waits for others to share its write
+    int silentMs = 60000;         // no pong nor message this long: closed (pinged every third)
 };
 
 class Stream : public QObject {
@@ -55,6 +59,7 @@ class Stream : public QObject {
         QWebSocket* socket = nullptr;
         QSet<QString> wanted; // empty: all
         std::deque<QString> queue;
+        qint64 seen = 0; // clock_ when it last showed a sign of life
     };
 
     void send(Client& c, const QString& message);
@@ -62,6 +67,7 @@ class Stream : public QObject {
     void drain(Client& c);
     void onMessage(Client& c, const QString& text);
     void greet(Client& c);
+    void ping();
     void remove(QWebSocket* socket);
     Client* find(QWebSocket* socket);
 
@@ -69,9 +75,11 @@ class Stream : public QObject {
     std::vector<std::unique_ptr<Client>> clients_;
     quint64 dropped_ = 0;
     QTimer flushTimer_; // runs while a batch waits: it leaves when it fires
+    QTimer pingTimer_;  // runs while there are clients
+    QElapsedTimer clock_;
 };
 
-// "COM1,COM2" or a JSON list of names; an empty set for none or "all".
+// "COM1,COM2"; an empty set for none or "all".
 QSet<QString> SensorNames(const QString& commaList);
 
 } // namespace zurid::serve

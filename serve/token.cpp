@@ -28,19 +28,23 @@ Token Refused(const QString& path, const QString& why) {
 }
 
 Token Create(const QString& path) {
+    // The state folder, when missing, for its owner alone whatever the umask.
     const QString dir = QFileInfo(path).absolutePath();
-    if (!QDir().mkpath(dir)) {
-        return Refused(path, QStringLiteral("cannot make the folder %1").arg(dir));
+    if (const std::string why = MakeFolders(QFile::encodeName(dir).toStdString()); !why.empty()) {
+        return Refused(
+            path,
+            QStringLiteral("cannot make the folder %1").arg(QString::fromLocal8Bit(why.c_str())));
     }
     std::array<quint32, 8> bits{};
     QRandomGenerator::system()->fillRange(bits.data(), bits.size());
     const QByteArray value =
         QByteArray(reinterpret_cast<const char*>(bits.data()), sizeof(bits)).toHex();
     QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::NewOnly,
-                QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
+    const auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+    if (!f.open(QIODevice::WriteOnly | QIODevice::NewOnly, ownerOnly)) {
         return Refused(path, QStringLiteral("cannot make it: %1").arg(f.errorString()));
     }
+    f.setPermissions(ownerOnly); // 0600 exactly: the umask may have taken more
     if (f.write(value + '\n') != value.size() + 1 || !f.flush()) {
         const QString why = f.errorString();
         f.close();

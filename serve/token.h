@@ -19,7 +19,7 @@ struct Token {
 };
 
 // Reads the token from `path`, or makes the file (mode 0600, 256 random bits as hex, its
-// folder made when missing) if there is none.
+// folder made with mode 0700 when missing) if there is none.
 Token LoadToken(const QString& path);
 
 enum class Auth { Ok, Missing, Wrong };

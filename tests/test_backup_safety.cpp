@@ -1,7 +1,7 @@
 // Backups that can be trusted, run as the real zurid against simulated sensors: a second run
 // into the same folder loses no set, a run killed after any of its writes leaves the earlier
-// backup or the new one, a sensor that is gone fails verify and restore, and a FIFO in the
-// folder is refused at once.
+// backup or the new one, a sensor that is gone fails verify and restore, a FIFO in the folder
+// is refused at once, and a link in it is never followed.
 #include "sensors/manifest.h"
 #include "support/backups.h"
 #include "support/zurid.h"
@@ -228,6 +228,37 @@ class BackupSafetyTest : public QObject {
         QVERIFY(t.elapsed() < 3000);
         QVERIFY(fleet.at(0).requests().empty());
         QVERIFY(IsFifo(manifest));
+    }
+
+    // DIR may be a link (the user's choice); a link inside it is not followed. backup fails the
+    // port whose file is a link, naming it, and writes nothing through it; verify and restore
+    // refuse a backup whose file is a link before any sensor is asked.
+    void aLinkInTheFolderIsNotFollowed() {
+        sim::SensorFleet fleet(Configs(2));
+        QVERIFY(fleet.start());
+        const QString real = Dir("links-real"), dir = Dir("links"), victim = Dir("victim.txt");
+        QVERIFY(QDir().mkpath(real) && QFile::link(real, dir));
+        Put(victim, "mine\n");
+        QVERIFY(QFile::link(victim, real + "/COM1-ram.dat"));
+        ZuridRun r = RunZurid({"backup", dir, "COM1", "COM2"}, fleet.paths());
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.err.contains("links/COM1-ram.dat: a symbolic link, not followed"), r.err);
+        QCOMPARE(Contents(victim), QByteArray("mine\n"));
+        const auto m = Load(dir);
+        QVERIFY(m && m->entries.size() == 2);
+        QCOMPARE(m->entries[0].result, BackupResult::Failed);
+        QCOMPARE(m->entries[1].result, BackupResult::Ok);
+
+        // COM2's file as a link to a copy of itself.
+        const QString copy = Dir("copy.dat"), file = real + "/COM2-eeprom.dat";
+        QVERIFY(QFile::copy(file, copy) && QFile::remove(file) && QFile::link(copy, file));
+        fleet.at(1).clearRequests();
+        for (const char* verb : {"verify", "restore"}) {
+            r = RunZurid({verb, dir}, fleet.paths());
+            QCOMPARE(r.exitCode, 2);
+            QVERIFY2(r.err.contains("COM2-eeprom.dat: a symbolic link, not followed"), r.err);
+        }
+        QVERIFY(fleet.at(1).requests().empty());
     }
 };
 

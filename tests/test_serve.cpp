@@ -233,6 +233,7 @@ class ServeApiTest : public QObject {
             {"PATCH", "/api/v1/sensors/COM1/parameters?memory=eeprom", R"({"THRESHOLD": 1})"},
             {"POST", "/api/v1/backups", R"({"name": "refused"})"},
             {"POST", "/api/v1/backups/refused/restore", R"({"ram": true})"},
+            {"POST", "/api/v1/backups/refused/verify", ""}, // it holds the one job slot
         };
         // One wrong token each: five from one address within a minute lock it out.
         const QByteArray wrong[] = {"not-the-token-at-all", token + "x"};
@@ -276,7 +277,7 @@ class ServeApiTest : public QObject {
         sim::Block changed = saved;
         changed[0] = static_cast<std::uint8_t>(saved[0] + 1);
         fleet->at(0).setEeprom(changed);
-        job = StartJob("/api/v1/backups/line-7/verify", {}, false);
+        job = StartJob("/api/v1/backups/line-7/verify", {}, true);
         QCOMPARE(job["state"].toString(), QString("failed"));
         const QJsonObject com1 = job["ports"].toArray()[0].toObject();
         QCOMPARE(com1["result"].toString(), QString("differs"));
@@ -305,10 +306,14 @@ class ServeApiTest : public QObject {
     }
 
     void backupNamesArePlainNames() {
-        for (const char* body :
-             {R"({"name": "../escape"})", R"({"name": "a/b"})", R"({"name": ".hidden"})",
-              R"({"name": ""})", R"({"name": 7})", R"({"name": "x", "other": 1})"}) {
+        for (const char* body : {R"({"name": "../escape"})", R"({"name": "a/b"})",
+                                 R"({"name": ".hidden"})", R"({"name": ""})", R"({"name": 7})",
+                                 R"({"name": "x", "other": 1})", R"({"name": "line-7\n"})"}) {
             QVERIFY2(Http(port(), "POST", "/api/v1/backups", body, token).status == 400, body);
+        }
+        for (const char* target :
+             {"/api/v1/backups/line-7%0A/verify", "/api/v1/backups/line-7%0A/restore"}) {
+            QVERIFY2(Http(port(), "POST", target, {}, token).status == 400, target);
         }
         for (const char* target :
              {"/api/v1/backups/..%2Fescape/verify", "/api/v1/backups/a%2Fb/verify",
@@ -319,7 +324,7 @@ class ServeApiTest : public QObject {
         QVERIFY(!QFileInfo::exists(tmp.filePath("escape")));
         QCOMPARE(QDir(Backups()).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
                  QStringList{"line-7"});
-        QCOMPARE(Http(port(), "POST", "/api/v1/backups/none/verify").status, 404);
+        QCOMPARE(Http(port(), "POST", "/api/v1/backups/none/verify", {}, token).status, 404);
         QCOMPARE(Http(port(), "GET", "/api/v1/jobs/999").status, 404);
         QCOMPARE(Http(port(), "GET", "/api/v1/jobs/x").status, 404);
         QCOMPARE(Http(port(), "POST", "/api/v1/backups/line-7/restore", R"({"dry_run": 1})", token)
@@ -348,7 +353,7 @@ class ServeApiTest : public QObject {
         QCOMPARE(fleet->at(2).eeprom()[7], std::uint8_t(9));
 
         QCOMPARE(Http(port(), "POST", "/api/v1/backups", R"({"name": "two"})", token).status, 202);
-        QCOMPARE(Http(port(), "POST", "/api/v1/backups/line-7/verify").status, 409);
+        QCOMPARE(Http(port(), "POST", "/api/v1/backups/line-7/verify", {}, token).status, 409);
         QVERIFY(PollJson(port(), "/api/v1/jobs", [](const QJsonObject& o) {
             const QJsonArray jobs = o["jobs"].toArray();
             return jobs.last().toObject()["state"].toString() != "running";
@@ -385,6 +390,62 @@ class ServeApiTest : public QObject {
         QVERIFY(check.waitForFinished(20000));
         QVERIFY2(check.exitCode() == 0,
                  check.readAllStandardOutput() + check.readAllStandardError());
+    }
+
+    // A link planted in the backups folder leads nothing out of it. A linked backup folder: a
+    // job on it is refused up front and the list names it with an error. A linked file: the
+    // backup fails that port, naming it, and verify and restore refuse the backup.
+    void linksInTheBackupsFolderAreNotFollowed() {
+        for (std::size_t i = 0; i < fleet->size(); ++i) {
+            fleet->at(i).clearRequests();
+        }
+        const QString elsewhere = tmp.filePath("elsewhere");
+        QVERIFY(QDir().mkpath(elsewhere));
+        for (const QString& name : QDir(Backups() + "/line-7").entryList(QDir::Files)) {
+            QVERIFY(QFile::copy(Backups() + "/line-7/" + name, elsewhere + "/" + name));
+        }
+        QVERIFY(QFile::link(elsewhere, Backups() + "/evil"));
+        const auto before = Snapshot(elsewhere);
+        for (const auto& [target, body] :
+             {std::pair{"/api/v1/backups", R"({"name": "evil"})"},
+              std::pair{"/api/v1/backups/evil/verify", ""},
+              std::pair{"/api/v1/backups/evil/restore", R"({"ram": true})"}}) {
+            const HttpAnswer a = Http(port(), "POST", target, body, token);
+            QVERIFY2(a.status == 422, target);
+            QVERIFY2(a.body.contains("evil in the backups folder is a symbolic link"), a.body);
+        }
+        QCOMPARE(Snapshot(elsewhere), before);
+        for (const QJsonValue& b :
+             Http(port(), "GET", "/api/v1/backups").json()["backups"].toArray()) {
+            if (b.toObject()["name"] == "evil") {
+                QCOMPARE(b.toObject()["error"].toString(),
+                         QString("a symbolic link, not followed"));
+                QVERIFY(!b.toObject().contains("sensors"));
+            }
+        }
+
+        const QString victim = tmp.filePath("victim.txt"), dir = Backups() + "/line-8";
+        Put(victim, "mine\n");
+        QVERIFY(QDir().mkpath(dir));
+        QVERIFY(QFile::link(victim, dir + "/COM1-ram.dat"));
+        QJsonObject job = StartJob("/api/v1/backups", R"({"name": "line-8"})", true);
+        QCOMPARE(job["state"].toString(), QString("failed"));
+        const QJsonObject com1 = job["ports"].toArray()[0].toObject();
+        QCOMPARE(com1["result"].toString(), QString("failed"));
+        QVERIFY2(com1["note"].toString().contains("line-8/COM1-ram.dat: a symbolic link"),
+                 qPrintable(com1["note"].toString()));
+        QCOMPARE(Contents(victim), QByteArray("mine\n"));
+
+        // COM2's file as a link to a copy of itself.
+        const QString copy = tmp.filePath("copy.dat"), file = dir + "/COM2-eeprom.dat";
+        QVERIFY(QFile::copy(file, copy) && QFile::remove(file) && QFile::link(copy, file));
+        for (const char* target :
+             {"/api/v1/backups/line-8/verify", "/api/v1/backups/line-8/restore"}) {
+            const HttpAnswer a = Http(port(), "POST", target, {}, token);
+            QVERIFY2(a.status == 422, target);
+            QVERIFY2(a.body.contains("COM2-eeprom.dat: a symbolic link, not followed"), a.body);
+        }
+        QCOMPARE(Writes(*fleet), 0);
     }
 
     void thePageFromTheResourcesOnly() {

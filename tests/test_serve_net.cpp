@@ -10,7 +10,6 @@
 #include "sensors/manifest.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QJsonArray>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -64,17 +63,6 @@ struct StreamClient {
         });
     }
 };
-
-// The file names and contents below a folder.
-QMap<QString, QByteArray> Snapshot(const QString& dir) {
-    QMap<QString, QByteArray> out;
-    QDirIterator it(dir, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        out.insert(QDir(dir).relativeFilePath(path), Contents(path));
-    }
-    return out;
-}
 
 // Readings a second of each sensor between two lists of them, by the readings' own times.
 std::vector<double> Rates(const QJsonArray& from, const QJsonArray& to) {
@@ -395,6 +383,7 @@ class ServeNetTest : public QObject {
         for (const auto& [method, target, body] :
              {std::tuple{"PATCH", "/api/v1/sensors/COM1/parameters", R"({"THRESHOLD": 1})"},
               std::tuple{"POST", "/api/v1/backups", R"({"name": "ro"})"},
+              std::tuple{"POST", "/api/v1/backups/ro/verify", ""},
               std::tuple{"POST", "/api/v1/backups/ro/restore", "{}"}}) {
             // Whatever the token: the answer tells nothing about it.
             for (const QByteArray& t : {token, QByteArray(), token + "x"}) {
@@ -407,6 +396,36 @@ class ServeNetTest : public QObject {
         QCOMPARE(Writes(line), 0);
         QVERIFY(!QFileInfo::exists(state + "/zurid/backups/ro"));
         QCOMPARE(server.terminate(), 0);
+    }
+
+    // Under umask 000 the folders the server makes are 0700 and its files 0600; the folder
+    // the user made stays as it was.
+    void theServersFoldersAreItsOwnWhateverTheUmask() {
+        sim::SensorFleet line(Configs(1, false));
+        QVERIFY(line.start());
+        const QString home = tmp.filePath("umask"), state = home + "/zurid";
+        QVERIFY(QDir().mkpath(home));
+        QVERIFY(QFile::setPermissions(home, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                                QFile::ReadOther | QFile::ExeOther));
+        const UmaskSet none(0);
+        ServeProcess server;
+        QVERIFY(server.start({"COM1"}, line.paths(), home));
+        QVERIFY(server.waitForStatus("ok"));
+        const QByteArray token = Contents(state + "/token").trimmed();
+        QCOMPARE(Http(server.port(), "POST", "/api/v1/backups", R"({"name": "u"})", token).status,
+                 202);
+        QVERIFY(PollJson(server.port(), "/api/v1/jobs/1",
+                         [](const QJsonObject& o) { return o["state"] == "done"; }));
+        QCOMPARE(server.terminate(), 0);
+        QCOMPARE(Mode(home), 0705);
+        for (const QString& folder : {state, state + "/backups", state + "/backups/u"}) {
+            QVERIFY2(Mode(folder) == 0700, qPrintable(folder));
+        }
+        const auto files = Snapshot(state).keys();
+        QCOMPARE(files.size(), 4); // the token, the manifest, two parameter files
+        for (const QString& file : files) {
+            QVERIFY2(Mode(state + "/" + file) == 0600, qPrintable(file));
+        }
     }
 
     void theTokenFileRules() {

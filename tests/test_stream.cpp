@@ -1,6 +1,7 @@
 // The stream's clients in one process: what is published arrives whole and in order, also a
-// lone message in an otherwise idle loop (it must not wait for company), and a client that
-// stops reading loses messages, counted, without holding up the one that reads.
+// lone message in an otherwise idle loop (it must not wait for company), a client that stops
+// reading loses messages, counted, without holding up the one that reads, a choice of sensors
+// that is no choice changes nothing, and a client that answers no ping is dropped.
 #include "serve/stream.h"
 
 #include <QTcpSocket>
@@ -9,6 +10,7 @@
 #include <QWebSocketServer>
 
 using zurid::serve::Stream;
+using zurid::serve::StreamLimits;
 
 namespace {
 
@@ -16,7 +18,7 @@ namespace {
 struct Setup {
     QWebSocketServer server{QStringLiteral("test"), QWebSocketServer::NonSecureMode};
     Stream stream;
-    Setup() {
+    explicit Setup(StreamLimits limits = {}) : stream(limits) {
         QObject::connect(&server, &QWebSocketServer::newConnection, [this] {
             while (QWebSocket* s = server.nextPendingConnection()) {
                 stream.add(s);
@@ -36,6 +38,18 @@ struct Reader {
         socket.open(url);
     }
 };
+
+// A client that does the handshake by hand and then never reads nor answers, with small
+// buffers.
+void Mute(QTcpSocket& socket, quint16 port) {
+    socket.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
+    socket.setReadBufferSize(4096);
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    QVERIFY(socket.waitForConnected());
+    socket.write("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
+                 "Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+                 "Sec-WebSocket-Version: 13\r\n\r\n");
+}
 
 } // namespace
 
@@ -63,15 +77,8 @@ class StreamTest : public QObject {
     void aClientThatStopsReadingLosesMessagesNotTheOthers() {
         Setup s;
         Reader reading(s.url());
-        // Handshake by hand, then never read again, with small buffers.
         QTcpSocket stalled;
-        stalled.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
-        stalled.setReadBufferSize(4096);
-        stalled.connectToHost(QHostAddress::LocalHost, s.server.serverPort());
-        QVERIFY(stalled.waitForConnected());
-        stalled.write("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
-                      "Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
-                      "Sec-WebSocket-Version: 13\r\n\r\n");
+        Mute(stalled, s.server.serverPort());
         QTRY_COMPARE(s.stream.clients(), 2);
 
         const QString block(1000, QLatin1Char('x'));
@@ -89,6 +96,68 @@ class StreamTest : public QObject {
         // 10 MB for the stalled one: what the system's buffers do not hold is dropped and
         // counted, not kept.
         QVERIFY2(s.stream.dropped() > 1000u, qPrintable(QString::number(s.stream.dropped())));
+    }
+
+    // Each message answered with a greeting (taken) or an error (refused, the choice as it
+    // was); then one message for each of COM1-COM3 shows what the client gets now.
+    void aChoiceOfSensorsThatIsNoneChangesNothing() {
+        Setup s;
+        s.stream.greeting = [](const QSet<QString>&) { return QStringList{"hello"}; };
+        Reader r(s.url());
+        QTRY_COMPARE(r.got, QStringList{"hello"});
+        const QStringList coms{"COM1", "COM2", "COM3"};
+        const struct {
+            const char* message;
+            bool taken;
+            QStringList gets;
+        } cases[] = {
+            {R"({"sensors": ["COM1"]})", true, {"COM1"}},
+            {R"({"sensors": 5})", false, {"COM1"}},
+            {R"({"sensors": null})", false, {"COM1"}},
+            {R"({"sensors": [5]})", false, {"COM1"}},
+            {R"({"sensors": ["COM2", null]})", false, {"COM1"}},
+            {R"({"sensors": {}})", false, {"COM1"}},
+            {R"({"sensors": [""]})", false, {"COM1"}},
+            {R"({"sensor": "COM2"})", false, {"COM1"}},
+            {"[]", false, {"COM1"}},
+            {R"({"sensors": "com2,COM3"})", true, {"COM2", "COM3"}},
+            {R"({"sensors": "all"})", true, coms},
+            {R"({"sensors": ["COM3"]})", true, {"COM3"}},
+        };
+        for (const auto& c : cases) {
+            r.got.clear();
+            r.socket.sendTextMessage(QString::fromUtf8(c.message));
+            QTRY_COMPARE(r.got.size(), 1);
+            QVERIFY2((r.got[0] == "hello") == c.taken, c.message);
+            if (!c.taken) {
+                QVERIFY2(r.got[0].contains(R"("type":"error")"), qPrintable(r.got[0]));
+            }
+            r.got.clear();
+            for (const QString& com : coms) {
+                s.stream.publish(com, com);
+            }
+            s.stream.publish(QString(), "end");
+            QTRY_COMPARE(r.got.value(r.got.size() - 1), QString("end"));
+            QVERIFY2(r.got == c.gets + QStringList{"end"}, c.message);
+        }
+    }
+
+    // A client that answers pings stays, one that neither reads nor answers goes.
+    void aClientThatAnswersNoPingIsDropped() {
+        StreamLimits limits;
+        limits.silentMs = 600;
+        Setup s(limits);
+        Reader alive(s.url());
+        QTcpSocket mute;
+        Mute(mute, s.server.serverPort());
+        QTRY_COMPARE(s.stream.clients(), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(s.stream.clients(), 1, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(mute.state(), QAbstractSocket::UnconnectedState, 5000);
+        QTest::qWait(3 * limits.silentMs);
+        QCOMPARE(s.stream.clients(), 1);
+        QCOMPARE(alive.socket.state(), QAbstractSocket::ConnectedState);
+        s.stream.publish(QString(), QStringLiteral("still here"));
+        QTRY_COMPARE(alive.got.value(alive.got.size() - 1), QString("still here"));
     }
 };
 

@@ -20,6 +20,8 @@ std::string Why(int error) {
     return std::strerror(error);
 }
 
+constexpr char kLinkRefused[] = "a symbolic link, not followed";
+
 // One step that changes a folder is done; the crash-test hook may end the process here.
 void StepDone() {
     static const long killAfter = [] {
@@ -117,11 +119,15 @@ int DescriptorOf(const std::string& path) {
     return -1;
 }
 
-Target Resolve(const std::string& path) {
+Target Resolve(const std::string& path, Links links = Links::Follow) {
     if (path.empty()) {
         return Refused("no file name");
     }
     Target t;
+    struct stat own {};
+    if (links == Links::Refuse && ::lstat(path.c_str(), &own) == 0 && S_ISLNK(own.st_mode)) {
+        return Refused(kLinkRefused);
+    }
     if (const int fd = DescriptorOf(path); fd >= 0) {
         if (::fcntl(fd, F_GETFL) < 0) {
             return Refused(Why(errno));
@@ -178,8 +184,9 @@ std::string BaseOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// A hidden name beside `path` that nobody else uses; its descriptor, or -1 with errno.
-int CreateTemporary(const std::string& path, std::string* temp) {
+// A hidden name beside `path` that nobody else uses, made with `mode` less the umask; its
+// descriptor, or -1 with errno.
+int CreateTemporary(const std::string& path, mode_t mode, std::string* temp) {
     static unsigned counter = 0;
     const std::string dir = DirOf(path);
     const std::string base = BaseOf(path).substr(0, 200);
@@ -187,8 +194,7 @@ int CreateTemporary(const std::string& path, std::string* temp) {
         const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
         *temp = dir + "/." + base + "." + std::to_string(::getpid()) + "-" +
                 std::to_string(++counter) + "-" + std::to_string(now % 100000) + ".tmp";
-        // 0666 less the umask, as a new file gets it.
-        const int fd = ::open(temp->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        const int fd = ::open(temp->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd >= 0 || errno != EEXIST) {
             return fd;
         }
@@ -209,13 +215,17 @@ std::string SyncFolder(const std::string& dir) {
     return ok ? std::string() : Why(error);
 }
 
-std::string Replace(const Target& t, std::string_view bytes) {
+std::string Replace(const Target& t, std::string_view bytes, SaveRules rules) {
     std::string temp;
-    const int fd = CreateTemporary(t.path, &temp);
+    // Without a mode of its own: 0666 less the umask, as a new file gets it.
+    const auto mode = static_cast<mode_t>(rules.mode >= 0 ? rules.mode : 0666);
+    const int fd = CreateTemporary(t.path, mode, &temp);
     if (fd < 0) {
         return Why(errno);
     }
-    if (t.exists) {
+    if (rules.mode >= 0) {
+        ::fchmod(fd, mode); // exactly, whatever the umask took away
+    } else if (t.exists) {
         // The file keeps its permissions, and its owner where that is allowed (root).
         ::fchmod(fd, t.st.st_mode & 07777);
         [[maybe_unused]] const int owned = ::fchown(fd, t.st.st_uid, t.st.st_gid);
@@ -298,13 +308,13 @@ std::string WriteDescriptor(int fd, std::string_view bytes) {
 
 } // namespace
 
-std::string SaveFile(const std::string& path, std::string_view bytes) {
-    const Target t = Resolve(path);
+std::string SaveFile(const std::string& path, std::string_view bytes, SaveRules rules) {
+    const Target t = Resolve(path, rules.links);
     switch (t.kind) {
     case Kind::Descriptor:
         return WriteDescriptor(t.fd, bytes);
     case Kind::Replace:
-        return Replace(t, bytes);
+        return Replace(t, bytes, rules);
     case Kind::Into:
         return WriteInto(t, bytes);
     case Kind::Refused:
@@ -404,13 +414,14 @@ std::string OutputStream::close() {
 
 namespace {
 
-bool ReadFile(const std::string& path, std::size_t limit, bool ownerOnly, std::string* text,
-              std::string* why) {
+bool ReadFile(const std::string& path, std::size_t limit, bool ownerOnly, Links links,
+              std::string* text, std::string* why) {
     // Non-blocking, so that a named pipe or a device cannot hold the program; only regular
     // files hold data.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    const int noFollow = links == Links::Refuse ? O_NOFOLLOW : 0;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | noFollow);
     if (fd < 0) {
-        *why = Why(errno);
+        *why = noFollow != 0 && errno == ELOOP ? kLinkRefused : Why(errno);
         return false;
     }
     struct stat st {};
@@ -452,13 +463,40 @@ bool ReadFile(const std::string& path, std::size_t limit, bool ownerOnly, std::s
 } // namespace
 
 bool ReadRegularFile(const std::string& path, std::size_t limit, std::string* text,
-                     std::string* why) {
-    return ReadFile(path, limit, false, text, why);
+                     std::string* why, Links links) {
+    return ReadFile(path, limit, false, links, text, why);
 }
 
 bool ReadOwnerOnlyFile(const std::string& path, std::size_t limit, std::string* text,
                        std::string* why) {
-    return ReadFile(path, limit, true, text, why);
+    return ReadFile(path, limit, true, Links::Follow, text, why);
+}
+
+std::string MakeFolders(const std::string& path, unsigned mode) {
+    if (path.empty()) {
+        return "no folder name";
+    }
+    // Each folder from the top down: only one this call makes gets the mode.
+    for (std::size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
+        const std::string folder = path.substr(0, end);
+        if (!folder.empty() && folder.back() != '/') {
+            if (::mkdir(folder.c_str(), static_cast<mode_t>(mode)) == 0) {
+                if (::chmod(folder.c_str(), static_cast<mode_t>(mode)) != 0) {
+                    return folder + ": " + Why(errno);
+                }
+            } else if (errno != EEXIST) {
+                return folder + ": " + Why(errno);
+            }
+        }
+        if (end == std::string::npos) {
+            break;
+        }
+    }
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        return path + ": " + Why(errno);
+    }
+    return S_ISDIR(st.st_mode) ? std::string() : path + ": " + Why(ENOTDIR);
 }
 
 std::string RemoveFile(const std::string& path) {

@@ -16,6 +16,10 @@
 //                          as they do on a pipe.
 //   anything else          (a folder, a block device, a socket, a link to nothing): refused.
 //
+// A folder the program keeps for itself (a backup's) takes rules of its own: a symbolic link
+// planted there is refused, not followed, so that nothing is read or written elsewhere through
+// it, and what the program writes there is its owner's alone (SaveRules, Links::Refuse).
+//
 // Test hook: with ZURID_KILL_AFTER_WRITES=N in the environment the process kills itself
 // (SIGKILL) after its Nth step that changes a folder: a temporary file written and synced, a
 // rename, a removal. Crash tests use it to stop a run at every such point in turn.
@@ -27,9 +31,24 @@
 
 inline constexpr int kFifoReaderWaitMs = 3000;
 
+// Whether a name that is a symbolic link is followed (an output the user named may be one) or
+// refused ("a symbolic link, not followed").
+enum class Links { Follow, Refuse };
+
+struct SaveRules {
+    Links links = Links::Follow;
+    int mode = -1; // the file's permissions whatever the umask or an earlier file's; -1: as above
+};
+// A file in a folder the program keeps for itself: no link followed, mode 0600.
+inline constexpr SaveRules kPrivateFile{Links::Refuse, 0600};
+
 // Writes `bytes` as the whole content of `path`. Returns "" or why not (the system's words,
 // without the name).
-std::string SaveFile(const std::string& path, std::string_view bytes);
+std::string SaveFile(const std::string& path, std::string_view bytes, SaveRules rules = {});
+
+// Makes the folder `path` and every missing folder above it with exactly `mode`, whatever the
+// umask; a folder that exists is left as it is. "" or why not (naming the folder that failed).
+std::string MakeFolders(const std::string& path, unsigned mode = 0700);
 
 // Whether `path` can be written as above now: asked before a sensor is, so that nothing is read
 // or sent in vain. "" or why not ("no file name" for an empty one).
@@ -59,9 +78,9 @@ class OutputStream {
 
 // Reads at most `limit` bytes of a regular file into `text` (ask for one more than you accept to
 // see that a file is too long); false with the reason in `why` (the system's words, or "not a
-// regular file").
+// regular file"). With Links::Refuse a link at `path` itself is refused.
 bool ReadRegularFile(const std::string& path, std::size_t limit, std::string* text,
-                     std::string* why);
+                     std::string* why, Links links = Links::Follow);
 
 // The same for a file that holds a secret (a token, a password): it must also be closed to group
 // and others, judged on the file opened, else `why` says so and how to mend it ("chmod 600").

@@ -1,6 +1,7 @@
 // The line's backup: back up every sensor's RAM and EEPROM under a name, or verify the
-// sensors against a backup. Both run on the server as jobs; the page polls a job until it
-// ends and shows its per-port table with the differences.
+// sensors against a backup. Both run on the server as jobs and need the token (request()
+// sends it with every POST); the page polls a job until it ends and shows its per-port table
+// with the differences.
 import {h, fill} from './dom.js';
 import {runJob} from './api.js';
 
@@ -55,7 +56,7 @@ export function backupPanel(current = '') {
     h('label', {for: 'backup-name'}, 'Backup name'), input, buttons,
     h('p', {id: 'backup-help', class: 'help'},
       'Letters, digits, dot, dash and underscore. A backup holds RAM and EEPROM of every ' +
-      'sensor on the line.'));
+      'sensor on the line. Backing up and verifying need the token.'));
   form.addEventListener('submit', async (e) => {
     e.preventDefault();
     // The server judges the name (a plain name, never a path) and says why it refuses one.
@@ -72,7 +73,8 @@ export function backupPanel(current = '') {
           : await runJob('POST', '/api/v1/backups', {name}, (j) => showJob(out, what, j, current));
       showJob(out, what, job, current);
     } catch (err) {
-      fill(out, h('p', {class: 'problem'}, `${what}: ${err.message}`));
+      fill(out, h('p', {class: 'problem'}, `${what}: ${err.message}`,
+                  err.status === 401 ? ' (enter the token above)' : ''));
     } finally {
       buttons.forEach((b) => { b.disabled = false; });
     }
