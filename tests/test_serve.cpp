@@ -235,15 +235,17 @@ class ServeApiTest : public QObject {
             {"POST", "/api/v1/backups/refused/restore", R"({"ram": true})"},
             {"POST", "/api/v1/backups/refused/verify", ""}, // it holds the one job slot
         };
-        // One wrong token each: five from one address within a minute lock it out.
+        // A wrong token for four of them: five from one address within a minute lock it out.
         const QByteArray wrong[] = {"not-the-token-at-all", token + "x"};
         int n = 0;
         for (const auto& w : writes) {
             HttpAnswer a = Http(port(), w.method, w.target, w.body);
             QVERIFY2(a.status == 401, w.target);
             QCOMPARE(a.header("WWW-Authenticate"), QByteArray("Bearer"));
-            a = Http(port(), w.method, w.target, w.body, wrong[n++ % 2]);
-            QVERIFY2(a.status == 403, w.target);
+            if (n < 4) {
+                a = Http(port(), w.method, w.target, w.body, wrong[n++ % 2]);
+                QVERIFY2(a.status == 403, w.target);
+            }
         }
         QCOMPARE(Writes(*fleet), 0);
         QVERIFY(!QDir(Backups() + "/refused").exists());
