@@ -173,6 +173,7 @@ int OpenConnections(quint16 port) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0); // each figure as soon as it is known
     const double seconds = argc > 1 ? std::atof(argv[1]) : 60.0;
     const int pageLoads = argc > 2 ? std::atoi(argv[2]) : 1000;
     sim::SensorFleet fleet(kSensors, WireTimedSensor());
@@ -344,6 +345,10 @@ int main(int argc, char** argv) {
     for (const auto& a : attackers) {
         std::printf("  %s\n", qPrintable(a->report()));
     }
-    serve.terminate();
-    return 0;
+    const int status = serve.terminate();
+    std::printf("zurid serve ended with %d after SIGTERM\n", status);
+    if (status != 0) {
+        std::printf("%s\n", qPrintable(serve.errText().right(3000)));
+    }
+    return status == 0 ? 0 : 1;
 }

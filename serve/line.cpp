@@ -424,7 +424,16 @@ void Line::clientEnded(LinePort& p, const std::shared_ptr<ClientUnit>& unit) {
 }
 
 void Line::dropGone(LinePort& p) {
-    std::erase_if(p.waiting_, [](const auto& u) { return !u->wanted(); });
+    // Out of the queue first, gone after: a unit's end may reach back into this line.
+    std::vector<std::shared_ptr<ClientUnit>> gone;
+    for (auto it = p.waiting_.begin(); it != p.waiting_.end();) {
+        if ((*it)->wanted()) {
+            ++it;
+        } else {
+            gone.push_back(std::move(*it));
+            it = p.waiting_.erase(it);
+        }
+    }
 }
 
 void Line::refuseWaiting(LinePort& p) {

@@ -76,8 +76,16 @@ void Stream::flush() {
     }
 }
 
+int Stream::clients() const {
+    return static_cast<int>(
+        std::count_if(clients_.begin(), clients_.end(), [](const auto& c) { return !c->gone; }));
+}
+
 Stream::~Stream() {
     for (const auto& c : clients_) {
+        if (c->gone) {
+            continue; // its socket is deleted, or about to be
+        }
         c->socket->disconnect(this);
         delete c->socket;
     }
@@ -85,7 +93,7 @@ Stream::~Stream() {
 
 Stream::Client* Stream::find(QWebSocket* socket) {
     for (const auto& c : clients_) {
-        if (c->socket == socket) {
+        if (c->socket == socket && !c->gone) {
             return c.get();
         }
     }
@@ -131,6 +139,9 @@ void Stream::ping() {
     const qint64 now = clock_.elapsed();
     std::vector<QWebSocket*> silent;
     for (const auto& c : clients_) {
+        if (c->gone) {
+            continue;
+        }
         if (now - c->seen >= limits_.silentMs) {
             silent.push_back(c->socket);
         } else {
@@ -141,18 +152,32 @@ void Stream::ping() {
         remove(socket);
         socket->abort();
     }
-    if (clients_.empty()) {
+    if (clients() == 0) {
         pingTimer_.stop();
     }
 }
 
+// A socket can go in the middle of a write to it (a reset connection): the client is marked
+// gone at once and leaves the list a turn later, so that no loop over the clients, nor a
+// client's own drain, loses the ground under it.
 void Stream::remove(QWebSocket* socket) {
-    const auto it = std::find_if(clients_.begin(), clients_.end(),
-                                 [socket](const auto& c) { return c->socket == socket; });
-    if (it != clients_.end()) {
-        clients_.erase(it);
-        socket->disconnect(this);
-        socket->deleteLater();
+    Client* c = find(socket);
+    if (c == nullptr) {
+        return;
+    }
+    c->gone = true;
+    c->queue.clear();
+    socket->disconnect(this);
+    socket->deleteLater();
+    if (!sweepPosted_) {
+        sweepPosted_ = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                sweepPosted_ = false;
+                std::erase_if(clients_, [](const auto& each) { return each->gone; });
+            },
+            Qt::QueuedConnection);
     }
 }
 
@@ -188,7 +213,7 @@ void Stream::onMessage(Client& c, const QString& text) {
 
 void Stream::publish(const QString& sensor, const QString& message) {
     for (const auto& c : clients_) {
-        if (sensor.isEmpty() || c->wanted.isEmpty() || c->wanted.contains(sensor)) {
+        if (!c->gone && (sensor.isEmpty() || c->wanted.isEmpty() || c->wanted.contains(sensor))) {
             send(*c, message);
         }
     }
@@ -211,12 +236,12 @@ void Stream::send(Client& c, const QString& message) {
 // What the socket can take now goes out in one write; the rest waits for its bytesWritten.
 void Stream::drain(Client& c) {
     bool sent = false;
-    while (!c.queue.empty() && c.socket->bytesToWrite() < limits_.highWater) {
+    while (!c.gone && !c.queue.empty() && c.socket->bytesToWrite() < limits_.highWater) {
         c.socket->sendTextMessage(c.queue.front());
         c.queue.pop_front();
         sent = true;
     }
-    if (sent) {
+    if (sent && !c.gone) {
         c.socket->flush();
     }
 }
@@ -227,6 +252,9 @@ void Stream::closeAll() {
     clients_.clear();
     pingTimer_.stop();
     for (const auto& c : all) {
+        if (c->gone) {
+            continue;
+        }
         QWebSocket* socket = c->socket;
         socket->disconnect(this);
         // Deleted once the close handshake is over (or with this stream), not before: deleting

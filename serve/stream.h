@@ -49,7 +49,7 @@ class Stream : public QObject {
     // The sensors there are, to refuse a name that is none.
     std::function<bool(const QString& sensor)> known;
 
-    int clients() const { return static_cast<int>(clients_.size()); }
+    int clients() const;
     quint64 dropped() const { return dropped_; }
     // Closes every client (going away) and forgets them.
     void closeAll();
@@ -59,7 +59,8 @@ class Stream : public QObject {
         QWebSocket* socket = nullptr;
         QSet<QString> wanted; // empty: all
         std::deque<QString> queue;
-        qint64 seen = 0; // clock_ when it last showed a sign of life
+        qint64 seen = 0;   // clock_ when it last showed a sign of life
+        bool gone = false; // removed: leaves the list a turn later
     };
 
     void send(Client& c, const QString& message);
@@ -74,8 +75,9 @@ class Stream : public QObject {
     StreamLimits limits_;
     std::vector<std::unique_ptr<Client>> clients_;
     quint64 dropped_ = 0;
-    QTimer flushTimer_; // runs while a batch waits: it leaves when it fires
-    QTimer pingTimer_;  // runs while there are clients
+    QTimer flushTimer_;        // runs while a batch waits: it leaves when it fires
+    QTimer pingTimer_;         // runs while there are clients
+    bool sweepPosted_ = false; // gone clients leave the list in a later turn
     QElapsedTimer clock_;
 };
 

@@ -8,6 +8,7 @@
 #include "support/serve.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QProcess>
 #include <QSslConfiguration>
@@ -247,6 +248,43 @@ class ServeGuardTest : public QObject {
                         QByteArray::number(body.size()) + "\r\n\r\n" + body);
         QCOMPARE(a.status, 200);
         QCOMPARE(a.json()["written"].toBool(true), false);
+    }
+
+    // Clients that vanish in every way at once, for a few seconds: pipelined reads cut off,
+    // handshakes cut off, stream clients that stop reading and then reset. The server lives
+    // on and every slot comes back.
+    void clientsThatVanishLeaveNothingBehind() {
+        const QByteArray reads = QByteArray("GET /api/v1/sensors/COM1/parameters HTTP/1.1\r\n"
+                                            "Host: 127.0.0.1\r\n\r\n")
+                                     .repeated(20);
+        std::vector<std::unique_ptr<QTcpSocket>> stalled;
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < 3000) {
+            for (const QByteArray& bytes : {reads, Handshake(port(), "127.0.0.1")}) {
+                QTcpSocket s;
+                s.connectToHost("127.0.0.1", port());
+                QVERIFY(s.waitForConnected());
+                s.write(bytes);
+                s.waitForBytesWritten();
+                QTest::qWait(5);
+                s.abort();
+            }
+            if (stalled.size() < 8) {
+                stalled.push_back(std::make_unique<QTcpSocket>());
+                stalled.back()->setReadBufferSize(1024);
+                stalled.back()->connectToHost("127.0.0.1", port());
+                QVERIFY(stalled.back()->waitForConnected());
+                stalled.back()->write(Handshake(port(), "127.0.0.1") +
+                                      "\x81\x8e\0\0\0\0{\"sensors\": 5}");
+            } else {
+                stalled.clear(); // reset, with the stream's messages unread
+            }
+        }
+        stalled.clear();
+        QCOMPARE(serve.process().state(), QProcess::Running);
+        QCOMPARE(Http(port(), "GET", "/api/v1/sensors/COM1").status, 200);
+        QVERIFY(QTest::qWaitFor([this] { return OpenConnections(port()) == 1; }, 5000));
     }
 
     // Last: it locks this address out of writes for a minute.

@@ -88,6 +88,10 @@ bool Connection::startNext() {
     if (waiting_.empty() || gone_ || nextSeq_ - nextOut_ >= static_cast<quint64>(kInFlight)) {
         return false;
     }
+    if (!open()) {
+        waiting_.clear(); // the client has gone: what it asked for is not worth doing
+        return false;
+    }
     Pending& next = waiting_.front();
     if (next.refusal) {
         const quint64 seq = nextSeq_++;
@@ -130,7 +134,21 @@ void Connection::complete(quint64 seq, const Response& response, bool headOnly) 
     }
     ready_.emplace(seq, std::move(wire));
     write();
-    pump(); // room for more
+    // Room for more. Not from inside this call: an answer may come from the middle of a
+    // handler's own work (a queue that drops what waited), which must not meet the next request
+    // before it is done.
+    if (pumping_) {
+        again_ = true;
+    } else if (!pumpPosted_) {
+        pumpPosted_ = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                pumpPosted_ = false;
+                pump();
+            },
+            Qt::QueuedConnection);
+    }
 }
 
 void Connection::write() {

@@ -67,6 +67,7 @@ class Connection : public QObject {
     qint64 consumed_ = 0; // stream position of the first byte still in the socket's buffer
     bool pumping_ = false;
     bool again_ = false;
+    bool pumpPosted_ = false;
     bool done_ = false; // no more requests are read
     bool gone_ = false; // handed over or shut
 };

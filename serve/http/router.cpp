@@ -8,7 +8,7 @@ struct Reply::State {
     bool sent = false;
 
     ~State() {
-        if (!sent && sink) {
+        if (!sent && sink && (!alive || alive())) {
             sink(Response::error(500, QStringLiteral("the request was not answered")));
         }
     }
