@@ -1,5 +1,6 @@
 #include "serve/daemon.h"
 
+#include "platform/serial/utility.h"
 #include "serve/api.h"
 #include "serve/http/server.h"
 #include "serve/jobs.h"
@@ -15,7 +16,8 @@ namespace zurid::serve {
 namespace {
 
 constexpr int kGoodbyeMs = 300; // for the stream's close frames
-}
+constexpr int kTrimMs = 30'000; // how often free heap pages go back to the system
+} // namespace
 
 struct Daemon::Parts {
     explicit Parts(ServeOptions o)
@@ -32,6 +34,7 @@ struct Daemon::Parts {
     http::Server server;
     MqttLine commands;
     std::unique_ptr<mqtt::Bridge> bridge;
+    QTimer trim;
 };
 
 Daemon::Daemon(ServeOptions options, QObject* parent)
@@ -83,6 +86,9 @@ Daemon::Daemon(ServeOptions options, QObject* parent)
     };
     d.server.acceptWebSockets(QLatin1String(kStreamPath),
                               [&d](QWebSocket* socket) { d.stream.add(socket); });
+    // What a storm of clients made the heap grow to goes back once they are gone.
+    QObject::connect(&d.trim, &QTimer::timeout, [] { ReleaseFreeMemory(); });
+    d.trim.start(kTrimMs);
 }
 
 Daemon::~Daemon() = default;

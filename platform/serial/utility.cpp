@@ -6,6 +6,7 @@
 #include <QFileInfo>
 
 #include <chrono>
+#include <malloc.h>
 #include <thread>
 #include <unistd.h>
 
@@ -61,4 +62,8 @@ std::string GetUserFileDir() {
         return exeDir.toStdString();
     }
     return QDir::homePath().toStdString();
+}
+
+void ReleaseFreeMemory() {
+    malloc_trim(0);
 }

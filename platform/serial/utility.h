@@ -13,6 +13,9 @@ double Timer();
 void Sleep(int milliseconds);
 // Directory that holds the program's resources (the panel file and bitmaps). Returns 0.
 int GetProjectDir(std::string* directory);
+// Gives the heap's free pages back to the system. A daemon whose clients come and go in bursts
+// would otherwise keep the high-water mark of the busiest minute for good.
+void ReleaseFreeMemory();
 // A directory where the operator can write files: the program's directory when it is
 // writable, otherwise the user's home directory.
 std::string GetUserFileDir();

@@ -3,7 +3,6 @@
 #include "serve/http/connection.h"
 
 #include <QNetworkInterface>
-#include <QPointer>
 #include <QSocketNotifier>
 #include <QSslSocket>
 #include <QTcpServer>
@@ -13,6 +12,7 @@
 #include <QWebSocketServer>
 
 #include <cerrno>
+#include <utility>
 
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -183,9 +183,10 @@ void Server::acceptWebSockets(const QString& path, std::function<void(QWebSocket
 
 void Server::close() {
     listener_->close();
-    for (QTcpSocket* socket : listener_->findChildren<QTcpSocket*>(Qt::FindDirectChildrenOnly)) {
-        if (socket->findChild<Connection*>() != nullptr) {
-            socket->abort();
+    const auto all = std::exchange(open_, {});
+    for (const QPointer<Connection>& c : all) {
+        if (c) {
+            c->socket()->abort();
         }
     }
 }
@@ -298,7 +299,8 @@ void Server::startTls(qintptr descriptor, QObject* slot) {
 }
 
 void Server::start(QTcpSocket* socket) {
-    new Connection(*this, socket);
+    open_.removeIf([](const QPointer<Connection>& c) { return c.isNull(); });
+    open_.append(new Connection(*this, socket));
 }
 
 std::optional<Response> Server::foreignHost(const RequestHead& head) const {

@@ -13,6 +13,7 @@
 #include <QHash>
 #include <QHostAddress>
 #include <QObject>
+#include <QPointer>
 #include <QSslConfiguration>
 #include <QString>
 #include <QStringList>
@@ -83,6 +84,7 @@ class Server : public QObject {
     QString webSocketPath_;
     std::function<void(QWebSocket*)> acceptWebSocket_;
     std::shared_ptr<Slots> slots_;
+    QList<QPointer<Connection>> open_; // HTTP connections, for close(); emptied as they go
 };
 
 } // namespace zurid::serve::http
