@@ -178,22 +178,11 @@ int main(int argc, char** argv) {
     const int pageLoads = argc > 2 ? std::atoi(argv[2]) : 1000;
     sim::SensorFleet fleet(kSensors, WireTimedSensor());
     QTemporaryDir dir;
-    if (!fleet.start() || !dir.isValid()) {
-        std::fprintf(stderr, "cannot start the simulators\n");
-        return 1;
-    }
-    QStringList ports;
-    for (int i = 1; i <= kSensors; ++i) {
-        ports << QStringLiteral("COM%1").arg(i);
-    }
     ServeProcess serve;
     // Room for every attacker's 16 connections: each address is held to its share, and the
     // measurements (from an address of their own) always get in.
-    if (!serve.start(ports +
-                         QStringList{QStringLiteral("--max-connections"), QStringLiteral("256")},
-                     fleet.paths(), dir.path()) ||
-        !serve.waitForStatus("ok", 30000)) {
-        std::fprintf(stderr, "zurid serve did not start: %s\n", qPrintable(serve.errText()));
+    if (!StartLine(fleet, dir, serve,
+                   {QStringLiteral("--max-connections"), QStringLiteral("256")})) {
         return 1;
     }
     const quint16 port = serve.port();

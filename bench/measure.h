@@ -8,10 +8,12 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QJsonArray>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <unistd.h>
 #include <vector>
 
@@ -23,6 +25,26 @@ inline sim::Config WireTimedSensor() {
                        .wireTime = true,
                        .ram = sim::defaultBlock(),
                        .eeprom = sim::defaultBlock()};
+}
+
+// The line of a benchmark: its simulators started and zurid serve on them (COM1..COMn, with
+// `args`), every sensor ok; false after a message on stderr.
+inline bool StartLine(sim::SensorFleet& fleet, const QTemporaryDir& dir, ServeProcess& serve,
+                      const QStringList& args = {}) {
+    if (!fleet.start() || !dir.isValid()) {
+        std::fprintf(stderr, "cannot start the simulators\n");
+        return false;
+    }
+    QStringList ports;
+    for (std::size_t i = 1; i <= fleet.size(); ++i) {
+        ports << QStringLiteral("COM%1").arg(i);
+    }
+    if (!serve.start(ports + args, fleet.paths(), dir.path()) ||
+        !serve.waitForStatus("ok", 30000)) {
+        std::fprintf(stderr, "zurid serve did not start: %s\n", qPrintable(serve.errText()));
+        return false;
+    }
+    return true;
 }
 
 inline double NowUnix() {

@@ -206,13 +206,10 @@ void Server::incoming(qintptr descriptor) {
         return;
     }
     if (!full.isEmpty()) {
-        auto* socket = new QTcpSocket(listener_);
-        if (!socket->setSocketDescriptor(descriptor)) {
-            delete socket;
-            return;
+        if (QTcpSocket* socket = adopt(descriptor, nullptr)) {
+            AnswerAndClose(socket,
+                           Response::error(503, full, QStringLiteral("too_many_connections")));
         }
-        connect(socket, &QAbstractSocket::disconnected, socket, &QObject::deleteLater);
-        AnswerAndClose(socket, Response::error(503, full, QStringLiteral("too_many_connections")));
         return;
     }
     auto* slot = new Slots::Slot(slots_, peer);
@@ -220,14 +217,22 @@ void Server::incoming(qintptr descriptor) {
         startTls(descriptor, slot);
         return;
     }
+    if (QTcpSocket* socket = adopt(descriptor, slot)) {
+        start(socket);
+    }
+}
+
+QTcpSocket* Server::adopt(qintptr descriptor, QObject* slot) {
     auto* socket = new QTcpSocket(listener_);
-    slot->setParent(socket);
+    if (slot != nullptr) {
+        slot->setParent(socket);
+    }
     if (!socket->setSocketDescriptor(descriptor)) {
         delete socket;
-        return;
+        return nullptr;
     }
     connect(socket, &QAbstractSocket::disconnected, socket, &QObject::deleteLater);
-    start(socket);
+    return socket;
 }
 
 // A TLS port waits for the client's first byte: a TLS handshake goes on encrypted, anything
@@ -258,13 +263,10 @@ void Server::startTls(qintptr descriptor, QObject* slot) {
             return;
         }
         if (first != kTlsHandshakeByte) {
-            auto* socket = new QTcpSocket(listener_);
-            slot->setParent(socket);
-            if (!socket->setSocketDescriptor(descriptor)) {
-                delete socket;
+            QTcpSocket* socket = adopt(descriptor, slot);
+            if (socket == nullptr) {
                 return;
             }
-            connect(socket, &QAbstractSocket::disconnected, socket, &QObject::deleteLater);
             socket->skip(socket->bytesAvailable());
             AnswerAndClose(socket, Response::error(400,
                                                    QStringLiteral("this port speaks HTTPS: use "

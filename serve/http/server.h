@@ -66,6 +66,8 @@ class Server : public QObject {
     struct Slots;
 
     void incoming(qintptr descriptor);
+    // A plain socket on the descriptor, holding `slot`, deleted once disconnected.
+    QTcpSocket* adopt(qintptr descriptor, QObject* slot);
     void startTls(qintptr descriptor, QObject* slot);
     void start(QTcpSocket* socket);
     // Why a request's Host is refused; nothing when it is ours.
