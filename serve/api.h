@@ -1,6 +1,6 @@
 // The routes of zurid serve: the JSON API under /api/v1, the metrics and the page. Reads are
-// open; every write (PATCH of parameters, a backup, a restore) needs the bearer token and is
-// refused under --read-only.
+// open; every write (PATCH of parameters, a backup, a restore) and a verify, which holds the one
+// job slot, needs the bearer token and is refused under --read-only.
 #pragma once
 
 #include "sensors/assign.h"
