@@ -78,10 +78,6 @@ QHostAddress PeerOf(qintptr descriptor) {
     return mapped ? QHostAddress(v4) : a;
 }
 
-bool IsAny(const QHostAddress& a) {
-    return a == QHostAddress::Any || a == QHostAddress::AnyIPv4 || a == QHostAddress::AnyIPv6;
-}
-
 } // namespace
 
 // The open connections, in all and per address. A connection's place is a Slot object, the
@@ -161,6 +157,8 @@ QString Server::listen(const QHostAddress& address, quint16 port) {
         return listener_->errorString();
     }
     localAddresses_ = QNetworkInterface::allAddresses();
+    // An address that is none of the machine's own is the wildcard: every one of them answers.
+    everyAddress_ = !localAddresses_.contains(listener_->serverAddress());
     return {};
 }
 
@@ -315,11 +313,11 @@ std::optional<Response> Server::foreignHost(const RequestHead& head) const {
     const QHostAddress literal(host);
     bool ours = hosts_.contains(host);
     if (!ours && !literal.isNull()) {
-        ours = literal == listening || (IsAny(listening) && localAddresses_.contains(literal)) ||
+        ours = literal == listening || (everyAddress_ && localAddresses_.contains(literal)) ||
                (listening.isLoopback() && literal.isLoopback());
     }
     if (!ours && host == QLatin1String("localhost")) {
-        ours = listening.isLoopback() || IsAny(listening);
+        ours = listening.isLoopback() || everyAddress_;
     }
     if (ours) {
         return std::nullopt;

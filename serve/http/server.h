@@ -81,6 +81,7 @@ class Server : public QObject {
     std::optional<QSslConfiguration> tls_;
     QStringList hosts_; // lower case
     QList<QHostAddress> localAddresses_;
+    bool everyAddress_ = false; // listening on all of them
     Listener* listener_ = nullptr;
     std::unique_ptr<WebSockets> webSockets_;
     QString webSocketPath_;
