@@ -126,12 +126,6 @@ QByteArray Request(const QByteArray& method, const QByteArray& target, const QBy
            "\r\n" + body;
 }
 
-QByteArray Handshake(const QByteArray& host = "127.0.0.1") {
-    return "GET /api/v1/stream HTTP/1.1\r\nHost: " + host +
-           "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-           "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
-}
-
 // A masked WebSocket text frame (clients must mask), payload under 126 bytes.
 QByteArray TextFrame(const QByteArray& payload) {
     QByteArray f;
@@ -163,12 +157,6 @@ void PrintRates(const char* when, const std::vector<double>& rates) {
         worst = std::min(worst, r);
     }
     std::printf("  /s; wire limit %.2f; worst %.3f of it\n", limit, worst / limit);
-}
-
-int OpenConnections(quint16 port) {
-    const QByteArray body = Http(port, "GET", "/metrics").body;
-    const qsizetype at = body.indexOf("\nzurid_http_connections ");
-    return at < 0 ? -1 : body.mid(at + 24, body.indexOf('\n', at + 1) - at - 24).toInt();
 }
 
 } // namespace
@@ -215,9 +203,11 @@ int main(int argc, char** argv) {
                                                        everyMs, std::move(bytes), then, burst));
     };
     add(
-        "WebSocket sessions, closed", 20, [](int) { return Handshake(); }, Then::Close);
+        "WebSocket sessions, closed", 20, [](int) { return WebSocketHandshake("127.0.0.1"); },
+        Then::Close);
     add(
-        "WebSocket sessions, cut", 25, [](int) { return Handshake(); }, Then::Abort);
+        "WebSocket sessions, cut", 25, [](int) { return WebSocketHandshake("127.0.0.1"); },
+        Then::Abort);
     add(
         "50 pipelined parameter reads, then hang up", 250,
         [](int n) {
@@ -251,7 +241,7 @@ int main(int argc, char** argv) {
         "foreign Host", 50,
         [](int n) {
             return n % 2 ? QByteArray("GET /api/v1/sensors HTTP/1.1\r\nHost: evil.example\r\n\r\n")
-                         : Handshake("rebind.example");
+                         : WebSocketHandshake("rebind.example");
         },
         Then::Close);
     add(
@@ -277,11 +267,12 @@ int main(int argc, char** argv) {
         [](int n) {
             static const QByteArray inputs[] = {"{\"sensors\": 5}", "{\"sensors\": null}",
                                                 "{\"sensors\": [5]}", "not json"};
-            return Handshake() + TextFrame(inputs[n % 4]);
+            return WebSocketHandshake("127.0.0.1") + TextFrame(inputs[n % 4]);
         },
         Then::Keep);
     add(
-        "stream clients that never read", 3000, [](int) { return Handshake(); }, Then::Keep);
+        "stream clients that never read", 3000, [](int) { return WebSocketHandshake("127.0.0.1"); },
+        Then::Keep);
 
     // The first minutes of any daemon's life allocate what it keeps for good (buffers, caches):
     // a few seconds of the same abuse first, then the memory figure it is measured against.

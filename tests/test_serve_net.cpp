@@ -75,16 +75,6 @@ std::vector<double> Rates(const QJsonArray& from, const QJsonArray& to) {
     return out;
 }
 
-QByteArray Handshake(quint16 port, const QByteArray& origin, const QByteArray& path) {
-    QByteArray h = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(port) +
-                   "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-                   "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n";
-    if (!origin.isEmpty()) {
-        h += "Origin: " + origin + "\r\n";
-    }
-    return h + "\r\n";
-}
-
 } // namespace
 
 class ServeNetTest : public QObject {
@@ -96,6 +86,7 @@ class ServeNetTest : public QObject {
     ServeProcess serve;
 
     quint16 port() const { return serve.port(); }
+    QByteArray Authority() const { return "127.0.0.1:" + QByteArray::number(port()); }
 
     void link(int i) {
         QFile::remove(links[i]);
@@ -223,12 +214,19 @@ class ServeNetTest : public QObject {
 
     void aForeignOriginIsRefusedAtTheHandshake() {
         const QByteArray self = "http://127.0.0.1:" + QByteArray::number(port());
-        QCOMPARE(RawHttp(port(), Handshake(port(), "http://evil.example", "/api/v1/stream")).status,
+        QCOMPARE(RawHttp(port(),
+                         WebSocketHandshake(Authority(), "/api/v1/stream", "http://evil.example"))
+                     .status,
                  403);
-        QCOMPARE(RawHttp(port(), Handshake(port(), "null", "/api/v1/stream")).status, 403);
-        QCOMPARE(RawHttp(port(), Handshake(port(), self, "/api/v1/stream")).status, 101);
-        QCOMPARE(RawHttp(port(), Handshake(port(), {}, "/api/v1/stream?sensors=COM1")).status, 101);
-        QCOMPARE(RawHttp(port(), Handshake(port(), {}, "/api/v1/sensors")).status, 404);
+        QCOMPARE(RawHttp(port(), WebSocketHandshake(Authority(), "/api/v1/stream", "null")).status,
+                 403);
+        QCOMPARE(RawHttp(port(), WebSocketHandshake(Authority(), "/api/v1/stream", self)).status,
+                 101);
+        QCOMPARE(RawHttp(port(), WebSocketHandshake(Authority(), "/api/v1/stream?sensors=COM1", {}))
+                     .status,
+                 101);
+        QCOMPARE(RawHttp(port(), WebSocketHandshake(Authority(), "/api/v1/sensors", {})).status,
+                 404);
         StreamClient foreign(QStringLiteral("http://evil.example"));
         QVERIFY(!foreign.open(port()));
         QVERIFY(foreign.messages.isEmpty());

@@ -88,6 +88,23 @@ HttpAnswer Http(quint16 port, const QByteArray& method, const QByteArray& target
     return RawHttp(port, request + "\r\n" + body, timeoutMs);
 }
 
+QByteArray WebSocketHandshake(const QByteArray& host, const QByteArray& target,
+                              const QByteArray& origin) {
+    QByteArray h = "GET " + target + " HTTP/1.1\r\nHost: " + host +
+                   "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                   "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n";
+    if (!origin.isEmpty()) {
+        h += "Origin: " + origin + "\r\n";
+    }
+    return h + "\r\n";
+}
+
+int OpenConnections(quint16 port) {
+    const QByteArray body = Http(port, "GET", "/metrics").body;
+    const qsizetype at = body.indexOf("\nzurid_http_connections ");
+    return at < 0 ? -1 : body.mid(at + 24, body.indexOf('\n', at + 1) - at - 24).toInt();
+}
+
 std::optional<QJsonObject> PollJson(quint16 port, const QByteArray& target,
                                     const std::function<bool(const QJsonObject&)>& pred,
                                     int timeoutMs) {

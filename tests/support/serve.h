@@ -40,6 +40,13 @@ HttpAnswer RawHttp(quint16 port, const QByteArray& bytes, int timeoutMs = 10000)
 HttpAnswer Http(quint16 port, const QByteArray& method, const QByteArray& target,
                 const QByteArray& body = {}, const QByteArray& token = {}, int timeoutMs = 10000);
 
+// The opening of a WebSocket at `target` on the server `host` ("127.0.0.1:8480"), with an Origin
+// header when one is given.
+QByteArray WebSocketHandshake(const QByteArray& host, const QByteArray& target = "/api/v1/stream",
+                              const QByteArray& origin = {});
+// The open connections the server counts in /metrics, the scrape's own included; -1 without.
+int OpenConnections(quint16 port);
+
 // zurid serve on 127.0.0.1 at a port of the system's choosing, with its own state folder (the
 // token file and the backups there unless the arguments name others).
 class ServeProcess {
