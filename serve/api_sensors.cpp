@@ -58,8 +58,9 @@ bool MayWrite(Api& api, const Request& request, const Reply& reply) {
     }
     const QByteArray authorization = request.header("Authorization");
     if (const std::optional<Response> refusal = WriteRefusal(api, authorization)) {
-        if (!api.readOnly && CheckBearer(authorization, api.token) == Auth::Wrong &&
-            api.lockout.failed(request.peer) && api.note) {
+        // Without --read-only, a 403 is a wrong token.
+        if (!api.readOnly && refusal->status == 403 && api.lockout.failed(request.peer) &&
+            api.note) {
             api.note(QStringLiteral("%1 gave %2 wrong tokens within %3 s: its writes are refused "
                                     "for %4 s")
                          .arg(request.peer.toString())

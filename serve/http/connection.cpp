@@ -11,7 +11,6 @@ namespace zurid::serve::http {
 
 namespace {
 
-constexpr int kCloseGraceMs = 2000;  // after a polite close, the connection is cut
 constexpr qint64 kChunk = 16 * 1024; // read at a time: what one read can complete is bounded
 
 } // namespace

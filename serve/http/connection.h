@@ -38,6 +38,8 @@ class Connection : public QObject {
     // most: beyond them the connection reads nothing more until answers have left.
     static constexpr int kWaiting = 8;
     static constexpr int kInFlight = 8;
+    // After a polite close, a connection whose peer does not go is cut.
+    static constexpr int kCloseGraceMs = 2000;
 
   private:
     struct Pending {

@@ -22,7 +22,6 @@ namespace zurid::serve::http {
 
 namespace {
 
-constexpr int kCloseGraceMs = 2000;  // after a polite close, the connection is cut
 constexpr int kHandshakeMs = 10'000; // for the first bytes and the TLS handshake
 // A WebSocket's send buffer in the kernel, fixed instead of grown by the system up to megabytes:
 // what a client that stops reading can hold is bounded there too, and the stream's own queue
@@ -34,7 +33,7 @@ constexpr char kTlsHandshakeByte = 0x16; // the first byte of a TLS record that 
 void AnswerAndClose(QTcpSocket* socket, const Response& response) {
     socket->write(Serialize(response, true));
     socket->disconnectFromHost();
-    QTimer::singleShot(kCloseGraceMs, socket, [socket] { socket->abort(); });
+    QTimer::singleShot(Connection::kCloseGraceMs, socket, [socket] { socket->abort(); });
 }
 
 // "host:port" of an Origin header ("http://host:port"), lower case; empty for "null" or junk.
@@ -64,7 +63,14 @@ QString HostName(const QByteArray& host) {
     return QString::fromLatin1(h);
 }
 
-// The peer of an accepted descriptor, an IPv4 address as such even on an IPv6 socket.
+// An IPv4 address as such, also when an IPv6 socket gives it mapped.
+QHostAddress Plain(const QHostAddress& a) {
+    bool mapped = false;
+    const quint32 v4 = a.toIPv4Address(&mapped);
+    return mapped ? QHostAddress(v4) : a;
+}
+
+// The peer of an accepted descriptor.
 QHostAddress PeerOf(qintptr descriptor) {
     sockaddr_storage peer{};
     socklen_t length = sizeof(peer);
@@ -72,10 +78,7 @@ QHostAddress PeerOf(qintptr descriptor) {
         0) {
         return {};
     }
-    QHostAddress a(reinterpret_cast<const sockaddr*>(&peer));
-    bool mapped = false;
-    const quint32 v4 = a.toIPv4Address(&mapped);
-    return mapped ? QHostAddress(v4) : a;
+    return Plain(QHostAddress(reinterpret_cast<const sockaddr*>(&peer)));
 }
 
 } // namespace
@@ -378,12 +381,7 @@ void Server::dispatch(Connection& connection, quint64 seq, const RequestHead& he
     r.query = QUrlQuery(QString::fromUtf8(q < 0 ? QByteArray() : head.target.mid(q + 1)));
     r.headers = head.headers;
     r.body = head.body;
-    r.peer = connection.socket()->peerAddress();
-    bool mapped = false;
-    const quint32 v4 = r.peer.toIPv4Address(&mapped);
-    if (mapped) {
-        r.peer = QHostAddress(v4);
-    }
+    r.peer = Plain(connection.socket()->peerAddress());
     router_.dispatch(std::move(r), reply);
 }
 
