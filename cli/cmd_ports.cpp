@@ -126,8 +126,8 @@ int RunPorts(const QStringList& args) {
     int pending = 0;
     for (Probe& p : probes) {
         p.session = std::make_unique<PortSession>(p.port.device);
-        p.result = p.session->open();
-        if (!p.result.isEmpty()) {
+        if (const Status opened = p.session->open(); !opened) {
+            p.result = opened.error();
             continue;
         }
         ++pending;

@@ -227,11 +227,11 @@ int RunServe(const QStringList& args) {
     serve::Daemon daemon(options);
     daemon.note = [](const QString& text) { Message(text); };
     if (const Status prepared = daemon.prepare(); !prepared) {
-        Message(prepared.error);
+        Message(prepared.error());
         return kExitUsage;
     }
     if (const Status started = daemon.start(); !started) {
-        Message(started.error);
+        Message(started.error());
         return kExitFailed;
     }
     const QString where = Authority(daemon.address(), daemon.port());

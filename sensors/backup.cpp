@@ -34,6 +34,7 @@ Result<BackupRun> BackupRun::open(const QString& dir) {
     }
     const auto refuse = [&](const QString& why) {
         return Result<BackupRun>::failure(
+            ErrorKind::Refused,
             QStringLiteral("%1 holds a backup whose %2 cannot be read (%3); nothing written: move "
                            "it away or choose another folder")
                 .arg(dir, QLatin1String(kManifestName), why));
@@ -198,7 +199,8 @@ Result<BackupRun::Committed> BackupRun::saveManifest(const Fleet& fleet) {
         for (const QString& name : std::as_const(written_)) {
             RemoveFile(Native(path(name)));
         }
-        return Result<Committed>::failure(QStringLiteral("cannot write %1: %2")
+        return Result<Committed>::failure(ErrorKind::Io,
+                                          QStringLiteral("cannot write %1: %2")
                                               .arg(path(QLatin1String(kManifestName)), Text(why)));
     }
     // Committed: the files no entry names any more go, the earlier run's and this one's.

@@ -33,7 +33,7 @@ Fleet::~Fleet() = default;
 Status Fleet::addPorts(const QStringList& names) {
     for (const QString& name : names) {
         if (const Result<FleetPort*> added = addPort(name); !added) {
-            return Status::failure(added.error());
+            return added.failed();
         }
     }
     return {};
@@ -42,7 +42,7 @@ Status Fleet::addPorts(const QStringList& names) {
 Status Fleet::addPorts(const QList<PortRef>& refs) {
     for (const PortRef& ref : refs) {
         if (const Result<FleetPort*> added = addPort(ref); !added) {
-            return Status::failure(added.error());
+            return added.failed();
         }
     }
     return {};
@@ -51,7 +51,7 @@ Status Fleet::addPorts(const QList<PortRef>& refs) {
 Result<FleetPort*> Fleet::addPort(const QString& name, const QString& location) {
     const Result<PortRef> found = LookupPort(name);
     if (!found) {
-        return Result<FleetPort*>::failure(found.error());
+        return found.failed();
     }
     return addPort(*found, location);
 }
@@ -63,7 +63,8 @@ Result<FleetPort*> Fleet::addPort(const PortRef& ref, const QString& location) {
     }
     all.append(ref);
     if (const QString twice = SamePortTwice(all); !twice.isEmpty()) {
-        return Result<FleetPort*>::failure(QStringLiteral("%1: %2").arg(verb_, twice));
+        return Result<FleetPort*>::failure(ErrorKind::Refused,
+                                           QStringLiteral("%1: %2").arg(verb_, twice));
     }
     auto p = std::make_unique<FleetPort>();
     p->ref = ref;
@@ -119,10 +120,10 @@ void Fleet::startFrom(std::size_t index) {
         if (p.state != FleetPort::State::Running) {
             continue;
         }
-        const QString error = p.lent != nullptr ? QString() : openSession(p);
-        if (!error.isEmpty()) {
+        const Status opened = p.lent != nullptr ? Status() : openSession(p);
+        if (!opened) {
             end(p, all_ ? FleetPort::State::Skipped : FleetPort::State::Failed,
-                QStringLiteral("open: %1").arg(error));
+                QStringLiteral("open: %1").arg(opened.error()));
             continue;
         }
         p.steps = plan_(p);
@@ -133,7 +134,7 @@ void Fleet::startFrom(std::size_t index) {
     }
 }
 
-QString Fleet::openSession(FleetPort& p) {
+Status Fleet::openSession(FleetPort& p) {
     p.session = std::make_unique<PortSession>(p.ref.device);
     return p.session->open();
 }

@@ -97,7 +97,7 @@ class Fleet : public QObject {
   private:
     void startFrom(std::size_t index);
     // Empty when the port's own session is open, else why not.
-    static QString openSession(FleetPort& p);
+    static Status openSession(FleetPort& p);
     void advance(FleetPort& p);
     void onReply(FleetPort& p, const Reply& r);
     void end(FleetPort& p, FleetPort::State s, const QString& note);

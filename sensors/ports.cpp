@@ -63,6 +63,7 @@ Result<PortRef> LookupPort(const QString& text) {
             const QString have = size == 0 ? QStringLiteral("no serial ports were found")
                                            : QStringLiteral("the ports are COM1-COM%1").arg(size);
             return Result<PortRef>::failure(
+                ErrorKind::NotFound,
                 QStringLiteral("COM%1: no such port (%2; see 'zurid ports')").arg(n).arg(have));
         }
         return PortRef{QStringLiteral("COM%1").arg(n), device};
@@ -72,6 +73,7 @@ Result<PortRef> LookupPort(const QString& text) {
         return PortRef{n > 0 ? QStringLiteral("COM%1").arg(n) : text, text};
     }
     return Result<PortRef>::failure(
+        ErrorKind::Refused,
         QStringLiteral("'%1' is not a port: give COMn, a number or a device path").arg(text));
 }
 
@@ -100,10 +102,10 @@ QString PortName(const PortRef& ref) {
 
 Result<std::unique_ptr<PortSession>> OpenSession(const PortRef& ref) {
     auto session = std::make_unique<PortSession>(ref.device);
-    const QString error = session->open();
-    if (!error.isEmpty()) {
+    const Status opened = session->open();
+    if (!opened) {
         return Result<std::unique_ptr<PortSession>>::failure(
-            QStringLiteral("%1: %2").arg(PortName(ref), error));
+            opened.kind(), QStringLiteral("%1: %2").arg(PortName(ref), opened.error()));
     }
     return session;
 }

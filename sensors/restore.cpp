@@ -71,6 +71,7 @@ Result<BackupPorts> AddBackupPorts(Fleet& fleet, const QString& dir, const QStri
     const ManifestRead loaded = LoadBackup(FolderReader(dir));
     if (!loaded.manifest) {
         return Result<BackupPorts>::failure(
+            ErrorKind::Refused,
             QStringLiteral("backup in %1 refused, nothing written: %2").arg(dir, loaded.error));
     }
     BackupPorts out{*loaded.manifest, {}};
@@ -88,13 +89,13 @@ Result<BackupPorts> AddBackupPorts(Fleet& fleet, const QString& dir, const QStri
         for (const QString& name : names) {
             const Result<FleetPort*> added = fleet.addPort(name);
             if (!added) {
-                return Result<BackupPorts>::failure(added.error());
+                return added.failed();
             }
             const auto it = byLocation.constFind((*added)->location);
             if (it == byLocation.constEnd()) {
                 return Result<BackupPorts>::failure(
-                    QStringLiteral("%1 (%2) has no entry in the backup in %3")
-                        .arg((*added)->ref.label, (*added)->location, dir));
+                    ErrorKind::NotFound, QStringLiteral("%1 (%2) has no entry in the backup in %3")
+                                             .arg((*added)->ref.label, (*added)->location, dir));
             }
             (*added)->entry = *it;
         }
@@ -117,7 +118,7 @@ Result<BackupPorts> AddBackupPorts(Fleet& fleet, const QString& dir, const QStri
             }
             const Result<FleetPort*> added = fleet.addPort(where, e.location);
             if (!added) {
-                return Result<BackupPorts>::failure(added.error());
+                return added.failed();
             }
             (*added)->entry = i;
         }

@@ -1,4 +1,6 @@
-// The one error convention of the sensor library: a value, or the message that says why not.
+// The one error convention of the sensor library and the programs above it: a value, or an
+// error that says what kind of failure it was and, in words for the operator, why. Callers
+// decide by the kind; the message is only ever shown.
 #pragma once
 
 #include <QString>
@@ -8,13 +10,36 @@
 
 namespace zurid::sensors {
 
+enum class ErrorKind {
+    None,         // no error
+    Timeout,      // the sensor did not answer in time (the line is there, the sensor silent)
+    WrongReply,   // bytes came back, but not the reply the request asks for
+    Unsteady,     // two reads of a block differ: nothing was written
+    NotKept,      // written, but the sensor holds something else
+    Gone,         // the port failed or went away (a pulled plug, a hang-up)
+    Busy,         // another program or another job holds the port
+    NotPermitted, // no right to the device, a file or the operation
+    Refused,      // a value or request that is not allowed: nothing was sent
+    NotFound,     // no such port, sensor, backup or file
+    Io,           // a file or the system failed
+};
+
+// "timeout", "wrong_reply", ...: the code every front end shows for the kind.
+const char* ErrorCode(ErrorKind kind);
+
+struct Error {
+    ErrorKind kind = ErrorKind::None;
+    QString message; // empty when kind is None
+
+    bool ok() const { return kind == ErrorKind::None; }
+};
+
 template <class T> class Result {
   public:
-    Result(T value) : value_(std::move(value)) {} // NOLINT: a value converts implicitly
-    static Result failure(QString message) {
-        Result r;
-        r.error_ = std::move(message);
-        return r;
+    Result(T value) : value_(std::move(value)) {}     // NOLINT: a value converts implicitly
+    Result(Error error) : error_(std::move(error)) {} // NOLINT: so does an error
+    static Result failure(ErrorKind kind, QString message) {
+        return Result(Error{kind, std::move(message)});
     }
 
     bool ok() const { return value_.has_value(); }
@@ -26,20 +51,32 @@ template <class T> class Result {
     T& operator*() { return *value_; }
     const T& operator*() const { return *value_; }
     // Empty when ok.
-    const QString& error() const { return error_; }
+    const QString& error() const { return error_.message; }
+    ErrorKind kind() const { return error_.kind; }
+    const Error& failed() const { return error_; }
 
   private:
-    Result() = default;
     std::optional<T> value_;
-    QString error_;
+    Error error_;
 };
 
-// A result without a value: success, or the message.
-struct Status {
-    QString error; // empty on success
-    bool ok() const { return error.isEmpty(); }
+// A result without a value: success, or the error.
+class Status {
+  public:
+    Status() = default;
+    Status(Error e) : error_(std::move(e)) {} // NOLINT: an error converts implicitly
+    static Status failure(ErrorKind kind, QString message) {
+        return Status(Error{kind, std::move(message)});
+    }
+
+    bool ok() const { return error_.ok(); }
     explicit operator bool() const { return ok(); }
-    static Status failure(QString message) { return {std::move(message)}; }
+    const QString& error() const { return error_.message; }
+    ErrorKind kind() const { return error_.kind; }
+    const Error& failed() const { return error_; }
+
+  private:
+    Error error_;
 };
 
 } // namespace zurid::sensors

@@ -60,25 +60,25 @@ PortSession::~PortSession() {
     close();
 }
 
-QString PortSession::open() {
+Status PortSession::open() {
     const QFileInfo info(device_);
     if (!info.exists()) {
-        return QStringLiteral("no such device");
+        return Status::failure(ErrorKind::NotFound, QStringLiteral("no such device"));
     }
     // Ours before the device is touched at all: even opening it would let the settings and the
     // flush of this session cut into the owner's exchange.
     const std::string device = device_.toStdString();
     if (!lock_.acquire(device)) {
-        return QString::fromStdString(lock_.error());
+        return Status::failure(ErrorKind::Busy, QString::fromStdString(lock_.error()));
     }
-    const QString why = openLocked(QString::fromStdString(CanonicalDevice(device)));
-    if (!why.isEmpty()) {
+    Status opened = openLocked(QString::fromStdString(CanonicalDevice(device)));
+    if (!opened) {
         lock_.release();
     }
-    return why;
+    return opened;
 }
 
-QString PortSession::openLocked(const QString& device) {
+Status PortSession::openLocked(const QString& device) {
     port_.setPortName(device);
     if (!port_.open(QIODevice::ReadWrite)) {
         const QSerialPort::SerialPortError e = port_.error();
@@ -86,18 +86,22 @@ QString PortSession::openLocked(const QString& device) {
         port_.clearError();
         if (e == QSerialPort::PermissionError) {
             if (!DeviceAccessible(device.toStdString())) {
-                return QString::fromStdString(PermissionAdvice(device.toStdString()));
+                return Status::failure(
+                    ErrorKind::NotPermitted,
+                    QString::fromStdString(PermissionAdvice(device.toStdString())));
             }
-            return QStringLiteral("in use by another program");
+            return Status::failure(ErrorKind::Busy, QStringLiteral("in use by another program"));
         }
         if (e == QSerialPort::DeviceNotFoundError) {
-            return QStringLiteral("no such device");
+            return Status::failure(ErrorKind::NotFound, QStringLiteral("no such device"));
         }
-        return QStringLiteral("cannot open: %1").arg(why);
+        return Status::failure(ErrorKind::Io, QStringLiteral("cannot open: %1").arg(why));
     }
     if (!ClaimOpenDevice(static_cast<int>(port_.handle()))) {
         port_.close();
-        return QStringLiteral("in use by another program (it holds the device locked)");
+        return Status::failure(
+            ErrorKind::Busy,
+            QStringLiteral("in use by another program (it holds the device locked)"));
     }
     const bool set =
         port_.setBaudRate(static_cast<qint32>(core::kBaudRate)) &&
@@ -106,7 +110,8 @@ QString PortSession::openLocked(const QString& device) {
     if (!set) {
         const QString why = port_.errorString();
         port_.close();
-        return QStringLiteral("cannot set 4800 baud 8N1: %1").arg(why);
+        return Status::failure(ErrorKind::Io,
+                               QStringLiteral("cannot set 4800 baud 8N1: %1").arg(why));
     }
     failure_.clear();
     wakeBytes_ = 1; // as Qt's settings left the device

@@ -14,6 +14,7 @@
 #include "core/exchange.h"
 #include "core/protocol.h"
 #include "platform/serial/portlock.h"
+#include "sensors/result.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -60,10 +61,11 @@ class PortSession : public QObject {
     PortSession(const PortSession&) = delete;
     PortSession& operator=(const PortSession&) = delete;
 
-    // Takes the device's lock, then opens it at 4800 baud 8N1 without handshake. Empty on
-    // success, else the reason in words ("in use by process 1234 (zurid)", "permission denied
-    // ..." with the device's group). The lock is the device's, whatever name it was given.
-    QString open();
+    // Takes the device's lock, then opens it at 4800 baud 8N1 without handshake. On failure
+    // the kind (Busy, NotPermitted, NotFound, Io) and the reason in words ("in use by process
+    // 1234 (zurid)", "permission denied ..." with the device's group). The lock is the
+    // device's, whatever name it was given.
+    Status open();
     void close();
     bool isOpen() const;
     const QString& device() const { return device_; }
@@ -108,7 +110,7 @@ class PortSession : public QObject {
   private:
     enum class Step { Idle, Settling, Writing, Waiting, Draining };
 
-    QString openLocked(const QString& device);
+    Status openLocked(const QString& device);
     void startNext();
     void sendRequest();
     void onReadyRead();

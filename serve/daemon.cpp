@@ -105,7 +105,8 @@ sensors::Status Daemon::prepare() {
 sensors::Status Daemon::start() {
     Parts& d = *d_;
     if (const QString why = d.server.listen(d.options.address, d.options.port); !why.isEmpty()) {
-        return sensors::Status::failure(QStringLiteral("cannot listen on %1 port %2: %3")
+        return sensors::Status::failure(sensors::ErrorKind::Io,
+                                        QStringLiteral("cannot listen on %1 port %2: %3")
                                             .arg(d.options.address.toString())
                                             .arg(d.options.port)
                                             .arg(why));
@@ -124,7 +125,7 @@ sensors::Status Daemon::start() {
             d.bridge->sensorChanged(p->ref.label, SensorJson(*p, false));
         }
         if (const QString why = d.bridge->start(); !why.isEmpty()) {
-            return sensors::Status::failure(why);
+            return sensors::Status::failure(sensors::ErrorKind::Refused, why);
         }
     }
     return {};

@@ -117,12 +117,13 @@ sensors::Status Line::addPorts(const QStringList& names) {
     for (const QString& name : names) {
         const auto found = sensors::LookupPort(name);
         if (!found) {
-            return sensors::Status::failure(found.error());
+            return found.failed();
         }
         refs.append(*found);
     }
     if (const QString twice = sensors::SamePortTwice(refs); !twice.isEmpty()) {
-        return sensors::Status::failure(QStringLiteral("serve: %1").arg(twice));
+        return sensors::Status::failure(sensors::ErrorKind::Refused,
+                                        QStringLiteral("serve: %1").arg(twice));
     }
     for (const PortRef& ref : refs) {
         add(ref);
@@ -207,12 +208,12 @@ void Line::open(LinePort& p) {
         return;
     }
     ++p.gen_;
-    const QString error = p.session_->open();
-    if (!error.isEmpty()) {
+    const sensors::Status opened = p.session_->open();
+    if (!opened) {
         const bool present = QFileInfo::exists(p.ref.device);
-        p.busy = present && error.contains(QLatin1String("in use"));
+        p.busy = present && opened.kind() == sensors::ErrorKind::Busy;
         fail(p, present ? SensorStatus::Error : SensorStatus::Absent,
-             present ? error : QStringLiteral("no such device: unplugged?"));
+             present ? opened.error() : QStringLiteral("no such device: unplugged?"));
         retry(p, LinePort::Next::Open);
         return;
     }

@@ -19,20 +19,24 @@ sensors::Result<QSslConfiguration> LoadTls(const QString& certFile, const QStrin
     using R = sensors::Result<QSslConfiguration>;
     if (!QSslSocket::supportsSsl()) {
         return R::failure(
+            sensors::ErrorKind::Io,
             QStringLiteral("TLS is not available: %1").arg(QSslSocket::sslLibraryVersionString()));
     }
     std::string text, why;
     if (!ReadRegularFile(QFile::encodeName(certFile).toStdString(), kMaxFileBytes, &text, &why)) {
         return R::failure(
+            sensors::ErrorKind::Io,
             QStringLiteral("certificate %1: %2").arg(certFile, QString::fromStdString(why)));
     }
     const QList<QSslCertificate> chain =
         QSslCertificate::fromData(QByteArray::fromStdString(text), QSsl::Pem);
     if (chain.isEmpty() || chain.first().isNull()) {
-        return R::failure(QStringLiteral("certificate %1: no PEM certificate in it").arg(certFile));
+        return R::failure(sensors::ErrorKind::Refused,
+                          QStringLiteral("certificate %1: no PEM certificate in it").arg(certFile));
     }
     if (!ReadOwnerOnlyFile(QFile::encodeName(keyFile).toStdString(), kMaxFileBytes, &text, &why)) {
-        return R::failure(QStringLiteral("key %1: %2").arg(keyFile, QString::fromStdString(why)));
+        return R::failure(sensors::ErrorKind::Io,
+                          QStringLiteral("key %1: %2").arg(keyFile, QString::fromStdString(why)));
     }
     const QByteArray pem = QByteArray::fromStdString(text);
     QSslKey key;
@@ -43,7 +47,8 @@ sensors::Result<QSslConfiguration> LoadTls(const QString& certFile, const QStrin
         }
     }
     if (key.isNull()) {
-        return R::failure(QStringLiteral("key %1: no unencrypted PEM private key in it (RSA, EC "
+        return R::failure(sensors::ErrorKind::Refused,
+                          QStringLiteral("key %1: no unencrypted PEM private key in it (RSA, EC "
                                          "or DSA)")
                               .arg(keyFile));
     }
