@@ -101,7 +101,7 @@ int RunDiff(const QStringList& args) {
         }
         ++pending;
         sessions[ResolvedDevice(s.port)]->readParams(
-            s.memory, [&s, &pending, &failed](const Reply& r) {
+            s.memory, [&s, &pending, &failed](const TransactionResult& r) {
                 s.block = ToBlock(r.bytes);
                 if (!r.ok || !s.block) {
                     s.block.reset();

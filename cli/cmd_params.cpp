@@ -45,43 +45,45 @@ QString Where(const PortRef& port, Memory m) {
 // `written` runs once the block is written (and verified).
 void WriteBlock(PortSession& session, const PortRef& port, Memory m, const core::ParamBlock& block,
                 bool verify, std::function<void()> written = {}) {
-    session.writeParams(m, block, [&session, port, m, block, verify, written](const Reply& w) {
-        if (!w.ok) {
-            Message(QStringLiteral("%1: write failed: %2").arg(Where(port, m), w.error));
-            Finish(kExitFailed);
-            return;
-        }
-        if (!verify) {
-            if (written) {
-                written();
-            }
-            Finish(kExitOk);
-            return;
-        }
-        session.readParams(m, [port, m, block, written](const Reply& r) {
-            const auto back = ToBlock(r.bytes);
-            if (!r.ok || !back) {
-                Message(QStringLiteral("%1: read-back failed: %2").arg(Where(port, m), r.error));
+    session.writeParams(
+        m, block, [&session, port, m, block, verify, written](const TransactionResult& w) {
+            if (!w.ok) {
+                Message(QStringLiteral("%1: write failed: %2").arg(Where(port, m), w.error));
                 Finish(kExitFailed);
                 return;
             }
-            const QStringList diff = DiffLines(block, *back);
-            if (!diff.isEmpty()) {
-                Message(QStringLiteral("%1: the sensor holds something else than was written "
-                                       "(written -> read back):")
-                            .arg(Where(port, m)));
-                for (const QString& line : diff) {
-                    Message(QStringLiteral("  ") + line);
+            if (!verify) {
+                if (written) {
+                    written();
                 }
-                Finish(kExitFailed);
+                Finish(kExitOk);
                 return;
             }
-            if (written) {
-                written();
-            }
-            Finish(kExitOk);
+            session.readParams(m, [port, m, block, written](const TransactionResult& r) {
+                const auto back = ToBlock(r.bytes);
+                if (!r.ok || !back) {
+                    Message(
+                        QStringLiteral("%1: read-back failed: %2").arg(Where(port, m), r.error));
+                    Finish(kExitFailed);
+                    return;
+                }
+                const QStringList diff = DiffLines(block, *back);
+                if (!diff.isEmpty()) {
+                    Message(QStringLiteral("%1: the sensor holds something else than was written "
+                                           "(written -> read back):")
+                                .arg(Where(port, m)));
+                    for (const QString& line : diff) {
+                        Message(QStringLiteral("  ") + line);
+                    }
+                    Finish(kExitFailed);
+                    return;
+                }
+                if (written) {
+                    written();
+                }
+                Finish(kExitOk);
+            });
         });
-    });
 }
 
 } // namespace
@@ -123,7 +125,7 @@ int RunGet(const QStringList& args) {
     }
     const PortRef& port = opened.ref;
     const Memory m = MemoryOf(parser);
-    opened.session->readParams(m, [&](const Reply& r) {
+    opened.session->readParams(m, [&](const TransactionResult& r) {
         const auto block = ToBlock(r.bytes);
         if (!r.ok || !block) {
             Message(QStringLiteral("%1: read failed: %2").arg(Where(port, m), r.error));

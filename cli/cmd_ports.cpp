@@ -131,7 +131,7 @@ int RunPorts(const QStringList& args) {
             continue;
         }
         ++pending;
-        p.session->lineCheck([&p, &pending](const Reply& r) {
+        p.session->lineCheck([&p, &pending](const TransactionResult& r) {
             p.found = r.ok;
             p.result = r.ok ? QStringLiteral("LINE OK") : r.error;
             p.session->close();
@@ -170,7 +170,7 @@ int RunCheck(const QStringList& args) {
     }
     const PortRef& port = opened.ref;
     const bool json = parser.isSet(kJson);
-    opened.session->lineCheck([&port, json](const Reply& r) {
+    opened.session->lineCheck([&port, json](const TransactionResult& r) {
         if (!r.ok) {
             Message(QStringLiteral("%1: %2: no serial connection to the sensor")
                         .arg(port.label, r.error));

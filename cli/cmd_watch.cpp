@@ -86,10 +86,10 @@ class Watch {
         if (w.done) {
             return;
         }
-        w.session->readData(settleMs, [this, &w](const Reply& r) { onReply(w, r); });
+        w.session->readData(settleMs, [this, &w](const TransactionResult& r) { onReply(w, r); });
     }
 
-    void onReply(Watcher& w, const Reply& r) {
+    void onReply(Watcher& w, const TransactionResult& r) {
         if (!r.ok || r.bytes.size() != core::kDataLen) {
             w.failed = true;
             w.done = true;

@@ -87,7 +87,7 @@ void Route(const http::RequestHead& head, const QByteArray& stream) {
 
     int answers = 0;
     http::Response got;
-    world->router.dispatch(r, http::Reply([&](const http::Response& response) {
+    world->router.dispatch(r, http::Responder([&](const http::Response& response) {
                                ++answers;
                                got = response;
                            }));

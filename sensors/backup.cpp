@@ -70,7 +70,7 @@ Result<BackupRun> BackupRun::open(const QString& dir) {
 
 std::vector<FleetStep> BackupRun::plan() {
     const auto keep = [](Memory m) {
-        return [m](FleetPort& p, const Reply& r) {
+        return [m](FleetPort& p, const TransactionResult& r) {
             (m == Memory::Ram ? p.ram : p.eeprom) = ToBlock(r.bytes);
             return QString();
         };

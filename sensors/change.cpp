@@ -23,7 +23,7 @@ struct Run {
         done(result);
     }
     // False (and finished) when the transaction failed.
-    bool good(const Reply& r, const char* what) {
+    bool good(const TransactionResult& r, const char* what) {
         if (r.ok && (r.bytes.isEmpty() || ToBlock(r.bytes))) {
             return true;
         }
@@ -39,7 +39,7 @@ struct Run {
 };
 
 void Start(const std::shared_ptr<Run>& run) {
-    run->session.readParamsTwice(run->memory, [run](const Reply& read) {
+    run->session.readParamsTwice(run->memory, [run](const TransactionResult& read) {
         if (read.unsteady) {
             run->finish(BlockChange::Outcome::Unsteady, read.error);
             return;
@@ -59,7 +59,7 @@ void Start(const std::shared_ptr<Run>& run) {
             run->finish(BlockChange::Outcome::Unchanged);
             return;
         }
-        run->session.writeParams(run->memory, run->result.after, [run](const Reply& w) {
+        run->session.writeParams(run->memory, run->result.after, [run](const TransactionResult& w) {
             if (!run->good(w, "write")) {
                 return;
             }
@@ -67,7 +67,7 @@ void Start(const std::shared_ptr<Run>& run) {
                 run->finish(BlockChange::Outcome::Written);
                 return;
             }
-            run->session.readParams(run->memory, [run](const Reply& back) {
+            run->session.readParams(run->memory, [run](const TransactionResult& back) {
                 if (!run->good(back, "read-back")) {
                     return;
                 }

@@ -149,10 +149,10 @@ void Fleet::advance(FleetPort& p) {
     }
     FleetPort* port = &p;
     PortSession& session = p.lent != nullptr ? *p.lent : *p.session;
-    p.steps[p.next].start(session, [this, port](const Reply& r) { onReply(*port, r); });
+    p.steps[p.next].start(session, [this, port](const TransactionResult& r) { onReply(*port, r); });
 }
 
-void Fleet::onReply(FleetPort& p, const Reply& r) {
+void Fleet::onReply(FleetPort& p, const TransactionResult& r) {
     if (p.state != FleetPort::State::Running) {
         return;
     }

@@ -25,7 +25,7 @@ struct FleetPort;
 struct FleetStep {
     QString name; // "line check", "EEPROM read", for the summary
     std::function<void(PortSession&, Done)> start;
-    std::function<QString(FleetPort&, const Reply&)> accept;
+    std::function<QString(FleetPort&, const TransactionResult&)> accept;
 };
 
 struct FleetPort {
@@ -99,7 +99,7 @@ class Fleet : public QObject {
     // Empty when the port's own session is open, else why not.
     static Status openSession(FleetPort& p);
     void advance(FleetPort& p);
-    void onReply(FleetPort& p, const Reply& r);
+    void onReply(FleetPort& p, const TransactionResult& r);
     void end(FleetPort& p, FleetPort::State s, const QString& note);
     void checkDone();
 

@@ -19,7 +19,7 @@ FleetStep LineCheck() {
 FleetStep Read(Memory m) {
     return {QStringLiteral("%1 read").arg(QLatin1String(MemoryName(m))),
             [m](PortSession& s, Done d) { s.readParams(m, d); },
-            [m](FleetPort& p, const Reply& r) {
+            [m](FleetPort& p, const TransactionResult& r) {
                 (m == Memory::Ram ? p.ram : p.eeprom) = *ToBlock(r.bytes);
                 return QString();
             }};
@@ -29,7 +29,7 @@ FleetStep Read(Memory m) {
 FleetStep ReadTwice(Memory m) {
     return {QStringLiteral("%1 read").arg(QLatin1String(MemoryName(m))),
             [m](PortSession& s, Done d) {
-                s.readParamsTwice(m, [d = std::move(d)](Reply r) {
+                s.readParamsTwice(m, [d = std::move(d)](TransactionResult r) {
                     if (!r.ok && !r.unsteady) {
                         r.error += QStringLiteral("; nothing written");
                     }
@@ -48,7 +48,7 @@ FleetStep Write(const core::ParamBlock& block, Memory m) {
 FleetStep ReadBack(const core::ParamBlock& block, Memory m) {
     return {QStringLiteral("%1 read-back").arg(QLatin1String(MemoryName(m))),
             [m](PortSession& s, Done d) { s.readParams(m, d); },
-            [block](FleetPort&, const Reply& r) {
+            [block](FleetPort&, const TransactionResult& r) {
                 const core::ParamBlock got = *ToBlock(r.bytes);
                 return got == block ? QString()
                                     : QStringLiteral("the sensor holds something else (%1)")

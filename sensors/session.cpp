@@ -26,8 +26,8 @@ int WireMs(int bytes) {
     return static_cast<int>(std::ceil(bytes * core::kByteSeconds * 1000.0));
 }
 
-Reply Failed(QString why, QByteArray bytes = {}) {
-    Reply r;
+TransactionResult Failed(QString why, QByteArray bytes = {}) {
+    TransactionResult r;
     r.error = std::move(why);
     r.bytes = std::move(bytes);
     return r;
@@ -142,17 +142,17 @@ void PortSession::readParams(Memory m, Done done) {
 }
 
 void PortSession::readParamsTwice(Memory m, Done done) {
-    readParams(m, [this, m, done = std::move(done)](const Reply& first) {
+    readParams(m, [this, m, done = std::move(done)](const TransactionResult& first) {
         if (!first.ok) {
             done(first);
             return;
         }
-        readParams(m, [m, first, done](const Reply& second) {
+        readParams(m, [m, first, done](const TransactionResult& second) {
             if (!second.ok || second.bytes == first.bytes) {
                 done(second);
                 return;
             }
-            Reply r = second;
+            TransactionResult r = second;
             r.ok = false;
             r.unsteady = true;
             r.error = QStringLiteral("two reads of the %1 block differ; nothing written")
@@ -289,7 +289,7 @@ void PortSession::judge() {
         timer_.start(TimerMs(j.waitSeconds));
         return;
     }
-    Reply r = Failed(QString::fromStdString(j.message), reply_);
+    TransactionResult r = Failed(QString::fromStdString(j.message), reply_);
     if (j.verdict == core::Verdict::Accept) {
         r.ok = true;
         if (current_.order == core::Order::ReadRam || current_.order == core::Order::ReadEeprom) {
@@ -319,7 +319,7 @@ void PortSession::onTimer() {
         break;
     case Step::Draining:
         block_ = current_.block;
-        finish(Reply{true, {}, {}, 0, 0});
+        finish(TransactionResult{true, {}, {}, 0, 0});
         break;
     case Step::Writing:
         finish(Failed(QStringLiteral("the request was not sent within %1 s")
@@ -361,7 +361,7 @@ void PortSession::failAll(const QString& reason) {
     startNext(); // every queued one ends with the failure
 }
 
-void PortSession::finish(Reply r) {
+void PortSession::finish(TransactionResult r) {
     timer_.stop();
     r.sentNs = sentNs_;
     r.doneNs = clockNs();
@@ -377,7 +377,7 @@ void PortSession::finish(Reply r) {
     startNext();
 }
 
-void PortSession::post(Done done, Reply r) {
+void PortSession::post(Done done, TransactionResult r) {
     if (!done) {
         return;
     }

@@ -33,7 +33,7 @@ enum class Memory { Ram, Eeprom };
 const char* MemoryName(Memory m); // "RAM", "EEPROM"
 
 // The end of one transaction.
-struct Reply {
+struct TransactionResult {
     bool ok = false;
     QString error;     // when not ok: what went wrong, for the operator ("no reply within 3.0 s")
     QByteArray bytes;  // the reply, exactly the expected length when ok (empty for a write)
@@ -42,7 +42,7 @@ struct Reply {
     bool unsteady = false; // readParamsTwice: both reads came, but they differ
 };
 
-using Done = std::function<void(const Reply&)>;
+using Done = std::function<void(const TransactionResult&)>;
 
 struct Transaction {
     core::Order order = core::Order::LineCheck;
@@ -120,9 +120,9 @@ class PortSession : public QObject {
     void judge();
     void wakeOn(int bytes);
     void fetchBelowWakeCount();
-    void finish(Reply r);
+    void finish(TransactionResult r);
     void failAll(const QString& reason);
-    void post(Done done, Reply r);
+    void post(Done done, TransactionResult r);
 
     QString device_;
     PortLock lock_; // held while the port is open

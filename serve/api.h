@@ -36,16 +36,16 @@ std::optional<http::Response> WriteRefusal(const Api& api, const QByteArray& aut
 
 // True when the request may write; otherwise it has been answered (401 no token, 403 a wrong
 // one or --read-only, 429 while its address is locked out for wrong tokens).
-bool MayWrite(Api& api, const http::Request& request, const http::Reply& reply);
+bool MayWrite(Api& api, const http::Request& request, const http::Responder& reply);
 // The port of a sensor id; nullptr after a 404.
-LinePort* FindPort(const Api& api, const QString& id, const http::Reply& reply);
+LinePort* FindPort(const Api& api, const QString& id, const http::Responder& reply);
 // The session of a port that works now; nullptr after 503 (absent, starting, a line error),
 // 504 (the sensor does not answer) or 409 (another program holds the port).
-PortSession* WorkingSession(const LinePort& port, const http::Reply& reply);
+PortSession* WorkingSession(const LinePort& port, const http::Responder& reply);
 // The memory a request names (?memory=ram|eeprom, RAM when none); nullopt after a 400.
-std::optional<Memory> MemoryOf(const http::Request& request, const http::Reply& reply);
+std::optional<Memory> MemoryOf(const http::Request& request, const http::Responder& reply);
 // The answer to a failed transaction: 503 when the port is gone, 504 otherwise.
-http::Response FailureResponse(const LinePort& port, const sensors::Reply& r);
+http::Response FailureResponse(const LinePort& port, const sensors::TransactionResult& r);
 
 // The body of a PATCH of parameters, {"THRESHOLD": 80, "HOLD": "50ms"}, as the NAME=VALUE
 // words of `zurid set`. `status` 400 (not an object, a name that is no parameter) or 422 (a
@@ -60,7 +60,7 @@ ParsedPatch ParsePatch(const QByteArray& body);
 // (two reads agree, only the named bytes change, read back); answers the before/after of each
 // changed parameter or the error. The API's PATCH and the MQTT commands both come here.
 void ChangeParameters(Api& api, const QString& id, Memory memory, const QByteArray& body,
-                      const http::Reply& reply);
+                      const http::Responder& reply);
 
 void AddSensorRoutes(http::Router& router, Api& api);
 void AddJobRoutes(http::Router& router, Api& api);

@@ -7,14 +7,14 @@
 
 namespace zurid::serve {
 
-using http::Reply;
 using http::Request;
+using http::Responder;
 using http::Response;
 
 namespace {
 
 // The body as a JSON object; an empty body is an empty object. nullopt after a 400.
-std::optional<QJsonObject> BodyObject(const Request& request, const Reply& reply) {
+std::optional<QJsonObject> BodyObject(const Request& request, const Responder& reply) {
     if (request.body.trimmed().isEmpty()) {
         return QJsonObject{};
     }
@@ -27,7 +27,7 @@ std::optional<QJsonObject> BodyObject(const Request& request, const Reply& reply
 }
 
 // Keys other than `allowed` are refused, so that a misspelt "dry_run" never writes.
-bool OnlyKeys(const QJsonObject& o, const QStringList& allowed, const Reply& reply) {
+bool OnlyKeys(const QJsonObject& o, const QStringList& allowed, const Responder& reply) {
     for (const QString& key : o.keys()) {
         if (!allowed.contains(key)) {
             reply.error(400, QStringLiteral("unknown field '%1' (takes %2)")
@@ -38,7 +38,7 @@ bool OnlyKeys(const QJsonObject& o, const QStringList& allowed, const Reply& rep
     return true;
 }
 
-void Accepted(const Jobs::Started& s, const Reply& reply) {
+void Accepted(const Jobs::Started& s, const Responder& reply) {
     if (s.id == 0) {
         reply.error(s.status, s.message);
         return;
@@ -52,7 +52,7 @@ void Accepted(const Jobs::Started& s, const Reply& reply) {
     reply.send(r);
 }
 
-void StartBackup(Api& api, const Request& request, const Reply& reply) {
+void StartBackup(Api& api, const Request& request, const Responder& reply) {
     if (!MayWrite(api, request, reply)) {
         return;
     }
@@ -67,7 +67,7 @@ void StartBackup(Api& api, const Request& request, const Reply& reply) {
     Accepted(api.jobs.backup(body->value(QStringLiteral("name")).toString()), reply);
 }
 
-void StartRestore(Api& api, const Request& request, const Reply& reply) {
+void StartRestore(Api& api, const Request& request, const Responder& reply) {
     if (!MayWrite(api, request, reply)) {
         return;
     }
@@ -91,26 +91,29 @@ void StartRestore(Api& api, const Request& request, const Reply& reply) {
 } // namespace
 
 void AddJobRoutes(http::Router& router, Api& api) {
-    router.add("GET", QStringLiteral("/api/v1/backups"), [&api](const Request&, const Reply& r) {
-        r.send(Response::json(QJsonObject{{QStringLiteral("backups"), api.jobs.backups()}}));
-    });
-    router.add("POST", QStringLiteral("/api/v1/backups"),
-               [&api](const Request& request, const Reply& r) { StartBackup(api, request, r); });
+    router.add(
+        "GET", QStringLiteral("/api/v1/backups"), [&api](const Request&, const Responder& r) {
+            r.send(Response::json(QJsonObject{{QStringLiteral("backups"), api.jobs.backups()}}));
+        });
+    router.add(
+        "POST", QStringLiteral("/api/v1/backups"),
+        [&api](const Request& request, const Responder& r) { StartBackup(api, request, r); });
     // A verify writes nothing, yet it holds the one job slot: a write as far as who may start
     // it goes, so that nobody without the token can keep an operator's backup waiting.
     router.add("POST", QStringLiteral("/api/v1/backups/{name}/verify"),
-               [&api](const Request& request, const Reply& r) {
+               [&api](const Request& request, const Responder& r) {
                    if (MayWrite(api, request, r)) {
                        Accepted(api.jobs.verify(request.param(QStringLiteral("name"))), r);
                    }
                });
-    router.add("POST", QStringLiteral("/api/v1/backups/{name}/restore"),
-               [&api](const Request& request, const Reply& r) { StartRestore(api, request, r); });
-    router.add("GET", QStringLiteral("/api/v1/jobs"), [&api](const Request&, const Reply& r) {
+    router.add(
+        "POST", QStringLiteral("/api/v1/backups/{name}/restore"),
+        [&api](const Request& request, const Responder& r) { StartRestore(api, request, r); });
+    router.add("GET", QStringLiteral("/api/v1/jobs"), [&api](const Request&, const Responder& r) {
         r.send(Response::json(QJsonObject{{QStringLiteral("jobs"), api.jobs.list()}}));
     });
     router.add("GET", QStringLiteral("/api/v1/jobs/{n}"),
-               [&api](const Request& request, const Reply& r) {
+               [&api](const Request& request, const Responder& r) {
                    bool number = false;
                    const int n = request.param(QStringLiteral("n")).toInt(&number);
                    const auto job = number ? api.jobs.json(n) : std::nullopt;

@@ -21,8 +21,8 @@ constexpr int kListCacheMs = 100;
 constexpr double kLargestValue = 1e6;
 } // namespace
 
-using http::Reply;
 using http::Request;
+using http::Responder;
 using http::Response;
 
 std::optional<Response> WriteRefusal(const Api& api, const QByteArray& authorization) {
@@ -46,7 +46,7 @@ std::optional<Response> WriteRefusal(const Api& api, const QByteArray& authoriza
     return std::nullopt;
 }
 
-bool MayWrite(Api& api, const Request& request, const Reply& reply) {
+bool MayWrite(Api& api, const Request& request, const Responder& reply) {
     if (const int wait = api.lockout.lockedFor(request.peer)) {
         Response r =
             Response::error(429, QStringLiteral("too many wrong tokens from %1: try again in %2 s")
@@ -74,7 +74,7 @@ bool MayWrite(Api& api, const Request& request, const Reply& reply) {
     return true;
 }
 
-LinePort* FindPort(const Api& api, const QString& id, const Reply& reply) {
+LinePort* FindPort(const Api& api, const QString& id, const Responder& reply) {
     LinePort* p = api.line.find(id);
     if (p == nullptr) {
         reply.error(404, QStringLiteral("no sensor %1").arg(id));
@@ -82,7 +82,7 @@ LinePort* FindPort(const Api& api, const QString& id, const Reply& reply) {
     return p;
 }
 
-PortSession* WorkingSession(const LinePort& p, const Reply& reply) {
+PortSession* WorkingSession(const LinePort& p, const Responder& reply) {
     if (PortSession* s = p.session()) {
         return s;
     }
@@ -90,7 +90,7 @@ PortSession* WorkingSession(const LinePort& p, const Reply& reply) {
     return nullptr;
 }
 
-std::optional<Memory> MemoryOf(const Request& request, const Reply& reply) {
+std::optional<Memory> MemoryOf(const Request& request, const Responder& reply) {
     const QString m = request.query.queryItemValue(QStringLiteral("memory")).toLower();
     if (m.isEmpty() || m == QLatin1String("ram")) {
         return Memory::Ram;
@@ -102,7 +102,7 @@ std::optional<Memory> MemoryOf(const Request& request, const Reply& reply) {
     return std::nullopt;
 }
 
-Response FailureResponse(const LinePort& p, const sensors::Reply& r) {
+Response FailureResponse(const LinePort& p, const sensors::TransactionResult& r) {
     if (p.status == SensorStatus::Absent) {
         return Response::error(503, QStringLiteral("%1 is absent: %2").arg(p.ref.label, r.error),
                                QStringLiteral("sensor_absent"));
@@ -181,7 +181,7 @@ QJsonArray Changes(const core::ParamBlock& before, const core::ParamBlock& after
     return out;
 }
 
-void ReadParameters(Api& api, const Request& request, const Reply& reply) {
+void ReadParameters(Api& api, const Request& request, const Responder& reply) {
     LinePort* p = FindPort(api, request.param(QStringLiteral("id")), reply);
     const auto m = p != nullptr ? MemoryOf(request, reply) : std::nullopt;
     if (!m || WorkingSession(*p, reply) == nullptr) {
@@ -189,7 +189,7 @@ void ReadParameters(Api& api, const Request& request, const Reply& reply) {
     }
     const Memory memory = *m;
     const auto run = [&api, p, memory](PortSession& s, const ClientTurn& turn) {
-        s.readParams(memory, [&api, p, memory, turn](const sensors::Reply& r) {
+        s.readParams(memory, [&api, p, memory, turn](const sensors::TransactionResult& r) {
             const auto block = sensors::ToBlock(r.bytes);
             if (!r.ok || !block) {
                 turn.answer(FailureResponse(*p, r));
@@ -222,7 +222,7 @@ Response ChangeResponse(const LinePort& p, Memory memory, const sensors::BlockCh
     case Outcome::Failed:
         break;
     }
-    sensors::Reply r;
+    sensors::TransactionResult r;
     r.error = c.message;
     return FailureResponse(p, r);
 }
@@ -230,7 +230,7 @@ Response ChangeResponse(const LinePort& p, Memory memory, const sensors::BlockCh
 } // namespace
 
 void ChangeParameters(Api& api, const QString& id, Memory memory, const QByteArray& body,
-                      const Reply& reply) {
+                      const Responder& reply) {
     ParsedPatch patch = ParsePatch(body);
     if (patch.status != 0) {
         reply.error(patch.status, patch.message);
@@ -264,7 +264,7 @@ void ChangeParameters(Api& api, const QString& id, Memory memory, const QByteArr
 
 namespace {
 
-void PatchParameters(Api& api, const Request& request, const Reply& reply) {
+void PatchParameters(Api& api, const Request& request, const Responder& reply) {
     if (!MayWrite(api, request, reply)) {
         return;
     }
@@ -273,14 +273,14 @@ void PatchParameters(Api& api, const Request& request, const Reply& reply) {
     }
 }
 
-void ReadBuffer(Api& api, const Request& request, const Reply& reply) {
+void ReadBuffer(Api& api, const Request& request, const Responder& reply) {
     LinePort* p = FindPort(api, request.param(QStringLiteral("id")), reply);
     if (p == nullptr || WorkingSession(*p, reply) == nullptr) {
         return;
     }
     // The THRESHOLD as the sensor holds it now, then the buffer, as `zurid buffer` does.
     const auto run = [&api, p](PortSession& s, const ClientTurn& turn) {
-        s.readParams(Memory::Ram, [&api, p, &s, turn](const sensors::Reply& params) {
+        s.readParams(Memory::Ram, [&api, p, &s, turn](const sensors::TransactionResult& params) {
             const auto block = sensors::ToBlock(params.bytes);
             if (!params.ok || !block) {
                 turn.answer(FailureResponse(*p, params));
@@ -293,7 +293,7 @@ void ReadBuffer(Api& api, const Request& request, const Reply& reply) {
             }
             const int threshold =
                 (*block)[static_cast<std::size_t>(core::FindParam("THRESHOLD")->pos)];
-            s.readJumpBuffer(0, [p, threshold, turn](const sensors::Reply& r) {
+            s.readJumpBuffer(0, [p, threshold, turn](const sensors::TransactionResult& r) {
                 if (!r.ok) {
                     turn.answer(FailureResponse(*p, r));
                     return;
@@ -323,7 +323,8 @@ void AddSensorRoutes(http::Router& router, Api& api) {
     };
     auto cache = std::make_shared<Cache>();
     router.add(
-        "GET", QStringLiteral("/api/v1/sensors"), [&api, cache](const Request&, const Reply& r) {
+        "GET", QStringLiteral("/api/v1/sensors"),
+        [&api, cache](const Request&, const Responder& r) {
             if (!cache->age.isValid() || cache->age.elapsed() >= kListCacheMs ||
                 cache->changes != api.line.statusChanges()) {
                 QJsonArray list;
@@ -337,18 +338,19 @@ void AddSensorRoutes(http::Router& router, Api& api) {
             r.send(cache->response);
         });
     router.add("GET", QStringLiteral("/api/v1/sensors/{id}"),
-               [&api](const Request& request, const Reply& r) {
+               [&api](const Request& request, const Responder& r) {
                    if (LinePort* p = FindPort(api, request.param(QStringLiteral("id")), r)) {
                        r.send(Response::json(SensorJson(*p, true)));
                    }
                });
-    router.add("GET", QStringLiteral("/api/v1/sensors/{id}/parameters"),
-               [&api](const Request& request, const Reply& r) { ReadParameters(api, request, r); });
+    router.add(
+        "GET", QStringLiteral("/api/v1/sensors/{id}/parameters"),
+        [&api](const Request& request, const Responder& r) { ReadParameters(api, request, r); });
     router.add(
         "PATCH", QStringLiteral("/api/v1/sensors/{id}/parameters"),
-        [&api](const Request& request, const Reply& r) { PatchParameters(api, request, r); });
+        [&api](const Request& request, const Responder& r) { PatchParameters(api, request, r); });
     router.add("GET", QStringLiteral("/api/v1/sensors/{id}/buffer"),
-               [&api](const Request& request, const Reply& r) { ReadBuffer(api, request, r); });
+               [&api](const Request& request, const Responder& r) { ReadBuffer(api, request, r); });
 }
 
 } // namespace zurid::serve

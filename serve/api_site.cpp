@@ -9,8 +9,8 @@
 
 namespace zurid::serve {
 
-using http::Reply;
 using http::Request;
+using http::Responder;
 using http::Response;
 
 namespace {
@@ -36,7 +36,7 @@ QByteArray ContentType(const QString& path) {
 }
 
 // A file of the page's resources; 404 for anything else.
-void SendResource(const QString& path, const Reply& reply) {
+void SendResource(const QString& path, const Responder& reply) {
     const QStringList segments = path.split(QLatin1Char('/'));
     const bool plain = std::none_of(segments.begin(), segments.end(), [](const QString& s) {
         return s.isEmpty() || s == QLatin1String(".") || s == QLatin1String("..");
@@ -134,14 +134,14 @@ QByteArray Metrics(const Api& api) {
 } // namespace
 
 void AddSiteRoutes(http::Router& router, Api& api) {
-    router.add("GET", QStringLiteral("/"), [](const Request&, const Reply& r) {
+    router.add("GET", QStringLiteral("/"), [](const Request&, const Responder& r) {
         SendResource(QStringLiteral("index.html"), r);
     });
     router.add("GET", QStringLiteral("/static/{*path}"),
-               [](const Request& request, const Reply& r) {
+               [](const Request& request, const Responder& r) {
                    SendResource(request.param(QStringLiteral("path")), r);
                });
-    router.add("GET", QStringLiteral("/metrics"), [&api](const Request&, const Reply& r) {
+    router.add("GET", QStringLiteral("/metrics"), [&api](const Request&, const Responder& r) {
         Response response;
         response.contentType = Exposition::kContentType;
         response.body = Metrics(api);

@@ -21,7 +21,7 @@ double Monotonic() {
 }
 
 // A reply that never came is a time-out; one that came wrong is an error of the line.
-SensorStatus FailureKind(const sensors::Reply& r) {
+SensorStatus FailureKind(const sensors::TransactionResult& r) {
     return r.bytes.isEmpty() ? SensorStatus::Timeout : SensorStatus::Error;
 }
 
@@ -29,14 +29,15 @@ SensorStatus FailureKind(const sensors::Reply& r) {
 
 struct ClientUnit {
     ClientWork work;
-    std::vector<http::Reply> replies; // the clients that wait for it, one or (a shared read) more
-    double started = 0;               // monotonic, when it went out
-    double live = 0;                  // seconds of live-data exchanges between its steps
+    std::vector<http::Responder>
+        replies;        // the clients that wait for it, one or (a shared read) more
+    double started = 0; // monotonic, when it went out
+    double live = 0;    // seconds of live-data exchanges between its steps
     bool ended = false;
 
     bool wanted() const {
         return std::any_of(replies.begin(), replies.end(),
-                           [](const http::Reply& r) { return !r.answered() && !r.gone(); });
+                           [](const http::Responder& r) { return !r.answered() && !r.gone(); });
     }
 };
 
@@ -48,7 +49,7 @@ void ClientTurn::answer(const http::Response& response) const {
     if (std::exchange(unit_->ended, true)) {
         return;
     }
-    for (const http::Reply& r : unit_->replies) {
+    for (const http::Responder& r : unit_->replies) {
         r.send(response);
     }
     line_->clientEnded(*port_, unit_);
@@ -231,7 +232,7 @@ void Line::portGone(LinePort& p, const QString& reason) {
 void Line::begin(LinePort& p) {
     const quint64 gen = p.gen_;
     PortSession& s = *p.session_;
-    const auto failed = [this, &p, gen](const sensors::Reply& r, const QString& step) {
+    const auto failed = [this, &p, gen](const sensors::TransactionResult& r, const QString& step) {
         if (gen != p.gen_) {
             return true;
         }
@@ -242,19 +243,19 @@ void Line::begin(LinePort& p) {
         retry(p, LinePort::Next::Begin);
         return true;
     };
-    s.lineCheck([this, &p, &s, failed](const sensors::Reply& r) {
+    s.lineCheck([this, &p, &s, failed](const sensors::TransactionResult& r) {
         if (failed(r, QStringLiteral("line check"))) {
             return;
         }
         p.version = QStringLiteral("%1.%2")
                         .arg(static_cast<quint8>(r.bytes.at(1)))
                         .arg(static_cast<quint8>(r.bytes.at(2)));
-        s.readParams(Memory::Ram, [this, &p, &s, failed](const sensors::Reply& ram) {
+        s.readParams(Memory::Ram, [this, &p, &s, failed](const sensors::TransactionResult& ram) {
             if (failed(ram, QStringLiteral("RAM read"))) {
                 return;
             }
             keepBlock(p, Memory::Ram, *sensors::ToBlock(ram.bytes));
-            s.readParams(Memory::Eeprom, [this, &p, failed](const sensors::Reply& ee) {
+            s.readParams(Memory::Eeprom, [this, &p, failed](const sensors::TransactionResult& ee) {
                 if (failed(ee, QStringLiteral("EEPROM read"))) {
                     return;
                 }
@@ -269,14 +270,14 @@ void Line::begin(LinePort& p) {
 
 void Line::poll(LinePort& p, int settleMs) {
     const quint64 gen = p.gen_;
-    p.session_->readData(settleMs, [this, &p, gen](const sensors::Reply& r) {
+    p.session_->readData(settleMs, [this, &p, gen](const sensors::TransactionResult& r) {
         if (gen == p.gen_) {
             onData(p, r);
         }
     });
 }
 
-void Line::onData(LinePort& p, const sensors::Reply& r) {
+void Line::onData(LinePort& p, const sensors::TransactionResult& r) {
     if (!r.ok) {
         fail(p, FailureKind(r), QStringLiteral("live data: %1").arg(r.error));
         retry(p, LinePort::Next::Begin);
@@ -341,7 +342,7 @@ void Line::retry(LinePort& p, LinePort::Next again) {
     p.pause_.start(p.backoffMs_);
 }
 
-void Line::submit(LinePort& p, ClientWork work, const http::Reply& reply) {
+void Line::submit(LinePort& p, ClientWork work, const http::Responder& reply) {
     dropGone(p);
     if (!work.key.isEmpty()) {
         for (const auto& u : p.waiting_) {
@@ -442,7 +443,7 @@ void Line::refuseWaiting(LinePort& p) {
     p.waiting_.clear();
     const http::Response why = Unavailable(p);
     for (const auto& u : waiting) {
-        for (const http::Reply& r : u->replies) {
+        for (const http::Responder& r : u->replies) {
             r.send(why);
         }
     }

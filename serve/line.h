@@ -158,7 +158,7 @@ class Line : public QObject {
     // already; otherwise the unit waits for its turn, or `reply` is answered 503 `busy` with
     // Retry-After when clientQueueLimit units wait. Work whose clients have all gone is dropped
     // unrun; what still waits when the port fails is answered with the port's status.
-    void submit(LinePort& p, ClientWork work, const http::Reply& reply);
+    void submit(LinePort& p, ClientWork work, const http::Responder& reply);
     // Units waiting on the port (not the one on the wire).
     int clientsWaiting(const LinePort& p) const { return static_cast<int>(p.waiting_.size()); }
 
@@ -179,7 +179,7 @@ class Line : public QObject {
     void open(LinePort& p);
     void begin(LinePort& p); // line check, RAM, EEPROM, then live data
     void poll(LinePort& p, int settleMs);
-    void onData(LinePort& p, const sensors::Reply& r);
+    void onData(LinePort& p, const sensors::TransactionResult& r);
     void fail(LinePort& p, SensorStatus s, const QString& message);
     void retry(LinePort& p, LinePort::Next again);
     void resume(LinePort& p);

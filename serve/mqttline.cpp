@@ -27,7 +27,7 @@ void MqttLine::writeParameters(const QString& id, Memory memory, const QJsonObje
                                std::function<void(const QJsonObject&)> done) {
     ChangeParameters(
         api_, id, memory, QJsonDocument(values).toJson(QJsonDocument::Compact),
-        http::Reply([done = std::move(done)](const http::Response& r) { done(Body(r)); }));
+        http::Responder([done = std::move(done)](const http::Response& r) { done(Body(r)); }));
 }
 
 } // namespace zurid::serve

@@ -50,7 +50,7 @@ class ServeQueueTest : public QObject {
         r.query = QUrlQuery(target.section('?', 1));
         r.body = body;
         r.headers.append({"Authorization", QByteArray("Bearer ") + kToken});
-        router.dispatch(r, http::Reply(
+        router.dispatch(r, http::Responder(
                                [this, label](const http::Response& a) {
                                    answers.push_back({label, a});
                                },

@@ -2,7 +2,7 @@
 
 namespace zurid::serve::http {
 
-struct Reply::State {
+struct Responder::State {
     std::function<void(const Response&)> sink;
     std::function<bool()> alive;
     bool sent = false;
@@ -14,13 +14,13 @@ struct Reply::State {
     }
 };
 
-Reply::Reply(std::function<void(const Response&)> sink, std::function<bool()> alive)
+Responder::Responder(std::function<void(const Response&)> sink, std::function<bool()> alive)
     : d_(std::make_shared<State>()) {
     d_->sink = std::move(sink);
     d_->alive = std::move(alive);
 }
 
-void Reply::send(const Response& response) const {
+void Responder::send(const Response& response) const {
     if (!d_ || d_->sent) {
         return;
     }
@@ -30,11 +30,11 @@ void Reply::send(const Response& response) const {
     }
 }
 
-bool Reply::answered() const {
+bool Responder::answered() const {
     return d_ && d_->sent;
 }
 
-bool Reply::gone() const {
+bool Responder::gone() const {
     return d_ && !d_->sent && d_->alive && !d_->alive();
 }
 
@@ -81,7 +81,7 @@ bool Router::Matches(const Route& route, const QStringList& path, QHash<QString,
     return path.size() == n;
 }
 
-void Router::dispatch(Request request, const Reply& reply) const {
+void Router::dispatch(Request request, const Responder& reply) const {
     if (!request.path.startsWith(QLatin1Char('/'))) {
         reply.error(400, QStringLiteral("the request target must be a path"));
         return;

@@ -16,12 +16,12 @@ namespace zurid::serve::http {
 
 // Where a handler sends its one response, now or later (after a sensor answered). A reply
 // that is dropped unanswered answers 500, so a connection never waits for nothing.
-class Reply {
+class Responder {
   public:
-    Reply() = default; // sends nowhere
+    Responder() = default; // sends nowhere
     // `alive` tells whether the client still waits for the answer (its connection is open);
     // without it the client always waits.
-    explicit Reply(std::function<void(const Response&)> sink, std::function<bool()> alive = {});
+    explicit Responder(std::function<void(const Response&)> sink, std::function<bool()> alive = {});
 
     void send(const Response& response) const;
     void error(int status, const QString& message, const QString& code = {}) const {
@@ -36,13 +36,13 @@ class Reply {
     std::shared_ptr<State> d_;
 };
 
-using Handler = std::function<void(const Request&, const Reply&)>;
+using Handler = std::function<void(const Request&, const Responder&)>;
 
 class Router {
   public:
     void add(const QByteArray& method, const QString& pattern, Handler handler);
     // Fills the request's params and hands it to the route's handler; answers 404 or 405 itself.
-    void dispatch(Request request, const Reply& reply) const;
+    void dispatch(Request request, const Responder& reply) const;
 
   private:
     struct Route {

@@ -363,7 +363,7 @@ void Server::handOver(QTcpSocket* socket, const RequestHead& head) {
 void Server::dispatch(Connection& connection, quint64 seq, const RequestHead& head) {
     QPointer<Connection> target(&connection);
     const bool headOnly = head.method == "HEAD";
-    Reply reply(
+    Responder reply(
         [target, seq, headOnly](const Response& response) {
             if (target) {
                 target->complete(seq, response, headOnly);
