@@ -159,8 +159,28 @@ void Finish(int status) {
         Qt::QueuedConnection);
 }
 
-int PortFailureStatus(const QString& text) {
-    return IsPortText(text) ? kExitFailed : kExitUsage;
+int ExitStatus(ErrorKind kind) {
+    switch (kind) {
+    case ErrorKind::None:
+        return kExitOk;
+    case ErrorKind::Invalid:
+    case ErrorKind::Refused:
+        return kExitUsage;
+    case ErrorKind::Timeout:
+    case ErrorKind::WrongReply:
+    case ErrorKind::Unsteady:
+    case ErrorKind::NotKept:
+    case ErrorKind::Gone:
+    case ErrorKind::Busy:
+    case ErrorKind::Unavailable:
+    case ErrorKind::NotPermitted:
+    case ErrorKind::NoCredentials:
+    case ErrorKind::LockedOut:
+    case ErrorKind::NotFound:
+    case ErrorKind::Io:
+        break;
+    }
+    return kExitFailed;
 }
 
 std::optional<int> LookupPorts(const QString& verb, const QStringList& names,
@@ -170,7 +190,7 @@ std::optional<int> LookupPorts(const QString& verb, const QStringList& names,
         const Result<PortRef> found = LookupPort(name);
         if (!found) {
             Message(found.error());
-            return PortFailureStatus(name);
+            return ExitStatus(found.kind());
         }
         refs.append(*found);
     }
@@ -186,7 +206,7 @@ OpenedPort OpenPort(const QString& text) {
     if (!found) {
         Message(found.error());
         OpenedPort none;
-        none.status = PortFailureStatus(text);
+        none.status = ExitStatus(found.kind());
         return none;
     }
     return OpenPort(*found);
@@ -198,7 +218,7 @@ OpenedPort OpenPort(const PortRef& ref) {
     Result<std::unique_ptr<PortSession>> session = sensors::OpenSession(ref);
     if (!session) {
         Message(session.error());
-        out.status = kExitFailed;
+        out.status = ExitStatus(session.kind());
     } else {
         out.session = std::move(*session);
     }

@@ -49,9 +49,10 @@ std::optional<qint64> IntOption(const QCommandLineParser& parser, const QString&
 int RunLoop();
 void Finish(int status);
 
-// Exit status of a port that cannot be had: 2 when the name is no port name at all (bad usage),
-// 1 when the port is missing, busy or not permitted.
-int PortFailureStatus(const QString& text);
+// The exit status of each kind of failure: 2 for what the command line asked that cannot be
+// (bad usage, a value not allowed: nothing was sent or written), 1 for every failure of a
+// sensor, a port or a file.
+int ExitStatus(ErrorKind kind);
 
 // Looks every port up; the same device twice (also through a link) is bad usage. On failure a
 // message and the exit status.

@@ -29,14 +29,14 @@ int RunBuffer(const QStringList& args) {
     const bool json = parser.isSet(QStringLiteral("json"));
     const int thresholdPos = core::FindParam("THRESHOLD")->pos;
     session->readParams(Memory::Ram, [&](const TransactionResult& params) {
-        if (!params.ok) {
+        if (!params.ok()) {
             Message(QStringLiteral("%1 RAM: read failed: %2").arg(port.label, params.error));
             Finish(kExitFailed);
             return;
         }
         const int threshold = static_cast<unsigned char>(params.bytes.at(thresholdPos));
         session->readJumpBuffer(0, [&port, json, threshold](const TransactionResult& r) {
-            if (!r.ok) {
+            if (!r.ok()) {
                 Message(QStringLiteral("%1: jump buffer read failed: %2").arg(port.label, r.error));
                 Finish(kExitFailed);
                 return;

@@ -103,7 +103,7 @@ int RunDiff(const QStringList& args) {
         sessions[ResolvedDevice(s.port)]->readParams(
             s.memory, [&s, &pending, &failed](const TransactionResult& r) {
                 s.block = ToBlock(r.bytes);
-                if (!r.ok || !s.block) {
+                if (!r.ok() || !s.block) {
                     s.block.reset();
                     failed = true;
                     Message(QStringLiteral("%1 %2: read failed: %3")

@@ -4,8 +4,8 @@
 #include "cli/commands.h"
 #include "cli/paramfiles.h"
 #include "sensors/assign.h"
-#include "sensors/change.h"
 #include "sensors/paramtext.h"
+#include "sensors/write.h"
 
 namespace zurid::cli {
 
@@ -41,49 +41,26 @@ QString Where(const PortRef& port, Memory m) {
     return QStringLiteral("%1 %2").arg(port.label, QLatin1String(MemoryName(m)));
 }
 
-// Writes `block`, then with `verify` reads it back; finishes the event loop with the status.
-// `written` runs once the block is written (and verified).
-void WriteBlock(PortSession& session, const PortRef& port, Memory m, const core::ParamBlock& block,
-                bool verify, std::function<void()> written = {}) {
-    session.writeParams(
-        m, block, [&session, port, m, block, verify, written](const TransactionResult& w) {
-            if (!w.ok) {
-                Message(QStringLiteral("%1: write failed: %2").arg(Where(port, m), w.error));
-                Finish(kExitFailed);
-                return;
-            }
-            if (!verify) {
-                if (written) {
-                    written();
-                }
-                Finish(kExitOk);
-                return;
-            }
-            session.readParams(m, [port, m, block, written](const TransactionResult& r) {
-                const auto back = ToBlock(r.bytes);
-                if (!r.ok || !back) {
-                    Message(
-                        QStringLiteral("%1: read-back failed: %2").arg(Where(port, m), r.error));
-                    Finish(kExitFailed);
-                    return;
-                }
-                const QStringList diff = DiffLines(block, *back);
-                if (!diff.isEmpty()) {
-                    Message(QStringLiteral("%1: the sensor holds something else than was written "
-                                           "(written -> read back):")
-                                .arg(Where(port, m)));
-                    for (const QString& line : diff) {
-                        Message(QStringLiteral("  ") + line);
-                    }
-                    Finish(kExitFailed);
-                    return;
-                }
-                if (written) {
-                    written();
-                }
-                Finish(kExitOk);
-            });
-        });
+// The end of a send or set: the message of a failure, and its exit status. A send lists what
+// the sensor holds instead line by line, a set on one line.
+int Failed(const PortRef& port, Memory m, const WriteResult& w, bool listLines) {
+    if (w.error.kind == ErrorKind::NotKept && !listLines) {
+        Message(
+            QStringLiteral("%1: %2 (written -> read back)").arg(Where(port, m), w.error.message));
+    } else if (w.error.kind == ErrorKind::NotKept) {
+        Message(QStringLiteral("%1: the sensor holds something else than was written "
+                               "(written -> read back):")
+                    .arg(Where(port, m)));
+        for (const QString& line : DiffLines(w.wanted, w.after)) {
+            Message(QStringLiteral("  ") + line);
+        }
+    } else if (w.error.kind == ErrorKind::Refused) {
+        Message(QStringLiteral("set: %1").arg(WriteFailureText(m, w)));
+    } else {
+        // The text names the memory.
+        Message(QStringLiteral("%1: %2").arg(port.label, WriteFailureText(m, w)));
+    }
+    return ExitStatus(w.error.kind);
 }
 
 } // namespace
@@ -127,7 +104,7 @@ int RunGet(const QStringList& args) {
     const Memory m = MemoryOf(parser);
     opened.session->readParams(m, [&](const TransactionResult& r) {
         const auto block = ToBlock(r.bytes);
-        if (!r.ok || !block) {
+        if (!r.ok() || !block) {
             Message(QStringLiteral("%1: read failed: %2").arg(Where(port, m), r.error));
             Finish(kExitFailed);
         } else if (toFile) {
@@ -168,7 +145,11 @@ int RunSend(const QStringList& args) {
     if (!opened.session) {
         return opened.status;
     }
-    WriteBlock(*opened.session, opened.ref, MemoryOf(parser), *block, !parser.isSet(kNoVerify));
+    const PortRef port = opened.ref;
+    const Memory m = MemoryOf(parser);
+    WriteBlock(
+        *opened.session, {m, *block, {}, false, !parser.isSet(kNoVerify)},
+        [&port, m](const WriteResult& w) { Finish(w.ok() ? kExitOk : Failed(port, m, w, true)); });
     return RunLoop();
 }
 
@@ -201,42 +182,22 @@ int RunSet(const QStringList& args) {
     if (!opened.session) {
         return opened.status;
     }
-    const QString where = Where(opened.ref, MemoryOf(parser));
-    const QString label = opened.ref.label;
-    ChangeBlock(
-        *opened.session, MemoryOf(parser), list.items,
-        [&where, &label](const BlockChange& c) {
-            switch (c.outcome) {
-            case BlockChange::Outcome::Written: {
-                QString text;
-                for (const QString& line : DiffLines(c.before, c.after)) {
-                    text += line + QLatin1Char('\n');
-                }
-                Out(text);
-                Finish(kExitOk);
-                return;
-            }
-            case BlockChange::Outcome::Unchanged:
-                Message(
-                    QStringLiteral("%1 holds these values already; nothing written").arg(where));
-                Finish(kExitOk);
-                return;
-            case BlockChange::Outcome::Refused:
-                Message(QStringLiteral("set: %1").arg(c.message));
-                Finish(kExitUsage);
-                return;
-            case BlockChange::Outcome::NotKept:
-                Message(QStringLiteral("%1: %2 (written -> read back)").arg(where, c.message));
-                Finish(kExitFailed);
-                return;
-            case BlockChange::Outcome::Unsteady:
-            case BlockChange::Outcome::Failed:
-                break;
-            }
-            Message(QStringLiteral("%1: %2").arg(label, c.message)); // the message names the memory
-            Finish(kExitFailed);
-        },
-        !parser.isSet(kNoVerify));
+    const PortRef port = opened.ref;
+    const Memory m = MemoryOf(parser);
+    WriteBlock(*opened.session, {m, std::nullopt, list.items, true, !parser.isSet(kNoVerify)},
+               [&port, m](const WriteResult& w) {
+                   if (w.state == WriteResult::State::Unchanged) {
+                       Message(QStringLiteral("%1 holds these values already; nothing written")
+                                   .arg(Where(port, m)));
+                   } else if (w.ok()) {
+                       QString text;
+                       for (const QString& line : DiffLines(*w.before, w.after)) {
+                           text += line + QLatin1Char('\n');
+                       }
+                       Out(text);
+                   }
+                   Finish(w.ok() ? kExitOk : Failed(port, m, w, false));
+               });
     return RunLoop();
 }
 

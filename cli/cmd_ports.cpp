@@ -132,8 +132,8 @@ int RunPorts(const QStringList& args) {
         }
         ++pending;
         p.session->lineCheck([&p, &pending](const TransactionResult& r) {
-            p.found = r.ok;
-            p.result = r.ok ? QStringLiteral("LINE OK") : r.error;
+            p.found = r.ok();
+            p.result = r.ok() ? QStringLiteral("LINE OK") : r.error;
             p.session->close();
             if (--pending == 0) {
                 Finish(kExitOk);
@@ -171,21 +171,21 @@ int RunCheck(const QStringList& args) {
     const PortRef& port = opened.ref;
     const bool json = parser.isSet(kJson);
     opened.session->lineCheck([&port, json](const TransactionResult& r) {
-        if (!r.ok) {
+        if (!r.ok()) {
             Message(QStringLiteral("%1: %2: no serial connection to the sensor")
                         .arg(port.label, r.error));
         }
         if (json) {
             QJsonObject o{{QStringLiteral("port"), port.label},
                           {QStringLiteral("device"), port.device},
-                          {QStringLiteral("ok"), r.ok}};
-            o[r.ok ? QStringLiteral("status") : QStringLiteral("error")] =
-                r.ok ? QString::fromLatin1(core::kLineOkText) : r.error;
+                          {QStringLiteral("ok"), r.ok()}};
+            o[r.ok() ? QStringLiteral("status") : QStringLiteral("error")] =
+                r.ok() ? QString::fromLatin1(core::kLineOkText) : r.error;
             OutJson(o);
-        } else if (r.ok) {
+        } else if (r.ok()) {
             Out(QLatin1String(core::kLineOkText) + QLatin1Char('\n'));
         }
-        Finish(r.ok ? kExitOk : kExitFailed);
+        Finish(r.ok() ? kExitOk : kExitFailed);
     });
     return RunLoop();
 }

@@ -90,7 +90,7 @@ class Watch {
     }
 
     void onReply(Watcher& w, const TransactionResult& r) {
-        if (!r.ok || r.bytes.size() != core::kDataLen) {
+        if (!r.ok() || r.bytes.size() != core::kDataLen) {
             w.failed = true;
             w.done = true;
             Message(QStringLiteral("%1: %2; its watch ended after %3 row%4")

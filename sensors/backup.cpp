@@ -34,7 +34,7 @@ Result<BackupRun> BackupRun::open(const QString& dir) {
     }
     const auto refuse = [&](const QString& why) {
         return Result<BackupRun>::failure(
-            ErrorKind::Refused,
+            ErrorKind::Io,
             QStringLiteral("%1 holds a backup whose %2 cannot be read (%3); nothing written: move "
                            "it away or choose another folder")
                 .arg(dir, QLatin1String(kManifestName), why));
@@ -69,18 +69,7 @@ Result<BackupRun> BackupRun::open(const QString& dir) {
 }
 
 std::vector<FleetStep> BackupRun::plan() {
-    const auto keep = [](Memory m) {
-        return [m](FleetPort& p, const TransactionResult& r) {
-            (m == Memory::Ram ? p.ram : p.eeprom) = ToBlock(r.bytes);
-            return QString();
-        };
-    };
-    return {{QStringLiteral("line check"), [](PortSession& s, Done d) { s.lineCheck(d); }, {}},
-            {QStringLiteral("RAM read"),
-             [](PortSession& s, Done d) { s.readParams(Memory::Ram, d); }, keep(Memory::Ram)},
-            {QStringLiteral("EEPROM read"),
-             [](PortSession& s, Done d) { s.readParams(Memory::Eeprom, d); },
-             keep(Memory::Eeprom)}};
+    return {LineCheckStep(), ReadStep(Memory::Ram), ReadStep(Memory::Eeprom)};
 }
 
 QString BackupRun::path(const QString& name) const {

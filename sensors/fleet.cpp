@@ -1,4 +1,5 @@
 #include "sensors/fleet.h"
+#include "sensors/paramtext.h"
 
 #include <QDateTime>
 #include <QEventLoop>
@@ -24,6 +25,35 @@ QString StateName(FleetPort::State s) {
         break;
     }
     return QStringLiteral("skipped");
+}
+
+FleetStep TransactionStep(QString name, std::function<void(PortSession&, Done)> start,
+                          std::function<Status(FleetPort&, const TransactionResult&)> accept) {
+    return {std::move(name), [start = std::move(start), accept = std::move(accept)](
+                                 FleetPort& p, PortSession& s, StepDone done) {
+                start(s, [&p, accept, done = std::move(done)](const TransactionResult& r) {
+                    if (!r.ok()) {
+                        done(Error{r.kind, r.error});
+                    } else {
+                        done(accept ? accept(p, r) : Status());
+                    }
+                });
+            }};
+}
+
+FleetStep LineCheckStep() {
+    return TransactionStep(QStringLiteral("line check"),
+                           [](PortSession& s, Done d) { s.lineCheck(std::move(d)); });
+}
+
+FleetStep ReadStep(Memory m) {
+    return TransactionStep(
+        QStringLiteral("%1 read").arg(QLatin1String(MemoryName(m))),
+        [m](PortSession& s, Done d) { s.readParams(m, std::move(d)); },
+        [m](FleetPort& p, const TransactionResult& r) {
+            (m == Memory::Ram ? p.ram : p.eeprom) = ToBlock(r.bytes);
+            return Status();
+        });
 }
 
 Fleet::Fleet(QString verb, QObject* parent) : QObject(parent), verb_(std::move(verb)) {}
@@ -63,7 +93,7 @@ Result<FleetPort*> Fleet::addPort(const PortRef& ref, const QString& location) {
     }
     all.append(ref);
     if (const QString twice = SamePortTwice(all); !twice.isEmpty()) {
-        return Result<FleetPort*>::failure(ErrorKind::Refused,
+        return Result<FleetPort*>::failure(ErrorKind::Invalid,
                                            QStringLiteral("%1: %2").arg(verb_, twice));
     }
     auto p = std::make_unique<FleetPort>();
@@ -73,12 +103,13 @@ Result<FleetPort*> Fleet::addPort(const PortRef& ref, const QString& location) {
     return ports_.back().get();
 }
 
-void Fleet::addAbsent(const PortRef& ref, const QString& location, const QString& why) {
+void Fleet::addAbsent(const PortRef& ref, const QString& location, const Error& why) {
     auto p = std::make_unique<FleetPort>();
     p->ref = ref;
     p->location = location;
     p->state = FleetPort::State::Failed;
-    p->note = why;
+    p->note = why.message;
+    p->kind = why.kind;
     p->time = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
     ports_.push_back(std::move(p));
 }
@@ -123,7 +154,7 @@ void Fleet::startFrom(std::size_t index) {
         const Status opened = p.lent != nullptr ? Status() : openSession(p);
         if (!opened) {
             end(p, all_ ? FleetPort::State::Skipped : FleetPort::State::Failed,
-                QStringLiteral("open: %1").arg(opened.error()));
+                QStringLiteral("open: %1").arg(opened.error()), opened.kind());
             continue;
         }
         p.steps = plan_(p);
@@ -149,32 +180,29 @@ void Fleet::advance(FleetPort& p) {
     }
     FleetPort* port = &p;
     PortSession& session = p.lent != nullptr ? *p.lent : *p.session;
-    p.steps[p.next].start(session, [this, port](const TransactionResult& r) { onReply(*port, r); });
+    p.steps[p.next].run(p, session, [this, port](const Status& s) { onStep(*port, s); });
 }
 
-void Fleet::onReply(FleetPort& p, const TransactionResult& r) {
+void Fleet::onStep(FleetPort& p, const Status& s) {
     if (p.state != FleetPort::State::Running) {
         return;
     }
-    const FleetStep& step = p.steps[p.next];
-    QString why = r.ok ? QString() : r.error;
-    if (r.ok && step.accept) {
-        why = step.accept(p, r);
-    }
-    if (!why.isEmpty()) {
+    if (!s) {
         // With --all, a port that does not answer the line check has no sensor.
         const bool noSensor = all_ && p.next == 0;
+        const QString& name = noSensor ? QStringLiteral("no sensor") : p.steps[p.next].name;
         end(p, noSensor ? FleetPort::State::Skipped : FleetPort::State::Failed,
-            QStringLiteral("%1: %2").arg(noSensor ? QStringLiteral("no sensor") : step.name, why));
+            name.isEmpty() ? s.error() : QStringLiteral("%1: %2").arg(name, s.error()), s.kind());
         return;
     }
     ++p.next;
     advance(p);
 }
 
-void Fleet::end(FleetPort& p, FleetPort::State s, const QString& note) {
+void Fleet::end(FleetPort& p, FleetPort::State s, const QString& note, ErrorKind kind) {
     p.state = s;
     p.note = note;
+    p.kind = kind;
     p.time = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
     if (p.session) {
         p.session->cancel();

@@ -20,13 +20,24 @@ namespace zurid::sensors {
 
 struct FleetPort;
 
-// One transaction of a port's run: `start` queues it on the session; `accept` judges its good
-// reply (an empty text: go on, else why the port failed).
+// How a step ended: go on, or why the port failed.
+using StepDone = std::function<void(const Status&)>;
+
+// One step of a port's run, one or more transactions queued on the session.
 struct FleetStep {
-    QString name; // "line check", "EEPROM read", for the summary
-    std::function<void(PortSession&, Done)> start;
-    std::function<QString(FleetPort&, const TransactionResult&)> accept;
+    // "line check", "EEPROM read": a failure is "NAME: why" in the summary. A step without a
+    // name (a write with its read-back) names its stage in the failure itself.
+    QString name;
+    std::function<void(FleetPort&, PortSession&, StepDone)> run;
 };
+
+// A step of one transaction: `start` queues it on the session; `accept`, when given, judges
+// its good reply (a failure stops the port).
+FleetStep TransactionStep(QString name, std::function<void(PortSession&, Done)> start,
+                          std::function<Status(FleetPort&, const TransactionResult&)> accept = {});
+// The line check; a read of one memory into the port's ram or eeprom.
+FleetStep LineCheckStep();
+FleetStep ReadStep(Memory m);
 
 struct FleetPort {
     enum class State { Running, Ok, Differs, Failed, Interrupted, Skipped };
@@ -40,7 +51,8 @@ struct FleetPort {
     PortSession* lent = nullptr;
     State state = State::Running;
     QString note; // the failure, the differences in short, or why it was skipped
-    QString time; // ISO 8601 UTC, when its result was known
+    ErrorKind kind = ErrorKind::None;            // of the failure, when Failed or Skipped
+    QString time;                                // ISO 8601 UTC, when its result was known
     std::optional<core::ParamBlock> ram, eeprom; // as read from the sensor
     std::vector<FleetStep> steps;
     std::size_t next = 0;
@@ -65,7 +77,7 @@ class Fleet : public QObject {
     Status addPorts(const QList<PortRef>& refs);
     // A port that cannot take part (a backed-up sensor whose location is gone): it is Failed
     // from the start with `why`, and counts like any failed port.
-    void addAbsent(const PortRef& ref, const QString& location, const QString& why);
+    void addAbsent(const PortRef& ref, const QString& location, const Error& why);
     // Every port of the table; those without a sensor are skipped, not failed.
     void addAll();
     std::vector<std::unique_ptr<FleetPort>>& ports() { return ports_; }
@@ -99,8 +111,9 @@ class Fleet : public QObject {
     // Empty when the port's own session is open, else why not.
     static Status openSession(FleetPort& p);
     void advance(FleetPort& p);
-    void onReply(FleetPort& p, const TransactionResult& r);
-    void end(FleetPort& p, FleetPort::State s, const QString& note);
+    void onStep(FleetPort& p, const Status& s);
+    void end(FleetPort& p, FleetPort::State s, const QString& note,
+             ErrorKind kind = ErrorKind::None);
     void checkDone();
 
     QString verb_;

@@ -73,7 +73,7 @@ Result<PortRef> LookupPort(const QString& text) {
         return PortRef{n > 0 ? QStringLiteral("COM%1").arg(n) : text, text};
     }
     return Result<PortRef>::failure(
-        ErrorKind::Refused,
+        ErrorKind::Invalid,
         QStringLiteral("'%1' is not a port: give COMn, a number or a device path").arg(text));
 }
 

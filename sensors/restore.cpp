@@ -2,6 +2,7 @@
 
 #include "platform/serial/files.h"
 #include "sensors/paramtext.h"
+#include "sensors/write.h"
 
 #include "core/params.h"
 
@@ -12,47 +13,37 @@ namespace zurid::sensors {
 
 namespace {
 
-FleetStep LineCheck() {
-    return {QStringLiteral("line check"), [](PortSession& s, Done d) { s.lineCheck(d); }, {}};
-}
-
-FleetStep Read(Memory m) {
-    return {QStringLiteral("%1 read").arg(QLatin1String(MemoryName(m))),
-            [m](PortSession& s, Done d) { s.readParams(m, d); },
-            [m](FleetPort& p, const TransactionResult& r) {
-                (m == Memory::Ram ? p.ram : p.eeprom) = *ToBlock(r.bytes);
-                return QString();
-            }};
-}
-
 // Two reads that agree before anything is written to the port.
 FleetStep ReadTwice(Memory m) {
-    return {QStringLiteral("%1 read").arg(QLatin1String(MemoryName(m))),
-            [m](PortSession& s, Done d) {
-                s.readParamsTwice(m, [d = std::move(d)](TransactionResult r) {
-                    if (!r.ok && !r.unsteady) {
-                        r.error += QStringLiteral("; nothing written");
-                    }
-                    d(r);
-                });
-            },
-            {}};
+    return TransactionStep(QStringLiteral("%1 read").arg(QLatin1String(MemoryName(m))),
+                           [m](PortSession& s, Done d) {
+                               s.readParamsTwice(m, [d = std::move(d)](TransactionResult r) {
+                                   if (!r.ok() && r.kind != ErrorKind::Unsteady) {
+                                       r.error += QStringLiteral("; nothing written");
+                                   }
+                                   d(r);
+                               });
+                           });
 }
 
+// The saved block written and read back; a failure names its stage ("EEPROM read-back: ...").
 FleetStep Write(const core::ParamBlock& block, Memory m) {
-    return {QStringLiteral("%1 write").arg(QLatin1String(MemoryName(m))),
-            [block, m](PortSession& s, Done d) { s.writeParams(m, block, d); },
-            {}};
-}
-
-FleetStep ReadBack(const core::ParamBlock& block, Memory m) {
-    return {QStringLiteral("%1 read-back").arg(QLatin1String(MemoryName(m))),
-            [m](PortSession& s, Done d) { s.readParams(m, d); },
-            [block](FleetPort&, const TransactionResult& r) {
-                const core::ParamBlock got = *ToBlock(r.bytes);
-                return got == block ? QString()
-                                    : QStringLiteral("the sensor holds something else (%1)")
-                                          .arg(NameList(block, got));
+    return {{}, [block, m](FleetPort&, PortSession& s, StepDone done) {
+                WriteBlock(s, {m, block, {}, false, true}, [m, done](const WriteResult& w) {
+                    if (w.ok()) {
+                        done({});
+                        return;
+                    }
+                    const QString stage =
+                        QLatin1String(w.stage == WriteResult::Stage::Write ? "write" : "read-back");
+                    const QString why = w.error.kind == ErrorKind::NotKept
+                                            ? QStringLiteral("the sensor holds something else (%1)")
+                                                  .arg(NameList(w.wanted, w.after))
+                                            : w.error.message;
+                    done(Status::failure(
+                        w.error.kind,
+                        QStringLiteral("%1 %2: %3").arg(QLatin1String(MemoryName(m)), stage, why)));
+                });
             }};
 }
 
@@ -71,7 +62,7 @@ Result<BackupPorts> AddBackupPorts(Fleet& fleet, const QString& dir, const QStri
     const ManifestRead loaded = LoadBackup(FolderReader(dir));
     if (!loaded.manifest) {
         return Result<BackupPorts>::failure(
-            ErrorKind::Refused,
+            ErrorKind::Invalid,
             QStringLiteral("backup in %1 refused, nothing written: %2").arg(dir, loaded.error));
     }
     BackupPorts out{*loaded.manifest, {}};
@@ -111,8 +102,9 @@ Result<BackupPorts> AddBackupPorts(Fleet& fleet, const QString& dir, const QStri
             const ManifestEntry& e = entries[i];
             const QString where = FindSensor(e.location, tableByLocation);
             if (where.isEmpty()) {
-                fleet.addAbsent({e.port, e.device}, e.location,
-                                QStringLiteral("not present: %1 is gone").arg(e.location));
+                fleet.addAbsent(
+                    {e.port, e.device}, e.location,
+                    {ErrorKind::Gone, QStringLiteral("not present: %1 is gone").arg(e.location)});
                 fleet.ports().back()->entry = i;
                 continue;
             }
@@ -158,21 +150,20 @@ QString NameList(const core::ParamBlock& a, const core::ParamBlock& b) {
 }
 
 std::vector<FleetStep> ComparePlan(const QList<Memory>& memories) {
-    std::vector<FleetStep> steps{LineCheck()};
+    std::vector<FleetStep> steps{LineCheckStep()};
     for (Memory m : memories) {
-        steps.push_back(Read(m));
+        steps.push_back(ReadStep(m));
     }
     return steps;
 }
 
 std::vector<FleetStep> RestorePlan(const ManifestEntry& e, const QList<Memory>& memories) {
-    std::vector<FleetStep> steps{LineCheck()};
+    std::vector<FleetStep> steps{LineCheckStep()};
     for (Memory m : memories) {
         steps.push_back(ReadTwice(m));
     }
     for (Memory m : memories) {
         steps.push_back(Write(SavedBlock(e, m), m));
-        steps.push_back(ReadBack(SavedBlock(e, m), m));
     }
     return steps;
 }

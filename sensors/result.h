@@ -11,21 +11,22 @@
 namespace zurid::sensors {
 
 enum class ErrorKind {
-    None,         // no error
-    Timeout,      // the sensor did not answer in time (the line is there, the sensor silent)
-    WrongReply,   // bytes came back, but not the reply the request asks for
-    Unsteady,     // two reads of a block differ: nothing was written
-    NotKept,      // written, but the sensor holds something else
-    Gone,         // the port failed or went away (a pulled plug, a hang-up)
-    Busy,         // another program or another job holds the port
-    NotPermitted, // no right to the device, a file or the operation
-    Refused,      // a value or request that is not allowed: nothing was sent
-    NotFound,     // no such port, sensor, backup or file
-    Io,           // a file or the system failed
+    None,          // no error
+    Timeout,       // the sensor did not answer in time (the line is there, the sensor silent)
+    WrongReply,    // bytes came back, but not the reply the request asks for
+    Unsteady,      // two reads of a block differ: nothing was written
+    NotKept,       // written, but the sensor holds something else
+    Gone,          // the port failed or went away (a pulled plug, a hang-up)
+    Busy,          // another program, job or change holds the port
+    Unavailable,   // not ready for it now (starting, too much waiting): try again later
+    NotPermitted,  // no right to the device, a file or the operation (a wrong token)
+    NoCredentials, // a write without a token
+    LockedOut,     // refused for a while after too many wrong tokens
+    Invalid,       // a request or argument that is not understood: nothing was sent
+    Refused,       // a value that is not allowed: nothing was sent
+    NotFound,      // no such port, sensor, backup or file
+    Io,            // a file or the system failed
 };
-
-// "timeout", "wrong_reply", ...: the code every front end shows for the kind.
-const char* ErrorCode(ErrorKind kind);
 
 struct Error {
     ErrorKind kind = ErrorKind::None;
@@ -34,12 +35,16 @@ struct Error {
     bool ok() const { return kind == ErrorKind::None; }
 };
 
-template <class T> class Result {
+// `E` is Error, or a type derived from it that says more (zurid serve's answers).
+template <class T, class E = Error> class Result {
   public:
-    Result(T value) : value_(std::move(value)) {}     // NOLINT: a value converts implicitly
-    Result(Error error) : error_(std::move(error)) {} // NOLINT: so does an error
+    Result(T value) : value_(std::move(value)) {} // NOLINT: a value converts implicitly
+    Result(E error) : error_(std::move(error)) {} // NOLINT: so does an error
     static Result failure(ErrorKind kind, QString message) {
-        return Result(Error{kind, std::move(message)});
+        E e;
+        e.kind = kind;
+        e.message = std::move(message);
+        return Result(std::move(e));
     }
 
     bool ok() const { return value_.has_value(); }
@@ -53,11 +58,11 @@ template <class T> class Result {
     // Empty when ok.
     const QString& error() const { return error_.message; }
     ErrorKind kind() const { return error_.kind; }
-    const Error& failed() const { return error_; }
+    const E& failed() const { return error_; }
 
   private:
     std::optional<T> value_;
-    Error error_;
+    E error_;
 };
 
 // A result without a value: success, or the error.

@@ -26,8 +26,9 @@ int WireMs(int bytes) {
     return static_cast<int>(std::ceil(bytes * core::kByteSeconds * 1000.0));
 }
 
-TransactionResult Failed(QString why, QByteArray bytes = {}) {
+TransactionResult Failed(ErrorKind kind, QString why, QByteArray bytes = {}) {
     TransactionResult r;
+    r.kind = kind;
     r.error = std::move(why);
     r.bytes = std::move(bytes);
     return r;
@@ -143,18 +144,17 @@ void PortSession::readParams(Memory m, Done done) {
 
 void PortSession::readParamsTwice(Memory m, Done done) {
     readParams(m, [this, m, done = std::move(done)](const TransactionResult& first) {
-        if (!first.ok) {
+        if (!first.ok()) {
             done(first);
             return;
         }
         readParams(m, [m, first, done](const TransactionResult& second) {
-            if (!second.ok || second.bytes == first.bytes) {
+            if (!second.ok() || second.bytes == first.bytes) {
                 done(second);
                 return;
             }
             TransactionResult r = second;
-            r.ok = false;
-            r.unsteady = true;
+            r.kind = ErrorKind::Unsteady;
             r.error = QStringLiteral("two reads of the %1 block differ; nothing written")
                           .arg(QLatin1String(MemoryName(m)));
             done(r);
@@ -195,7 +195,8 @@ void PortSession::startNext() {
         queue_.pop_front();
         if (!failure_.isEmpty() || !port_.isOpen()) {
             step_ = Step::Waiting; // so that finish() has something to end
-            finish(Failed(failure_.isEmpty() ? QStringLiteral("port is not open") : failure_));
+            finish(Failed(ErrorKind::Gone,
+                          failure_.isEmpty() ? QStringLiteral("port is not open") : failure_));
             continue;
         }
         if (current_.settleMs > 0) {
@@ -235,6 +236,7 @@ void PortSession::sendRequest() {
         const qint64 n = port_.write(frame + now, size - now);
         if (n != size - now) {
             finish(Failed(
+                ErrorKind::Io,
                 QStringLiteral("the port did not take the request: %1").arg(port_.errorString())));
             return;
         }
@@ -289,9 +291,12 @@ void PortSession::judge() {
         timer_.start(TimerMs(j.waitSeconds));
         return;
     }
-    TransactionResult r = Failed(QString::fromStdString(j.message), reply_);
+    // Nothing at all within the limit is a silent sensor; anything else is a wrong reply.
+    const ErrorKind kind = j.verdict == core::Verdict::Accept ? ErrorKind::None
+                           : reply_.isEmpty()                 ? ErrorKind::Timeout
+                                                              : ErrorKind::WrongReply;
+    TransactionResult r = Failed(kind, QString::fromStdString(j.message), reply_);
     if (j.verdict == core::Verdict::Accept) {
-        r.ok = true;
         if (current_.order == core::Order::ReadRam || current_.order == core::Order::ReadEeprom) {
             std::copy(reply_.begin(), reply_.end(), block_.begin());
         }
@@ -319,11 +324,11 @@ void PortSession::onTimer() {
         break;
     case Step::Draining:
         block_ = current_.block;
-        finish(TransactionResult{true, {}, {}, 0, 0});
+        finish(TransactionResult{});
         break;
     case Step::Writing:
-        finish(Failed(QStringLiteral("the request was not sent within %1 s")
-                          .arg(core::kReplyLimitSeconds, 0, 'f', 1)));
+        finish(Failed(ErrorKind::Timeout, QStringLiteral("the request was not sent within %1 s")
+                                              .arg(core::kReplyLimitSeconds, 0, 'f', 1)));
         break;
     case Step::Waiting: {
         const quint64 exchange = exchanges_;
@@ -356,7 +361,7 @@ void PortSession::onError(QSerialPort::SerialPortError e) {
 void PortSession::failAll(const QString& reason) {
     timer_.stop();
     if (step_ != Step::Idle) {
-        finish(Failed(reason));
+        finish(Failed(ErrorKind::Gone, reason));
     }
     startNext(); // every queued one ends with the failure
 }

@@ -32,14 +32,17 @@ enum class Memory { Ram, Eeprom };
 
 const char* MemoryName(Memory m); // "RAM", "EEPROM"
 
-// The end of one transaction.
+// The end of one transaction. A failure's kind: Timeout (no byte came), WrongReply (bytes
+// came, but not the reply), Gone (the port failed or is not open), Unsteady (readParamsTwice:
+// both reads came, but they differ), Io (the port did not take the request).
 struct TransactionResult {
-    bool ok = false;
+    ErrorKind kind = ErrorKind::None;
     QString error;     // when not ok: what went wrong, for the operator ("no reply within 3.0 s")
     QByteArray bytes;  // the reply, exactly the expected length when ok (empty for a write)
     qint64 sentNs = 0; // session clock when the request went out
     qint64 doneNs = 0; // session clock when the transaction ended
-    bool unsteady = false; // readParamsTwice: both reads came, but they differ
+
+    bool ok() const { return kind == ErrorKind::None; }
 };
 
 using Done = std::function<void(const TransactionResult&)>;
@@ -76,7 +79,7 @@ class PortSession : public QObject {
     void lineCheck(Done done);
     void readParams(Memory m, Done done); // settle 0.1 s (RAM) or 1.5 s (EEPROM), 15 bytes
     // Two reads of the block, one after the other (each with its settle delay); ok with the
-    // block only when both are and they agree, else the first failure, or `unsteady` with "two
+    // block only when both are and they agree, else the first failure, or Unsteady with "two
     // reads of the RAM block differ; nothing written". Whoever writes on the strength of a read
     // (or at all, like a restore) reads this way first: a stale or shifted reply never counts.
     void readParamsTwice(Memory m, Done done);

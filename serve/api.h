@@ -30,37 +30,47 @@ struct Api {
     std::function<void(const QString&)> note{}; // a line for the log
 };
 
-// Why a write with this Authorization header may not go ahead: 403 under --read-only (whatever
-// the token), else 401 no token, 403 a wrong one; nothing when it may.
-std::optional<http::Response> WriteRefusal(const Api& api, const QByteArray& authorization);
+// The handlers' convention: a check returns the value it found or the Answer that refuses
+// the request (Checked<T>); the handler sends that answer (Send) and stops.
 
-// True when the request may write; otherwise it has been answered (401 no token, 403 a wrong
-// one or --read-only, 429 while its address is locked out for wrong tokens).
-bool MayWrite(Api& api, const http::Request& request, const http::Responder& reply);
-// The port of a sensor id; nullptr after a 404.
-LinePort* FindPort(const Api& api, const QString& id, const http::Responder& reply);
-// The session of a port that works now; nullptr after 503 (absent, starting, a line error),
-// 504 (the sensor does not answer) or 409 (another program holds the port).
-PortSession* WorkingSession(const LinePort& port, const http::Responder& reply);
-// The memory a request names (?memory=ram|eeprom, RAM when none); nullopt after a 400.
-std::optional<Memory> MemoryOf(const http::Request& request, const http::Responder& reply);
-// The answer to a failed transaction: 503 when the port is gone, 504 otherwise.
-http::Response FailureResponse(const LinePort& port, const sensors::TransactionResult& r);
+// An answer as an HTTP response: the kind's status, Retry-After and WWW-Authenticate where
+// they belong.
+http::Response ToResponse(const Answer& a);
+// Sends `a` to the client; a line's Waiter that does the same while the client waits.
+void Send(const http::Responder& reply, const Answer& a);
+Waiter ForClient(const http::Responder& reply);
 
-// The body of a PATCH of parameters, {"THRESHOLD": 80, "HOLD": "50ms"}, as the NAME=VALUE
-// words of `zurid set`. `status` 400 (not an object, a name that is no parameter) or 422 (a
-// value no sensor block allows) with the message; 0 when fine.
-struct ParsedPatch {
+// Whether a write with this token may go ahead: NotPermitted under --read-only (whatever the
+// token) or for a wrong one, NoCredentials without one (empty). Nothing when it may.
+std::optional<Answer> TokenRefusal(const Api& api, const QByteArray& token);
+// The same for an HTTP request's Authorization header, and LockedOut while the request's
+// address is locked out for wrong tokens (each wrong one counts).
+std::optional<Answer> WriteRefusal(Api& api, const http::Request& request);
+
+// The port of a sensor id; NotFound when there is none.
+Checked<LinePort*> FindPort(const Api& api, const QString& id);
+// The session of a port that works now; else why not (see Unavailable).
+Checked<PortSession*> WorkingSession(const LinePort& port);
+// The memory a request names (?memory=ram|eeprom, RAM when none).
+Checked<Memory> MemoryOf(const http::Request& request);
+
+// The values of a change, {"THRESHOLD": 80, "HOLD": "50ms"}, as the NAME=VALUE words of
+// `zurid set`: Invalid (a name that is no parameter) or Refused (a value no sensor block
+// allows).
+Checked<std::vector<sensors::Assignment>> ParseValues(const QJsonObject& values);
+// The same from a PATCH body, which must be a JSON object.
+Checked<std::vector<sensors::Assignment>> ParsePatch(const QByteArray& body);
+
+// A change of parameters on one sensor, whatever it came by (the API's PATCH, an MQTT
+// command): by the rules of `zurid set` (two reads agree, only the named bytes change, read
+// back), queued as the port's client work. The waiter gets the before/after of each changed
+// parameter, or the error; a change nobody waits for any more is dropped unrun.
+struct ParameterChange {
+    QString id;
+    Memory memory = Memory::Ram;
     std::vector<sensors::Assignment> items;
-    int status = 0;
-    QString message;
 };
-ParsedPatch ParsePatch(const QByteArray& body);
-// The change of a PATCH of parameters once the write is allowed, by the rules of `zurid set`
-// (two reads agree, only the named bytes change, read back); answers the before/after of each
-// changed parameter or the error. The API's PATCH and the MQTT commands both come here.
-void ChangeParameters(Api& api, const QString& id, Memory memory, const QByteArray& body,
-                      const http::Responder& reply);
+void ChangeParameters(Api& api, ParameterChange change, Waiter waiter);
 
 void AddSensorRoutes(http::Router& router, Api& api);
 void AddJobRoutes(http::Router& router, Api& api);

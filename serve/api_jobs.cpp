@@ -13,38 +13,35 @@ using http::Response;
 
 namespace {
 
-// The body as a JSON object; an empty body is an empty object. nullopt after a 400.
-std::optional<QJsonObject> BodyObject(const Request& request, const Responder& reply) {
+// The body as a JSON object with no keys but `allowed` (an empty body is an empty object), so
+// that a misspelt "dry_run" never writes.
+Checked<QJsonObject> BodyObject(const Request& request, const QStringList& allowed) {
     if (request.body.trimmed().isEmpty()) {
         return QJsonObject{};
     }
     const QJsonDocument doc = QJsonDocument::fromJson(request.body);
     if (!doc.isObject()) {
-        reply.error(400, QStringLiteral("the body is a JSON object"));
-        return std::nullopt;
+        return Checked<QJsonObject>::failure(ErrorKind::Invalid,
+                                             QStringLiteral("the body is a JSON object"));
     }
-    return doc.object();
-}
-
-// Keys other than `allowed` are refused, so that a misspelt "dry_run" never writes.
-bool OnlyKeys(const QJsonObject& o, const QStringList& allowed, const Responder& reply) {
+    const QJsonObject o = doc.object();
     for (const QString& key : o.keys()) {
         if (!allowed.contains(key)) {
-            reply.error(400, QStringLiteral("unknown field '%1' (takes %2)")
-                                 .arg(key.left(40), allowed.join(QStringLiteral(", "))));
-            return false;
+            return Checked<QJsonObject>::failure(
+                ErrorKind::Invalid, QStringLiteral("unknown field '%1' (takes %2)")
+                                        .arg(key.left(40), allowed.join(QStringLiteral(", "))));
         }
     }
-    return true;
+    return o;
 }
 
 void Accepted(const Jobs::Started& s, const Responder& reply) {
-    if (s.id == 0) {
-        reply.error(s.status, s.message);
+    if (!s) {
+        Send(reply, s.failed());
         return;
     }
-    const QString location = QStringLiteral("/api/v1/jobs/%1").arg(s.id);
-    Response r = Response::json(QJsonObject{{QStringLiteral("id"), s.id},
+    const QString location = QStringLiteral("/api/v1/jobs/%1").arg(*s);
+    Response r = Response::json(QJsonObject{{QStringLiteral("id"), *s},
                                             {QStringLiteral("state"), QStringLiteral("running")},
                                             {QStringLiteral("location"), location}},
                                 202);
@@ -52,28 +49,37 @@ void Accepted(const Jobs::Started& s, const Responder& reply) {
     reply.send(r);
 }
 
+// A write's refusal, sent; false when it may go ahead.
+bool Refused(Api& api, const Request& request, const Responder& reply) {
+    const std::optional<Answer> refusal = WriteRefusal(api, request);
+    if (refusal) {
+        Send(reply, *refusal);
+    }
+    return refusal.has_value();
+}
+
 void StartBackup(Api& api, const Request& request, const Responder& reply) {
-    if (!MayWrite(api, request, reply)) {
+    if (Refused(api, request, reply)) {
         return;
     }
-    const auto body = BodyObject(request, reply);
-    if (!body || !OnlyKeys(*body, {QStringLiteral("name")}, reply)) {
-        return;
-    }
-    if (!body->value(QStringLiteral("name")).isString()) {
+    const Checked<QJsonObject> body = BodyObject(request, {QStringLiteral("name")});
+    if (!body) {
+        Send(reply, body.failed());
+    } else if (!body->value(QStringLiteral("name")).isString()) {
         reply.error(400, QStringLiteral("send {\"name\": \"line-7\"}"));
-        return;
+    } else {
+        Accepted(api.jobs.backup(body->value(QStringLiteral("name")).toString()), reply);
     }
-    Accepted(api.jobs.backup(body->value(QStringLiteral("name")).toString()), reply);
 }
 
 void StartRestore(Api& api, const Request& request, const Responder& reply) {
-    if (!MayWrite(api, request, reply)) {
+    if (Refused(api, request, reply)) {
         return;
     }
-    const auto body = BodyObject(request, reply);
     const QStringList keys{QStringLiteral("ram"), QStringLiteral("dry_run")};
-    if (!body || !OnlyKeys(*body, keys, reply)) {
+    const Checked<QJsonObject> body = BodyObject(request, keys);
+    if (!body) {
+        Send(reply, body.failed());
         return;
     }
     for (const QString& key : keys) {
@@ -102,7 +108,7 @@ void AddJobRoutes(http::Router& router, Api& api) {
     // it goes, so that nobody without the token can keep an operator's backup waiting.
     router.add("POST", QStringLiteral("/api/v1/backups/{name}/verify"),
                [&api](const Request& request, const Responder& r) {
-                   if (MayWrite(api, request, r)) {
+                   if (!Refused(api, request, r)) {
                        Accepted(api.jobs.verify(request.param(QStringLiteral("name"))), r);
                    }
                });

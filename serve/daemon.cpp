@@ -125,7 +125,7 @@ sensors::Status Daemon::start() {
             d.bridge->sensorChanged(p->ref.label, SensorJson(*p, false));
         }
         if (const QString why = d.bridge->start(); !why.isEmpty()) {
-            return sensors::Status::failure(sensors::ErrorKind::Refused, why);
+            return sensors::Status::failure(sensors::ErrorKind::Invalid, why);
         }
     }
     return {};

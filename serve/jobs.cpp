@@ -83,20 +83,18 @@ void Jobs::interrupt() {
     }
 }
 
-Jobs::Started Jobs::refuse(int status, const QString& message) const {
-    return Started{0, status, message};
-}
-
 std::optional<Jobs::Started> Jobs::checkName(const QString& name) const {
     if (!IsPlainName(name)) {
-        return refuse(400, QStringLiteral("a backup's name is a plain name (letters, digits, "
-                                          "'.', '_', '-'), not '%1'")
-                               .arg(name.left(80)));
+        return Started::failure(ErrorKind::Invalid,
+                                QStringLiteral("a backup's name is a plain name (letters, digits, "
+                                               "'.', '_', '-'), not '%1'")
+                                    .arg(name.left(80)));
     }
     for (const auto& j : jobs_) {
         if (j->state == QLatin1String("running")) {
-            return refuse(
-                409, QStringLiteral("job %1 (%2 %3) is running").arg(j->id).arg(j->kind, j->name));
+            return Started::failure(
+                ErrorKind::Busy,
+                QStringLiteral("job %1 (%2 %3) is running").arg(j->id).arg(j->kind, j->name));
         }
     }
     return std::nullopt;
@@ -107,12 +105,16 @@ std::optional<Jobs::Started> Jobs::checkName(const QString& name) const {
 std::optional<Jobs::Started> Jobs::checkFolder(const QString& name, const QString& dir) const {
     const QFileInfo info(dir);
     if (info.isSymLink()) {
-        return refuse(422, QStringLiteral("%1 in the backups folder is a symbolic link; it is not "
-                                          "followed")
-                               .arg(name));
+        return Started::failure(
+            ErrorKind::Refused,
+            QStringLiteral("%1 in the backups folder is a symbolic link; it is not "
+                           "followed")
+                .arg(name));
     }
     if (info.exists() && !info.isDir()) {
-        return refuse(422, QStringLiteral("%1 in the backups folder is not a folder").arg(name));
+        return Started::failure(
+            ErrorKind::Refused,
+            QStringLiteral("%1 in the backups folder is not a folder").arg(name));
     }
     return std::nullopt;
 }
@@ -170,15 +172,15 @@ Jobs::Started Jobs::backup(const QString& name) {
     }
     // The backups folder and the backup's own, when missing, for their owner alone.
     if (const std::string why = MakeFolders(QFile::encodeName(dir).toStdString()); !why.empty()) {
-        return refuse(500, QStringLiteral("cannot make the folder %1: %2")
-                               .arg(dir, QString::fromLocal8Bit(why.c_str())));
+        return Started::failure(ErrorKind::Io, QStringLiteral("cannot make the folder %1: %2")
+                                                   .arg(dir, QString::fromLocal8Bit(why.c_str())));
     }
     if (const auto refused = checkFolder(name, dir)) { // and it is still no link
         return *refused;
     }
     Result<sensors::BackupRun> run = sensors::BackupRun::open(dir);
     if (!run) {
-        return refuse(422, run.error());
+        return Started::failure(ErrorKind::Refused, run.error());
     }
     Job& job = add(QStringLiteral("backup"), name);
     lendPorts(job);
@@ -187,7 +189,7 @@ Jobs::Started Jobs::backup(const QString& name) {
     launch(
         job, [](FleetPort&) { return sensors::BackupRun::plan(); },
         [backup](FleetPort& p) { backup->finished(p); });
-    return Started{job.id, 0, {}};
+    return job.id;
 }
 
 Jobs::Started Jobs::verify(const QString& name) {
@@ -212,14 +214,15 @@ Jobs::Started Jobs::startCompare(const QString& name, const QList<Memory>& memor
         return *refused;
     }
     if (!QFileInfo::exists(QDir(dir).filePath(QLatin1String(sensors::kManifestName)))) {
-        return refuse(404, QStringLiteral("no backup named %1").arg(name));
+        return Started::failure(ErrorKind::NotFound,
+                                QStringLiteral("no backup named %1").arg(name));
     }
     auto fleet = std::make_unique<sensors::Fleet>(verify ? QStringLiteral("verify")
                                                          : QStringLiteral("restore"));
     // The backup's sensors where they sit, as `zurid verify` and `restore` find them.
     Result<sensors::BackupPorts> found = sensors::AddBackupPorts(*fleet, dir, {});
     if (!found) {
-        return refuse(422, found.error());
+        return Started::failure(ErrorKind::Refused, found.error());
     }
     Job& job = add(fleet->verb(), name);
     job.fleet = std::move(fleet);
@@ -269,7 +272,7 @@ Jobs::Started Jobs::startCompare(const QString& name, const QList<Memory>& memor
         }
     };
     launch(job, plan, finished);
-    return Started{job.id, 0, {}};
+    return job.id;
 }
 
 void Jobs::ended(Job& job) {

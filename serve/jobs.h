@@ -32,11 +32,10 @@ class Jobs : public QObject {
     Jobs(Line& line, QString folder, QObject* parent = nullptr);
     ~Jobs() override;
 
-    struct Started {
-        int id = 0;      // the job's number when it started
-        int status = 0;  // else the HTTP status of the refusal: 400, 404, 409, 422, 500
-        QString message; // and why
-    };
+    // The job's number when it started, else why not: Invalid (a name that is no plain name),
+    // NotFound (no such backup), Busy (a job is running), Refused (the backup or its folder
+    // cannot be used), Io (the folder cannot be made).
+    using Started = Checked<int>;
     Started backup(const QString& name);
     Started verify(const QString& name);
     Started restore(const QString& name, bool ram, bool dryRun);
@@ -55,7 +54,6 @@ class Jobs : public QObject {
 
   private:
     struct Job;
-    Started refuse(int status, const QString& message) const;
     std::optional<Started> checkName(const QString& name) const;
     std::optional<Started> checkFolder(const QString& name, const QString& dir) const;
     Started startCompare(const QString& name, const QList<Memory>& memories, bool verify,

@@ -20,24 +20,31 @@ double Monotonic() {
         .count();
 }
 
-// A reply that never came is a time-out; one that came wrong is an error of the line.
+// A reply that never came is a time-out, a port that failed is absent; anything else is an
+// error of the line.
 SensorStatus FailureKind(const sensors::TransactionResult& r) {
-    return r.bytes.isEmpty() ? SensorStatus::Timeout : SensorStatus::Error;
+    switch (r.kind) {
+    case ErrorKind::Timeout:
+        return SensorStatus::Timeout;
+    case ErrorKind::Gone:
+        return SensorStatus::Absent;
+    default:
+        return SensorStatus::Error;
+    }
 }
 
 } // namespace
 
 struct ClientUnit {
     ClientWork work;
-    std::vector<http::Responder>
-        replies;        // the clients that wait for it, one or (a shared read) more
-    double started = 0; // monotonic, when it went out
-    double live = 0;    // seconds of live-data exchanges between its steps
+    std::vector<Waiter> waiters; // the clients that wait for it, one or (a shared read) more
+    double started = 0;          // monotonic, when it went out
+    double live = 0;             // seconds of live-data exchanges between its steps
     bool ended = false;
 
     bool wanted() const {
-        return std::any_of(replies.begin(), replies.end(),
-                           [](const http::Responder& r) { return !r.answered() && !r.gone(); });
+        return std::any_of(waiters.begin(), waiters.end(),
+                           [](const Waiter& w) { return w.waiting(); });
     }
 };
 
@@ -45,12 +52,12 @@ bool ClientTurn::wanted() const {
     return unit_->wanted();
 }
 
-void ClientTurn::answer(const http::Response& response) const {
+void ClientTurn::answer(const Answer& answer) const {
     if (std::exchange(unit_->ended, true)) {
         return;
     }
-    for (const http::Responder& r : unit_->replies) {
-        r.send(response);
+    for (const Waiter& w : unit_->waiters) {
+        w.deliver(answer);
     }
     line_->clientEnded(*port_, unit_);
 }
@@ -78,28 +85,35 @@ double LinePort::rate() const {
     return static_cast<double>(recent_.size() - 1) / (recent_.back() - recent_.front());
 }
 
-http::Response Unavailable(const LinePort& p) {
+Answer Unavailable(const LinePort& p) {
     const QString& id = p.ref.label;
     switch (p.status) {
     case SensorStatus::Starting:
-        return http::Response::error(503, QStringLiteral("%1 is starting").arg(id),
-                                     QStringLiteral("starting"));
+        return Answer::failure(ErrorKind::Unavailable, QStringLiteral("%1 is starting").arg(id),
+                               QStringLiteral("starting"));
     case SensorStatus::Absent:
-        return http::Response::error(503, QStringLiteral("%1 is absent: %2").arg(id, p.message),
-                                     QStringLiteral("sensor_absent"));
+        return Answer::failure(ErrorKind::Gone,
+                               QStringLiteral("%1 is absent: %2").arg(id, p.message));
     case SensorStatus::Timeout:
-        return http::Response::error(504,
-                                     QStringLiteral("%1 does not answer: %2").arg(id, p.message),
-                                     QStringLiteral("sensor_timeout"));
+        return Answer::failure(ErrorKind::Timeout,
+                               QStringLiteral("%1 does not answer: %2").arg(id, p.message));
     case SensorStatus::Ok:
     case SensorStatus::Error:
         break;
     }
     if (p.busy) {
-        return http::Response::error(409, QStringLiteral("%1: %2").arg(id, p.message));
+        return Answer::failure(ErrorKind::Busy, QStringLiteral("%1: %2").arg(id, p.message));
     }
-    return http::Response::error(503, QStringLiteral("%1: %2").arg(id, p.message),
-                                 QStringLiteral("sensor_error"));
+    return Answer::failure(ErrorKind::Unavailable, QStringLiteral("%1: %2").arg(id, p.message),
+                           QStringLiteral("sensor_error"));
+}
+
+Answer Failure(const LinePort& p, const sensors::TransactionResult& r) {
+    if (p.status == SensorStatus::Absent || r.kind == ErrorKind::Gone) {
+        return Answer::failure(ErrorKind::Gone,
+                               QStringLiteral("%1 is absent: %2").arg(p.ref.label, r.error));
+    }
+    return Answer::failure(r.kind, QStringLiteral("%1: %2").arg(p.ref.label, r.error));
 }
 
 std::shared_ptr<void> HoldWriter(LinePort& p, const QString& what) {
@@ -123,7 +137,7 @@ sensors::Status Line::addPorts(const QStringList& names) {
         refs.append(*found);
     }
     if (const QString twice = sensors::SamePortTwice(refs); !twice.isEmpty()) {
-        return sensors::Status::failure(sensors::ErrorKind::Refused,
+        return sensors::Status::failure(sensors::ErrorKind::Invalid,
                                         QStringLiteral("serve: %1").arg(twice));
     }
     for (const PortRef& ref : refs) {
@@ -236,7 +250,7 @@ void Line::begin(LinePort& p) {
         if (gen != p.gen_) {
             return true;
         }
-        if (r.ok) {
+        if (r.ok()) {
             return false;
         }
         fail(p, FailureKind(r), QStringLiteral("%1: %2").arg(step, r.error));
@@ -278,7 +292,7 @@ void Line::poll(LinePort& p, int settleMs) {
 }
 
 void Line::onData(LinePort& p, const sensors::TransactionResult& r) {
-    if (!r.ok) {
+    if (!r.ok()) {
         fail(p, FailureKind(r), QStringLiteral("live data: %1").arg(r.error));
         retry(p, LinePort::Next::Begin);
         return;
@@ -342,12 +356,12 @@ void Line::retry(LinePort& p, LinePort::Next again) {
     p.pause_.start(p.backoffMs_);
 }
 
-void Line::submit(LinePort& p, ClientWork work, const http::Responder& reply) {
+void Line::submit(LinePort& p, ClientWork work, Waiter waiter) {
     dropGone(p);
     if (!work.key.isEmpty()) {
         for (const auto& u : p.waiting_) {
             if (u->work.key == work.key) {
-                u->replies.push_back(reply); // one read answers them all
+                u->waiters.push_back(std::move(waiter)); // one read answers them all
                 return;
             }
         }
@@ -356,20 +370,18 @@ void Line::submit(LinePort& p, ClientWork work, const http::Responder& reply) {
         // About the time one unit takes with the live data it owes.
         const double turn = p.lastTurn_ + std::max(0.0, p.restUntil_ - Monotonic());
         const int seconds = std::clamp(static_cast<int>(std::ceil(turn)), 1, 60);
-        http::Response busy = http::Response::error(
-            503,
-            QStringLiteral("%1 is busy: %2 requests wait for it; try again in %3 s")
-                .arg(p.ref.label)
-                .arg(clientsWaiting(p))
-                .arg(seconds),
-            QStringLiteral("busy"));
-        busy.headers.emplaceBack("Retry-After", QByteArray::number(seconds));
-        reply.send(busy);
+        waiter.deliver(
+            Answer::failure(ErrorKind::Unavailable,
+                            QStringLiteral("%1 is busy: %2 requests wait for it; try again in %3 s")
+                                .arg(p.ref.label)
+                                .arg(clientsWaiting(p))
+                                .arg(seconds),
+                            QStringLiteral("busy"), seconds));
         return;
     }
     auto unit = std::make_shared<ClientUnit>();
     unit->work = std::move(work);
-    unit->replies.push_back(reply);
+    unit->waiters.push_back(std::move(waiter));
     // Writes go before the reads that wait, in their own order.
     const auto at = !unit->work.write ? p.waiting_.end()
                                       : std::find_if(p.waiting_.begin(), p.waiting_.end(),
@@ -441,10 +453,10 @@ void Line::dropGone(LinePort& p) {
 void Line::refuseWaiting(LinePort& p) {
     const std::deque<std::shared_ptr<ClientUnit>> waiting = std::move(p.waiting_);
     p.waiting_.clear();
-    const http::Response why = Unavailable(p);
+    const Answer why = Unavailable(p);
     for (const auto& u : waiting) {
-        for (const http::Responder& r : u->replies) {
-            r.send(why);
+        for (const Waiter& w : u->waiters) {
+            w.deliver(why);
         }
     }
 }

@@ -11,7 +11,7 @@
 #include "core/livedata.h"
 #include "sensors/ports.h"
 #include "sensors/session.h"
-#include "serve/http/router.h"
+#include "serve/answer.h"
 
 #include <QObject>
 #include <QString>
@@ -46,13 +46,20 @@ class Line;
 struct LinePort;
 struct ClientUnit;
 
+// Who waits for the end of a unit of client work, whatever it came by (an HTTP request, an
+// MQTT command).
+struct Waiter {
+    std::function<bool()> waiting;              // still wants the answer
+    std::function<void(const Answer&)> deliver; // hands it over, once
+};
+
 // What a unit of client work is handed when its turn comes.
 class ClientTurn {
   public:
     // Some client still waits for the answer.
     bool wanted() const;
-    // Sends the answer to every client that waits, and ends the unit. Once.
-    void answer(const http::Response& response) const;
+    // Hands the answer to every client that waits, and ends the unit. Once.
+    void answer(const Answer& answer) const;
 
   private:
     friend class Line;
@@ -120,9 +127,12 @@ struct LinePort {
     double lastTurn_ = 1.0; // seconds from the last unit's start to the next one's
 };
 
-// Why a port that does not work takes no transaction, as the API answers it: 503 (absent,
-// starting, a line error), 504 (the sensor does not answer), 409 (another program holds it).
-http::Response Unavailable(const LinePort& p);
+// Why a port that does not work takes no transaction: Gone (absent), Unavailable (starting, a
+// line error), Timeout (the sensor does not answer), Busy (another program holds it).
+Answer Unavailable(const LinePort& p);
+// The answer to a failed transaction of a working port: Gone when the port is, else the
+// transaction's kind.
+Answer Failure(const LinePort& p, const sensors::TransactionResult& r);
 
 // Marks the port's parameters as being changed by `what` until the last copy of the returned
 // hold is gone, however the change ends.
@@ -155,10 +165,11 @@ class Line : public QObject {
     void keepBlock(LinePort& p, Memory m, const core::ParamBlock& block);
 
     // Client work for a working port (status ok). A read joins the same read that waits
-    // already; otherwise the unit waits for its turn, or `reply` is answered 503 `busy` with
-    // Retry-After when clientQueueLimit units wait. Work whose clients have all gone is dropped
-    // unrun; what still waits when the port fails is answered with the port's status.
-    void submit(LinePort& p, ClientWork work, const http::Responder& reply);
+    // already; otherwise the unit waits for its turn, or `waiter` is answered Unavailable
+    // `busy` with a time to retry when clientQueueLimit units wait. Work whose clients have all
+    // gone is dropped unrun; what still waits when the port fails is answered with the port's
+    // status.
+    void submit(LinePort& p, ClientWork work, Waiter waiter);
     // Units waiting on the port (not the one on the wire).
     int clientsWaiting(const LinePort& p) const { return static_cast<int>(p.waiting_.size()); }
 

@@ -1,33 +1,24 @@
 #include "serve/mqttline.h"
 
-#include <QJsonDocument>
-
 namespace zurid::serve {
-
-namespace {
-
-QJsonObject Body(const http::Response& r) {
-    return QJsonDocument::fromJson(r.body).object();
-}
-
-} // namespace
 
 bool MqttLine::hasSensor(const QString& id) const {
     return api_.line.find(id) != nullptr;
 }
 
-std::optional<QJsonObject> MqttLine::refuseWrite(const QString& token) const {
-    if (const auto refusal = WriteRefusal(api_, "Bearer " + token.toUtf8())) {
-        return Body(*refusal);
-    }
-    return std::nullopt;
+std::optional<Answer> MqttLine::refuseWrite(const QString& token) const {
+    return TokenRefusal(api_, token.toUtf8());
 }
 
 void MqttLine::writeParameters(const QString& id, Memory memory, const QJsonObject& values,
-                               std::function<void(const QJsonObject&)> done) {
-    ChangeParameters(
-        api_, id, memory, QJsonDocument(values).toJson(QJsonDocument::Compact),
-        http::Responder([done = std::move(done)](const http::Response& r) { done(Body(r)); }));
+                               std::function<void(const Answer&)> done) {
+    Checked<std::vector<sensors::Assignment>> items = ParseValues(values);
+    if (!items) {
+        done(items.failed());
+        return;
+    }
+    // The bridge waits for every answer: it publishes it, and counts the commands in flight.
+    ChangeParameters(api_, {id, memory, std::move(*items)}, {[] { return true; }, std::move(done)});
 }
 
 } // namespace zurid::serve

@@ -1,5 +1,5 @@
-// The line as the MQTT bridge's commands reach it: the same sensors, token and rules as the
-// API's PATCH of parameters, answered with the API's own JSON.
+// The line as the MQTT bridge's commands reach it: the same sensors, token and change of
+// parameters as the API's PATCH, with the same answers.
 #pragma once
 
 #include "serve/api.h"
@@ -12,9 +12,9 @@ class MqttLine : public mqtt::CommandTarget {
     explicit MqttLine(Api& api) : api_(api) {}
 
     bool hasSensor(const QString& id) const override;
-    std::optional<QJsonObject> refuseWrite(const QString& token) const override;
+    std::optional<Answer> refuseWrite(const QString& token) const override;
     void writeParameters(const QString& id, Memory memory, const QJsonObject& values,
-                         std::function<void(const QJsonObject&)> done) override;
+                         std::function<void(const Answer&)> done) override;
 
   private:
     Api& api_;

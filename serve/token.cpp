@@ -109,7 +109,13 @@ Auth CheckBearer(const QByteArray& authorization, const QString& token) {
     if (value.size() < 7 || value.left(7).toLower() != "bearer ") {
         return Auth::Wrong;
     }
-    const QByteArray given = value.mid(7).trimmed();
+    return CheckToken(value.mid(7).trimmed(), token);
+}
+
+Auth CheckToken(const QByteArray& given, const QString& token) {
+    if (given.isEmpty()) {
+        return Auth::Missing;
+    }
     const QByteArray want = token.toLatin1();
     unsigned diff = given.size() == want.size() ? 0U : 1U;
     for (qsizetype i = 0; i < given.size(); ++i) {

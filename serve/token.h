@@ -23,7 +23,9 @@ struct Token {
 Token LoadToken(const QString& path);
 
 enum class Auth { Ok, Missing, Wrong };
-// An Authorization header against the token, in time that does not depend on where it differs.
+// A token as given against the token, in time that does not depend on where it differs.
+Auth CheckToken(const QByteArray& given, const QString& token);
+// The same for an Authorization header ("Bearer TOKEN").
 Auth CheckBearer(const QByteArray& authorization, const QString& token);
 
 } // namespace zurid::serve

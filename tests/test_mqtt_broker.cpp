@@ -20,6 +20,8 @@
 using namespace testing_support;
 using namespace zurid::serve::mqtt;
 using zurid::sensors::Memory;
+using zurid::serve::Answer;
+using zurid::serve::ErrorKind;
 
 namespace {
 
@@ -35,23 +37,23 @@ class Line : public CommandTarget {
     };
     std::vector<Write> writes;
     bool answers = true; // false: writes never end
-    std::vector<std::function<void(const QJsonObject&)>> unanswered;
+    std::vector<std::function<void(const Answer&)>> unanswered;
 
     bool hasSensor(const QString& id) const override { return id == "COM1" || id == "COM2"; }
-    std::optional<QJsonObject> refuseWrite(const QString& token) const override {
+    std::optional<Answer> refuseWrite(const QString& token) const override {
         if (token == kToken) {
             return std::nullopt;
         }
-        return ApiError("forbidden", "wrong token");
+        return Answer::failure(ErrorKind::NotPermitted, "wrong token");
     }
     void writeParameters(const QString& id, Memory m, const QJsonObject& values,
-                         std::function<void(const QJsonObject&)> done) override {
+                         std::function<void(const Answer&)> done) override {
         writes.push_back({id, m, values});
         if (!answers) {
             unanswered.push_back(std::move(done));
             return;
         }
-        QTimer::singleShot(0, [done, values] { done(QJsonObject{{"changed", values}}); });
+        QTimer::singleShot(0, [done, values] { done(Answer::json({{"changed", values}})); });
     }
 };
 
@@ -338,7 +340,7 @@ class MqttBrokerTest : public QObject {
         QCOMPARE(answerTo(answers1, "b3").value("error").toObject().value("code"),
                  QJsonValue("busy"));
         QCOMPARE(line.writes.size(), std::size_t(3));
-        line.unanswered.front()(QJsonObject{{"changed", QJsonObject{}}});
+        line.unanswered.front()(Answer::json({{"changed", QJsonObject{}}}));
         QVERIFY(!answerTo(answers1, "b1").isEmpty());
         QCOMPARE(b.stats().commands, quint64(8));
         QCOMPARE(b.stats().commandsRefused, quint64(6));

@@ -18,6 +18,8 @@
 
 using namespace zurid::serve::mqtt;
 using zurid::sensors::Memory;
+using zurid::serve::Answer;
+using zurid::serve::ErrorKind;
 
 namespace {
 
@@ -178,7 +180,8 @@ class MqttTopicsTest : public QObject {
 
         // The answer carries the id, or null when the command had none.
         const QJsonObject answer =
-            QJsonDocument::fromJson(ResponsePayload("42", ApiError("not_found", "no sensor COM9")))
+            QJsonDocument::fromJson(
+                ResponsePayload("42", Answer::failure(ErrorKind::NotFound, "no sensor COM9")))
                 .object();
         QCOMPARE(answer.value("id"), QJsonValue("42"));
         QCOMPARE(answer.value("error").toObject().value("code"), QJsonValue("not_found"));

@@ -20,7 +20,7 @@ namespace {
 
 constexpr char kToken[] = "queue-test-token";
 
-struct Answer {
+struct Answered {
     QString label;
     http::Response response;
     int status() const { return response.status; }
@@ -39,7 +39,7 @@ class ServeQueueTest : public QObject {
     std::unique_ptr<Jobs> jobs;
     std::unique_ptr<Api> api;
     http::Router router;
-    std::vector<Answer> answers;
+    std::vector<Answered> answers;
 
     // A request to the routes; its answer lands in `answers` under `label`.
     void ask(const QByteArray& method, const QString& target, const QString& label,
@@ -98,7 +98,7 @@ class ServeQueueTest : public QObject {
         *here = false; // the buffer's client leaves
         QTRY_VERIFY_WITH_TIMEOUT(answers.size() >= 102, 15000);
         QStringList order;
-        for (const Answer& a : answers) {
+        for (const Answered& a : answers) {
             if (a.label == "buffer") {
                 QVERIFY(a.status() != 200); // dropped: never read
                 continue;
@@ -133,7 +133,7 @@ class ServeQueueTest : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(answers.size() == 5, 15000);
         line.clientQueueLimit = kClientQueueLimit;
         QVERIFY(std::all_of(answers.begin() + 1, answers.end(),
-                            [](const Answer& a) { return a.status() == 200; }));
+                            [](const Answered& a) { return a.status() == 200; }));
     }
 
     void cleanupTestCase() { line.stop(); }

@@ -31,7 +31,7 @@ sensors::Result<QSslConfiguration> LoadTls(const QString& certFile, const QStrin
     const QList<QSslCertificate> chain =
         QSslCertificate::fromData(QByteArray::fromStdString(text), QSsl::Pem);
     if (chain.isEmpty() || chain.first().isNull()) {
-        return R::failure(sensors::ErrorKind::Refused,
+        return R::failure(sensors::ErrorKind::Invalid,
                           QStringLiteral("certificate %1: no PEM certificate in it").arg(certFile));
     }
     if (!ReadOwnerOnlyFile(QFile::encodeName(keyFile).toStdString(), kMaxFileBytes, &text, &why)) {
@@ -47,7 +47,7 @@ sensors::Result<QSslConfiguration> LoadTls(const QString& certFile, const QStrin
         }
     }
     if (key.isNull()) {
-        return R::failure(sensors::ErrorKind::Refused,
+        return R::failure(sensors::ErrorKind::Invalid,
                           QStringLiteral("key %1: no unencrypted PEM private key in it (RSA, EC "
                                          "or DSA)")
                               .arg(keyFile));

@@ -122,29 +122,29 @@ void Bridge::onMessage(const QString& topic, const QByteArray& payload, bool ret
     if (retained) {
         // Kept by the broker, it would be carried out anew on every connect.
         answer(*sensor, p.id,
-               ApiError(QStringLiteral("bad_request"),
-                        QStringLiteral("a retained command is not carried out; publish commands "
-                                       "without retain, and clear this one with an empty "
-                                       "retained message")));
+               Answer::failure(ErrorKind::Invalid,
+                               QStringLiteral("a retained command is not carried out; publish "
+                                              "commands without retain, and clear this one with "
+                                              "an empty retained message")));
         return;
     }
     if (!p.command) {
-        answer(*sensor, p.id, ApiError(QStringLiteral("bad_request"), p.error));
+        answer(*sensor, p.id, Answer::failure(ErrorKind::Invalid, p.error));
         return;
     }
     if (!target_->hasSensor(*sensor)) {
         answer(*sensor, p.id,
-               ApiError(QStringLiteral("not_found"), QStringLiteral("no sensor %1").arg(*sensor)));
+               Answer::failure(ErrorKind::NotFound, QStringLiteral("no sensor %1").arg(*sensor)));
         return;
     }
-    if (std::optional<QJsonObject> refusal = target_->refuseWrite(p.command->token)) {
+    if (std::optional<Answer> refusal = target_->refuseWrite(p.command->token)) {
         answer(*sensor, p.id, *refusal);
         return;
     }
     if (inFlight_ >= options_.commandsInFlight) {
         answer(*sensor, p.id,
-               ApiError(
-                   QStringLiteral("busy"),
+               Answer::failure(
+                   ErrorKind::Busy,
                    QStringLiteral("%1 commands are being carried out; try again").arg(inFlight_)));
         return;
     }
@@ -152,10 +152,10 @@ void Bridge::onMessage(const QString& topic, const QByteArray& payload, bool ret
     const QJsonValue commandId = p.id;
     target_->writeParameters(
         *sensor, p.command->memory, p.command->values,
-        [self = QPointer<Bridge>(this), sensor = *sensor, commandId](const QJsonObject& body) {
+        [self = QPointer<Bridge>(this), sensor = *sensor, commandId](const Answer& a) {
             if (self) {
                 --self->inFlight_;
-                self->answer(sensor, commandId, body);
+                self->answer(sensor, commandId, a);
             }
         });
 }
@@ -183,12 +183,12 @@ void Bridge::forget(const QString& sensor) {
     client_.clear(topics_.parameters(sensor, sensors::Memory::Eeprom));
 }
 
-void Bridge::answer(const QString& sensor, const QJsonValue& commandId, const QJsonObject& body) {
+void Bridge::answer(const QString& sensor, const QJsonValue& commandId, const Answer& a) {
     ++stats_.commands;
-    if (body.contains(QLatin1String("error"))) {
+    if (!a.ok()) {
         ++stats_.commandsRefused;
     }
-    client_.publish(topics_.setResponse(sensor), ResponsePayload(commandId, body), 1);
+    client_.publish(topics_.setResponse(sensor), ResponsePayload(commandId, a), 1);
 }
 
 } // namespace zurid::serve::mqtt

@@ -73,7 +73,7 @@ class Bridge : public QObject {
     void onMessage(const QString& topic, const QByteArray& payload, bool retained);
     // Says once why there are no commands when the broker speaks only MQTT 3.1.1.
     void onConnectedChanged(bool connected);
-    void answer(const QString& sensor, const QJsonValue& commandId, const QJsonObject& body);
+    void answer(const QString& sensor, const QJsonValue& commandId, const Answer& a);
     // Clears the retained topics of a sensor this server does not serve.
     void forget(const QString& sensor);
 

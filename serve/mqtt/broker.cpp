@@ -15,7 +15,7 @@ constexpr qint64 kMaxCaBytes = 1 << 20; // a CA bundle is a few hundred KiB
 
 sensors::Result<Credentials> Refused(const QString& path, const QString& why) {
     return sensors::Result<Credentials>::failure(
-        sensors::ErrorKind::Refused, QStringLiteral("MQTT credentials file %1: %2").arg(path, why));
+        sensors::ErrorKind::Invalid, QStringLiteral("MQTT credentials file %1: %2").arg(path, why));
 }
 
 } // namespace
@@ -30,24 +30,24 @@ sensors::Result<BrokerAddress> ParseBrokerUrl(const QString& url) {
     const QUrl u(url, QUrl::StrictMode);
     const QString scheme = u.scheme().toLower();
     if (!u.isValid() || (scheme != QLatin1String("mqtt") && scheme != QLatin1String("mqtts"))) {
-        return R::failure(sensors::ErrorKind::Refused,
+        return R::failure(sensors::ErrorKind::Invalid,
                           QStringLiteral("MQTT broker %1: give it as mqtt://HOST[:PORT] or "
                                          "mqtts://HOST[:PORT]")
                               .arg(url));
     }
     if (!u.userInfo().isEmpty()) {
-        return R::failure(sensors::ErrorKind::Refused,
+        return R::failure(sensors::ErrorKind::Invalid,
                           QStringLiteral("MQTT broker %1: no user or password in the URL; "
                                          "give them with --mqtt-credentials FILE")
                               .arg(u.host().isEmpty() ? QStringLiteral("URL") : u.host()));
     }
     if (u.host().isEmpty()) {
-        return R::failure(sensors::ErrorKind::Refused,
+        return R::failure(sensors::ErrorKind::Invalid,
                           QStringLiteral("MQTT broker %1: no host").arg(url));
     }
     if ((!u.path().isEmpty() && u.path() != QLatin1String("/")) || u.hasQuery() ||
         u.hasFragment()) {
-        return R::failure(sensors::ErrorKind::Refused,
+        return R::failure(sensors::ErrorKind::Invalid,
                           QStringLiteral("MQTT broker %1: only a host and a port").arg(url));
     }
     BrokerAddress a;
@@ -55,7 +55,7 @@ sensors::Result<BrokerAddress> ParseBrokerUrl(const QString& url) {
     a.host = u.host();
     const int port = u.port(a.tls ? 8883 : 1883);
     if (port <= 0 || port > 65535) {
-        return R::failure(sensors::ErrorKind::Refused,
+        return R::failure(sensors::ErrorKind::Invalid,
                           QStringLiteral("MQTT broker %1: port out of range").arg(url));
     }
     a.port = static_cast<quint16>(port);

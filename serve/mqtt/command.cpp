@@ -130,15 +130,10 @@ ParsedCommand ParseCommand(const QByteArray& payload) {
     return p;
 }
 
-QJsonObject ApiError(const QString& code, const QString& message) {
-    return QJsonObject{
-        {QStringLiteral("error"),
-         QJsonObject{{QStringLiteral("code"), code}, {QStringLiteral("message"), message}}}};
-}
-
-QByteArray ResponsePayload(const QJsonValue& id, QJsonObject answer) {
-    answer.insert(QStringLiteral("id"), id.isString() ? id : QJsonValue(QJsonValue::Null));
-    return Compact(answer);
+QByteArray ResponsePayload(const QJsonValue& id, const Answer& answer) {
+    QJsonObject o = answer.toJson();
+    o.insert(QStringLiteral("id"), id.isString() ? id : QJsonValue(QJsonValue::Null));
+    return Compact(o);
 }
 
 } // namespace zurid::serve::mqtt

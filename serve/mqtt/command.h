@@ -3,11 +3,13 @@
 //
 // A command:  {"id": "42", "memory": "ram", "values": {"THRESHOLD": 80, "HOLD": "50ms"},
 //              "token": "..."}
-// Its answer: the API's answer to the same PATCH (the before/after of each changed parameter,
-//              or {"error": {"code", "message"}}) with the command's "id" added.
+// Its answer: the same answer as the API's PATCH (the before/after of each changed parameter,
+//              or {"error": {"code", "message"}} with the API's codes) with the command's "id"
+//              added.
 #pragma once
 
 #include "sensors/session.h"
+#include "serve/answer.h"
 
 #include <QByteArray>
 #include <QJsonObject>
@@ -45,27 +47,25 @@ struct ParsedCommand {
 // more than kMaxValues, a value that is neither a whole number nor a short text, no token.
 ParsedCommand ParseCommand(const QByteArray& payload);
 
-// {"error": {"code": ..., "message": ...}}, as the API answers a refusal.
-QJsonObject ApiError(const QString& code, const QString& message);
-// The answer payload: `answer` with "id" set to `id` (null when the command had none).
-QByteArray ResponsePayload(const QJsonValue& id, QJsonObject answer);
+// The answer payload: `answer` as JSON with "id" set to `id` (null when the command had none).
+QByteArray ResponsePayload(const QJsonValue& id, const Answer& answer);
 
-// What a command needs from the line. serve's line runner implements it with the rules of
-// PATCH /api/v1/sensors/{id}/parameters: names and values as `zurid set` takes them, only the
-// named bytes change, two reads agree before the write, a read-back after it.
+// What a command needs from the line: the same operation as the API's PATCH of parameters
+// (names and values as `zurid set` takes them, only the named bytes change, two reads agree
+// before the write, a read-back after it), with no HTTP in between.
 class CommandTarget {
   public:
     virtual ~CommandTarget() = default;
     // Whether there is a sensor with this id.
     virtual bool hasSensor(const QString& id) const = 0;
-    // The refusal ({"error": ...}) of a write with this token: a wrong one, or writes switched
-    // off; nothing when the write may go ahead.
-    virtual std::optional<QJsonObject> refuseWrite(const QString& token) const = 0;
-    // Carries the write out and calls `done` once, later, from the event loop, with the API's
-    // answer: the before/after, or {"error": ...}.
+    // The refusal of a write with this token (a wrong one, or writes switched off); nothing
+    // when the write may go ahead.
+    virtual std::optional<Answer> refuseWrite(const QString& token) const = 0;
+    // Carries the write out and calls `done` once, later, from the event loop: the
+    // before/after, or the error.
     virtual void writeParameters(const QString& id, sensors::Memory memory,
                                  const QJsonObject& values,
-                                 std::function<void(const QJsonObject& answer)> done) = 0;
+                                 std::function<void(const Answer&)> done) = 0;
 };
 
 } // namespace zurid::serve::mqtt
