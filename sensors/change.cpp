@@ -12,7 +12,7 @@ namespace {
 struct Run {
     PortSession& session;
     Memory memory;
-    std::vector<Assignment> items;
+    std::vector<core::Assignment> items;
     std::function<void(const BlockChange&)> done;
     bool readBack = true;
     BlockChange result;
@@ -48,11 +48,11 @@ void Start(const std::shared_ptr<Run>& run) {
             return;
         }
         run->result.before = *ToBlock(read.bytes);
-        run->result.after = run->result.before;
-        const std::string refused = ApplyAssignments(run->items, run->result.after);
-        if (!refused.empty()) {
-            run->finish(BlockChange::Outcome::Refused,
-                        QString::fromStdString(refused) + QStringLiteral("; nothing written"));
+        const core::AssignedBlock assigned = core::ApplyAssignments(run->items, run->result.before);
+        run->result.after = assigned.block;
+        if (!assigned.ok) {
+            run->finish(BlockChange::Outcome::Refused, QString::fromStdString(assigned.reason) +
+                                                           QStringLiteral("; nothing written"));
             return;
         }
         if (run->result.after == run->result.before) {
@@ -89,7 +89,7 @@ void Start(const std::shared_ptr<Run>& run) {
 
 } // namespace
 
-void ChangeBlock(PortSession& session, Memory m, std::vector<Assignment> items,
+void ChangeBlock(PortSession& session, Memory m, std::vector<core::Assignment> items,
                  std::function<void(const BlockChange&)> done, bool readBack) {
     Start(std::make_shared<Run>(Run{session, m, std::move(items), std::move(done), readBack, {}}));
 }

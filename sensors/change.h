@@ -4,8 +4,8 @@
 // block is read back: success means the sensor holds it.
 #pragma once
 
+#include "core/assign.h"
 #include "core/protocol.h"
-#include "sensors/assign.h"
 #include "sensors/session.h"
 
 #include <QString>
@@ -33,7 +33,7 @@ struct BlockChange {
 
 // Runs the change on the session's queue and calls `done` once, from the event loop. Without
 // `readBack` a written block counts as Written unread (`zurid set --no-verify`).
-void ChangeBlock(PortSession& session, Memory m, std::vector<Assignment> items,
+void ChangeBlock(PortSession& session, Memory m, std::vector<core::Assignment> items,
                  std::function<void(const BlockChange&)> done, bool readBack = true);
 
 } // namespace zurid::sensors

@@ -3,7 +3,7 @@
 // job slot, needs the bearer token and is refused under --read-only.
 #pragma once
 
-#include "sensors/assign.h"
+#include "core/assign.h"
 #include "serve/http/router.h"
 #include "serve/line.h"
 #include "serve/lockout.h"
@@ -51,7 +51,7 @@ http::Response FailureResponse(const LinePort& port, const sensors::TransactionR
 // words of `zurid set`. `status` 400 (not an object, a name that is no parameter) or 422 (a
 // value no sensor block allows) with the message; 0 when fine.
 struct ParsedPatch {
-    std::vector<sensors::Assignment> items;
+    std::vector<core::Assignment> items;
     int status = 0;
     QString message;
 };

@@ -150,15 +150,15 @@ ParsedPatch ParsePatch(const QByteArray& body) {
         }
         words.push_back(QStringLiteral("%1=%2").arg(it.key(), value).toStdString());
     }
-    sensors::AssignmentList list = sensors::ParseAssignments(words);
-    if (!list.error.empty()) {
+    core::AssignmentsRead list = core::ParseAssignments(words);
+    if (!list.ok) {
         out.status = 400;
-        out.message = QString::fromStdString(list.error);
+        out.message = QString::fromStdString(list.reason);
         return out;
     }
-    if (const std::string e = sensors::CheckAssignments(list.items); !e.empty()) {
+    if (const core::AssignmentsChecked checked = core::CheckAssignments(list.items); !checked.ok) {
         out.status = 422;
-        out.message = QString::fromStdString(e);
+        out.message = QString::fromStdString(checked.reason);
         return out;
     }
     out.items = std::move(list.items);
