@@ -1,6 +1,7 @@
 #include "serve/jobs.h"
 
 #include "platform/serial/files.h"
+#include "sensors/fleettable.h"
 #include "sensors/paramtext.h"
 #include "sensors/restore.h"
 #include "serve/sensorjson.h"
@@ -123,7 +124,7 @@ Jobs::Job& Jobs::add(const QString& kind, const QString& name) {
     job->kind = kind;
     job->name = name;
     job->started = Now();
-    job->fleet = std::make_unique<sensors::Fleet>(kind); // a compare brings its own
+    job->fleet = std::make_unique<sensors::Fleet>(); // a compare brings its own
     // The oldest finished ones go.
     while (jobs_.size() >= kKeptJobs) {
         const auto it = std::find_if(jobs_.begin(), jobs_.end(), [](const auto& j) {
@@ -214,14 +215,14 @@ Jobs::Started Jobs::startCompare(const QString& name, const QList<Memory>& memor
     if (!QFileInfo::exists(QDir(dir).filePath(QLatin1String(sensors::kManifestName)))) {
         return refuse(404, QStringLiteral("no backup named %1").arg(name));
     }
-    auto fleet = std::make_unique<sensors::Fleet>(verify ? QStringLiteral("verify")
-                                                         : QStringLiteral("restore"));
+    const QString kind = verify ? QStringLiteral("verify") : QStringLiteral("restore");
+    auto fleet = std::make_unique<sensors::Fleet>();
     // The backup's sensors where they sit, as `zurid verify` and `restore` find them.
     Result<sensors::BackupPorts> found = sensors::AddBackupPorts(*fleet, dir, {});
     if (!found) {
         return refuse(422, found.error());
     }
-    Job& job = add(fleet->verb(), name);
+    Job& job = add(kind, name);
     job.fleet = std::move(fleet);
     job.manifest = found->manifest;
     job.notes = found->notes;
@@ -348,7 +349,7 @@ std::optional<QJsonObject> Jobs::json(int id) const {
             o[QStringLiteral("dry_run")] = j->dryRun;
         }
         if (j->state != QLatin1String("running")) {
-            o[QStringLiteral("summary")] = j->fleet->summary();
+            o[QStringLiteral("summary")] = sensors::FleetTable(*j->fleet, j->kind);
         }
         if (!j->error.isEmpty()) {
             o[QStringLiteral("error")] = j->error;
