@@ -396,17 +396,17 @@ QJsonArray Jobs::backups() const {
         }
         // As a job reads it: a regular file only (a FIFO would hold the server up for good),
         // no link followed.
-        QString why;
-        const std::optional<QByteArray> json = sensors::FolderReader(d.filePath())(manifest, &why);
-        const sensors::ManifestRead m =
+        const Result<QByteArray> json = sensors::FolderReader(d.filePath())(manifest);
+        const Result<sensors::Manifest> m =
             json ? sensors::ReadManifest(*json)
-                 : sensors::ManifestRead{std::nullopt, QStringLiteral("%1: %2").arg(manifest, why)};
-        if (m.manifest) {
-            o[QStringLiteral("created")] = m.manifest->created;
-            o[QStringLiteral("complete")] = m.manifest->complete;
-            o[QStringLiteral("sensors")] = static_cast<int>(m.manifest->entries.size());
+                 : Result<sensors::Manifest>::failure(
+                       json.kind(), QStringLiteral("%1: %2").arg(manifest, json.error()));
+        if (m) {
+            o[QStringLiteral("created")] = m->created;
+            o[QStringLiteral("complete")] = m->complete;
+            o[QStringLiteral("sensors")] = static_cast<int>(m->entries.size());
         } else {
-            o[QStringLiteral("error")] = m.error;
+            o[QStringLiteral("error")] = m.error();
         }
         out.append(o);
     }
