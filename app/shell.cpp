@@ -1,7 +1,6 @@
 #include "app/shell.h"
 
 #include "branding/logo.h"
-#include "core/protocol.h"
 #include "gui/livedata.h"
 #include "gui/params.h"
 #include "gui/state.h"
@@ -16,7 +15,6 @@ bool quitRequested = false;
 
 void InitVars() {
     com = 1;
-    sync = core::kSync;
     order = 1;
     target = RAM;
     poll = 0;

@@ -2,6 +2,7 @@
 
 #include "cli/commands.h"
 #include "platform/serial/interrupt.h"
+#include "sensors/fleettable.h"
 
 #include <QCoreApplication>
 #include <QJsonArray>
@@ -233,16 +234,16 @@ std::optional<int> ParseFleetCommand(QCommandLineParser& parser, const QStringLi
     return ParseCommand(parser, args, QLatin1String(details), 1, -1);
 }
 
-int RunFleet(Fleet& fleet, Fleet::Plan plan, Fleet::Finished finished) {
-    OnInterrupt([&fleet] {
+int RunFleet(const QString& verb, Fleet& fleet, Fleet::Plan plan, Fleet::Finished finished) {
+    OnInterrupt([&verb, &fleet] {
         if (!fleet.interrupted()) {
-            Message(QStringLiteral("%1: interrupted; stopping every port").arg(fleet.verb()));
+            Message(QStringLiteral("%1: interrupted; stopping every port").arg(verb));
             fleet.interrupt();
         }
     });
     fleet.run(std::move(plan), std::move(finished));
     OnInterrupt({});
-    const QByteArray text = fleet.summary().toUtf8();
+    const QByteArray text = FleetTable(fleet, verb).toUtf8();
     std::fwrite(text.constData(), 1, static_cast<std::size_t>(text.size()), stderr);
     std::fflush(stderr);
     return fleet.allOk() ? kExitOk : kExitFailed;

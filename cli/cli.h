@@ -73,6 +73,6 @@ std::optional<int> ParseFleetCommand(QCommandLineParser& parser, const QStringLi
                                      const char* details);
 // Runs the fleet with Ctrl-C wired to interrupt it (and a message saying so); `verb` names the
 // command. Then the summary on stderr; returns the exit status.
-int RunFleet(Fleet& fleet, Fleet::Plan plan, Fleet::Finished finished);
+int RunFleet(const QString& verb, Fleet& fleet, Fleet::Plan plan, Fleet::Finished finished);
 
 } // namespace zurid::cli

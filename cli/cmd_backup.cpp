@@ -50,7 +50,7 @@ int RunBackup(const QStringList& args) {
                                "backup --help')"));
         return kExitUsage;
     }
-    Fleet fleet(QStringLiteral("backup"));
+    Fleet fleet;
     if (parser.isSet(all)) {
         fleet.addAll();
     } else {
@@ -73,7 +73,7 @@ int RunBackup(const QStringList& args) {
         return kExitFailed;
     }
     const int status = RunFleet(
-        fleet, [](FleetPort&) { return BackupRun::plan(); },
+        QStringLiteral("backup"), fleet, [](FleetPort&) { return BackupRun::plan(); },
         [&](FleetPort& p) { run->finished(p); });
     const Result<BackupRun::Committed> committed = run->saveManifest(fleet);
     if (!committed) {

@@ -9,6 +9,7 @@
 
 #include <map>
 #include <memory>
+#include <span>
 
 namespace zurid::cli {
 
@@ -57,31 +58,9 @@ QJsonObject SideJson(const Side& s) {
             {QStringLiteral("memory"), QLatin1String(MemoryName(s.memory))}};
 }
 
-} // namespace
-
-int RunDiff(const QStringList& args) {
-    QCommandLineParser parser;
-    const QCommandLineOption json(QStringLiteral("json"),
-                                  QStringLiteral("Print JSON instead of text."));
-    parser.addOption(json);
-    const QString details = QStringLiteral(
-        "A and B are each a parameter file (FILE.dat) or PORT, PORT:ram or PORT:eeprom (RAM\n"
-        "when not said). Both sensors are read at once. Prints one line per differing\n"
-        "parameter, NAME  A's value -> B's value; with --json one object naming both sides,\n"
-        "\"same\", and the differences with A's and B's code, value and unit. Exit status as\n"
-        "diff's: 0 the same, 1 different, 2 trouble (bad usage, a file that is not a parameter\n"
-        "file, a port that is missing or busy, a failed read, stdout that cannot be written).");
-    if (const auto done = ParseCommand(parser, args, details, 2, 2)) {
-        return *done;
-    }
-    Side sides[2];
-    for (int i = 0; i < 2; ++i) {
-        sides[i].text = parser.positionalArguments().at(i);
-        if (!Resolve(sides[i])) {
-            return kExitUsage;
-        }
-    }
-    // One session per device, even when both sides are the same sensor by different names.
+// The blocks of the sides that are sensors, all read at once: one session per device, even
+// when both sides are the same sensor by different names. False after a message.
+bool ReadSensors(std::span<Side> sides) {
     std::map<QString, std::unique_ptr<PortSession>> sessions;
     for (Side& s : sides) {
         if (s.isFile || sessions.count(ResolvedDevice(s.port)) != 0) {
@@ -89,7 +68,7 @@ int RunDiff(const QStringList& args) {
         }
         OpenedPort opened = OpenPort(s.port);
         if (!opened.session) {
-            return kExitUsage;
+            return false;
         }
         sessions[ResolvedDevice(s.port)] = std::move(opened.session);
     }
@@ -117,31 +96,59 @@ int RunDiff(const QStringList& args) {
     if (pending > 0) {
         RunLoop();
     }
-    if (failed) {
-        return kExitUsage;
+    return !failed;
+}
+
+// The differences of A -> B as lines or as one JSON document; false when stdout refused them.
+bool PrintDifferences(const Side& sideA, const Side& sideB, bool json) {
+    const core::ParamBlock& a = *sideA.block;
+    const core::ParamBlock& b = *sideB.block;
+    if (json) {
+        return OutJson(QJsonObject{{QStringLiteral("a"), SideJson(sideA)},
+                                   {QStringLiteral("b"), SideJson(sideB)},
+                                   {QStringLiteral("same"), a == b},
+                                   {QStringLiteral("differences"),
+                                    DiffJson(a, b, QStringLiteral("a"), QStringLiteral("b"))}});
     }
-    const core::ParamBlock& a = *sides[0].block;
-    const core::ParamBlock& b = *sides[1].block;
-    const bool same = a == b;
-    bool written = true;
-    if (parser.isSet(json)) {
-        written = OutJson(QJsonObject{{QStringLiteral("a"), SideJson(sides[0])},
-                                      {QStringLiteral("b"), SideJson(sides[1])},
-                                      {QStringLiteral("same"), same},
-                                      {QStringLiteral("differences"),
-                                       DiffJson(a, b, QStringLiteral("a"), QStringLiteral("b"))}});
-    } else {
-        QString text;
-        for (const QString& line : DiffLines(a, b)) {
-            text += line + QLatin1Char('\n');
+    QString text;
+    for (const QString& line : DiffLines(a, b)) {
+        text += line + QLatin1Char('\n');
+    }
+    return text.isEmpty() || Out(text);
+}
+
+} // namespace
+
+int RunDiff(const QStringList& args) {
+    QCommandLineParser parser;
+    const QCommandLineOption json(QStringLiteral("json"),
+                                  QStringLiteral("Print JSON instead of text."));
+    parser.addOption(json);
+    const QString details = QStringLiteral(
+        "A and B are each a parameter file (FILE.dat) or PORT, PORT:ram or PORT:eeprom (RAM\n"
+        "when not said). Both sensors are read at once. Prints one line per differing\n"
+        "parameter, NAME  A's value -> B's value; with --json one object naming both sides,\n"
+        "\"same\", and the differences with A's and B's code, value and unit. Exit status as\n"
+        "diff's: 0 the same, 1 different, 2 trouble (bad usage, a file that is not a parameter\n"
+        "file, a port that is missing or busy, a failed read, stdout that cannot be written).");
+    if (const auto done = ParseCommand(parser, args, details, 2, 2)) {
+        return *done;
+    }
+    Side sides[2];
+    for (int i = 0; i < 2; ++i) {
+        sides[i].text = parser.positionalArguments().at(i);
+        if (!Resolve(sides[i])) {
+            return kExitUsage;
         }
-        written = text.isEmpty() || Out(text);
+    }
+    if (!ReadSensors(sides)) {
+        return kExitUsage;
     }
     // 1 means "different" here: output that was lost is trouble.
-    if (!written) {
+    if (!PrintDifferences(sides[0], sides[1], parser.isSet(json))) {
         return kExitUsage;
     }
-    return same ? kExitOk : kExitFailed;
+    return *sides[0].block == *sides[1].block ? kExitOk : kExitFailed;
 }
 
 } // namespace zurid::cli

@@ -3,7 +3,7 @@
 #include "cli/cli.h"
 #include "cli/commands.h"
 #include "cli/paramfiles.h"
-#include "sensors/assign.h"
+#include "core/assign.h"
 #include "sensors/paramtext.h"
 #include "sensors/write.h"
 
@@ -172,10 +172,11 @@ int RunSet(const QStringList& args) {
     for (const QString& w : parser.positionalArguments().mid(1)) {
         words.push_back(w.toStdString());
     }
-    const AssignmentList list = ParseAssignments(words);
-    std::string error = list.error.empty() ? CheckAssignments(list.items) : list.error;
-    if (!error.empty()) {
-        Message(QStringLiteral("set: %1").arg(QString::fromStdString(error)));
+    const core::AssignmentsRead list = core::ParseAssignments(words);
+    const core::AssignmentsChecked checked =
+        list.ok ? core::CheckAssignments(list.items) : core::AssignmentsChecked{false, list.reason};
+    if (!checked.ok) {
+        Message(QStringLiteral("set: %1").arg(QString::fromStdString(checked.reason)));
         return kExitUsage;
     }
     const OpenedPort opened = OpenPort(parser.positionalArguments().constFirst());

@@ -57,7 +57,7 @@ const char* const kVerifyDetails =
 
 // The backup named on the command line, loaded and checked, and the ports it is about.
 struct Plan {
-    explicit Plan(const QString& name) : verb(name), fleet(name) {}
+    explicit Plan(const QString& name) : verb(name) {}
 
     // Parses the command line and chooses the ports: an exit status when the command is over
     // already (--help, bad usage, a refused backup).
@@ -153,7 +153,7 @@ int CompareRun(Plan& plan, const QList<Memory>& memories, bool failOnDifference,
                bool json = false) {
     Fleet& fleet = plan.fleet;
     const int status = RunFleet(
-        fleet, [&](FleetPort&) { return ComparePlan(memories); },
+        plan.verb, fleet, [&](FleetPort&) { return ComparePlan(memories); },
         [&](FleetPort& p) {
             JudgeComparison(p, plan.manifest.entries[p.entry], memories, failOnDifference);
         });
@@ -200,7 +200,7 @@ int RunRestore(const QStringList& args) {
         return CompareRun(plan, memories, false);
     }
     return RunFleet(
-        plan.fleet,
+        plan.verb, plan.fleet,
         [&](FleetPort& p) { return RestorePlan(plan.manifest.entries[p.entry], memories); },
         [&](FleetPort& p) { p.note = RestoredNote(memories); });
 }

@@ -119,10 +119,7 @@ bool ReadNetworkOptions(const QCommandLineParser& parser, serve::ServeOptions& o
     return true;
 }
 
-} // namespace
-
-int RunServe(const QStringList& args) {
-    QCommandLineParser parser;
+void AddServeOptions(QCommandLineParser& parser) {
     const QCommandLineOption all(QStringLiteral("all"), QStringLiteral("Every port in the table."));
     const QCommandLineOption listen(
         QStringLiteral("listen"),
@@ -168,27 +165,26 @@ int RunServe(const QStringList& args) {
     parser.addOptions({all, listen, tokenFile, readOnly, backups, maxConnections, idle, perAddress,
                        tlsCert, tlsKey, host});
     parser.addOptions(MqttOptions());
-    const QString details =
-        QLatin1String(kServeDetails) + QStringLiteral("\n\n") + QLatin1String(kServeMqttDetails);
-    if (const auto done = ParseCommand(parser, args, details, 0, -1)) {
-        return *done;
-    }
+}
+
+// Everything but the token from the parsed command line; false after a message (bad usage).
+bool ReadServeOptions(const QCommandLineParser& parser, serve::ServeOptions& options) {
     const QStringList ports = parser.positionalArguments();
-    if (ports.isEmpty() == !parser.isSet(all)) {
+    options.all = parser.isSet(QStringLiteral("all"));
+    if (ports.isEmpty() == !options.all) {
         Message(QStringLiteral("serve needs PORT... or --all, not both nor neither (see 'zurid "
                                "serve --help')"));
-        return kExitUsage;
+        return false;
     }
-    serve::ServeOptions options;
     options.ports = ports;
-    options.all = parser.isSet(all);
-    options.readOnly = parser.isSet(readOnly);
-    if (parser.isSet(listen)) {
-        const auto l = ParseListen(parser.value(listen));
+    options.readOnly = parser.isSet(QStringLiteral("read-only"));
+    if (parser.isSet(QStringLiteral("listen"))) {
+        const QString listen = parser.value(QStringLiteral("listen"));
+        const auto l = ParseListen(listen);
         if (!l) {
             Message(QStringLiteral("--listen needs ADDR:PORT, an IP address and a port, not '%1'")
-                        .arg(parser.value(listen)));
-            return kExitUsage;
+                        .arg(listen));
+            return false;
         }
         options.address = l->address;
         options.port = l->port;
@@ -196,44 +192,24 @@ int RunServe(const QStringList& args) {
     const auto cap = IntOption(parser, QStringLiteral("max-connections"), 64, 1, 10'000);
     const auto idleSeconds = IntOption(parser, QStringLiteral("idle-timeout"), 30, 1, 86'400);
     if (!cap || !idleSeconds) {
-        return kExitUsage;
+        return false;
     }
     options.limits.connections = static_cast<int>(*cap);
     options.limits.idleMs = static_cast<int>(*idleSeconds * 1000);
-    options.backups = parser.isSet(backups) ? parser.value(backups)
-                                            : serve::StateDir() + QStringLiteral("/backups");
+    options.backups = parser.isSet(QStringLiteral("backups"))
+                          ? parser.value(QStringLiteral("backups"))
+                          : serve::StateDir() + QStringLiteral("/backups");
     if (options.backups.isEmpty()) {
         Message(QStringLiteral("--backups needs a folder"));
-        return kExitUsage;
+        return false;
     }
-    if (!ReadMqttOptions(parser, options) || !ReadNetworkOptions(parser, options)) {
-        return kExitUsage;
-    }
-    const QString tokenPath = parser.isSet(tokenFile)
-                                  ? parser.value(tokenFile)
-                                  : serve::StateDir() + QStringLiteral("/token");
-    const serve::Token token = serve::LoadToken(tokenPath);
-    if (!token.error.isEmpty()) {
-        Message(token.error);
-        return kExitUsage;
-    }
-    options.token = token.value;
+    return ReadMqttOptions(parser, options) && ReadNetworkOptions(parser, options);
+}
 
-    // A port that is missing is a failure, not bad usage.
-    QList<PortRef> refs;
-    if (const auto status = LookupPorts(QStringLiteral("serve"), ports, refs)) {
-        return *status;
-    }
-    serve::Daemon daemon(options);
-    daemon.note = [](const QString& text) { Message(text); };
-    if (const Status prepared = daemon.prepare(); !prepared) {
-        Message(prepared.error());
-        return kExitUsage;
-    }
-    if (const Status started = daemon.start(); !started) {
-        Message(started.error());
-        return kExitFailed;
-    }
+// Where it serves, and warnings for a server open to the network without TLS or with the
+// default token file, and for ports another program holds.
+void AnnounceServing(const serve::Daemon& daemon, const serve::ServeOptions& options,
+                     const serve::Token& token, bool tokenFileGiven) {
     const QString where = Authority(daemon.address(), daemon.port());
     if (token.created) {
         Message(QStringLiteral("made the token file %1 (mode 0600)").arg(token.path));
@@ -247,7 +223,7 @@ int RunServe(const QStringList& args) {
                                "the line's data cross it in clear; give --tls-cert and --tls-key")
                     .arg(where));
     }
-    if (!daemon.address().isLoopback() && !parser.isSet(tokenFile)) {
+    if (!daemon.address().isLoopback() && !tokenFileGiven) {
         Message(QStringLiteral("warning: %1 is open to the network and its writes go by the "
                                "default token file; choose one with --token-file")
                     .arg(where));
@@ -258,6 +234,48 @@ int RunServe(const QStringList& args) {
                         .arg(PortName(p->ref), p->message));
         }
     }
+}
+
+} // namespace
+
+int RunServe(const QStringList& args) {
+    QCommandLineParser parser;
+    AddServeOptions(parser);
+    const QString details =
+        QLatin1String(kServeDetails) + QStringLiteral("\n\n") + QLatin1String(kServeMqttDetails);
+    if (const auto done = ParseCommand(parser, args, details, 0, -1)) {
+        return *done;
+    }
+    serve::ServeOptions options;
+    if (!ReadServeOptions(parser, options)) {
+        return kExitUsage;
+    }
+    const bool tokenFileGiven = parser.isSet(QStringLiteral("token-file"));
+    const QString tokenPath = tokenFileGiven ? parser.value(QStringLiteral("token-file"))
+                                             : serve::StateDir() + QStringLiteral("/token");
+    const serve::Token token = serve::LoadToken(tokenPath);
+    if (!token.error.isEmpty()) {
+        Message(token.error);
+        return kExitUsage;
+    }
+    options.token = token.value;
+
+    // A port that is missing is a failure, not bad usage.
+    QList<PortRef> refs;
+    if (const auto status = LookupPorts(QStringLiteral("serve"), options.ports, refs)) {
+        return *status;
+    }
+    serve::Daemon daemon(options);
+    daemon.note = [](const QString& text) { Message(text); };
+    if (const Status prepared = daemon.prepare(); !prepared) {
+        Message(prepared.error());
+        return kExitUsage;
+    }
+    if (const Status started = daemon.start(); !started) {
+        Message(started.error());
+        return kExitFailed;
+    }
+    AnnounceServing(daemon, options, token, tokenFileGiven);
     OnInterrupt([&daemon] { daemon.stop([] { Finish(kExitOk); }); });
     const int status = RunLoop();
     OnInterrupt({});

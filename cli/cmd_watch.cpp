@@ -12,6 +12,7 @@
 #include <QTimer>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace zurid::cli {
@@ -28,6 +29,11 @@ QString CsvField(const QString& text) {
     QString quoted = text;
     quoted.replace(QLatin1Char('"'), QLatin1String("\"\""));
     return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+// "FILE: cannot write: why".
+QString CannotWrite(const QString& name, const std::string& why) {
+    return QStringLiteral("%1: cannot write: %2").arg(name, QString::fromLocal8Bit(why.c_str()));
 }
 
 struct Watcher {
@@ -144,8 +150,7 @@ class Watch {
         } else if (const std::string why = csv_->write(
                        std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
                    !why.empty()) {
-            Message(QStringLiteral("%1: cannot write: %2")
-                        .arg(csvName_, QString::fromLocal8Bit(why.c_str())));
+            Message(CannotWrite(csvName_, why));
             written = false;
         }
         if (!written) {
@@ -171,10 +176,18 @@ class Watch {
     QElapsedTimer clock_;
 };
 
-} // namespace
+const char* const kWatchDetails =
+    "Polls live data (order 5) after the 0.1 s settle delay, in the window's cycle: the\n"
+    "request, the 9-byte reply, a pause. One CSV line per reply: seconds since the start\n"
+    "(monotonic), UTC time (ISO 8601), DAT0, DAT1, NORM, IN0 (trigger period), IN1 (active\n"
+    "window), EDGE (edge time), EDGE% and WIN% (of the IN0 period, 0 when it is 0), as the\n"
+    "window shows them. With several PORTs all are polled at once, each in its own cycle,\n"
+    "into one CSV whose first column names the port. Runs until --seconds or --count, or\n"
+    "Ctrl-C, which ends after a complete line (exit 0). A time-out or a pulled plug ends a\n"
+    "port's watch with a message; every line already written stays, and the exit status\n"
+    "is 1.";
 
-int RunWatch(const QStringList& args) {
-    QCommandLineParser parser;
+void AddWatchOptions(QCommandLineParser& parser) {
     parser.addOption(
         {QStringLiteral("seconds"), QStringLiteral("Stop after S seconds."), QStringLiteral("S")});
     parser.addOption({QStringLiteral("count"), QStringLiteral("Stop after N rows (per port)."),
@@ -186,44 +199,46 @@ int RunWatch(const QStringList& args) {
     parser.addOption({QStringLiteral("pause"),
                       QStringLiteral("Pause after each reply, in ms (default 50, the window's)."),
                       QStringLiteral("MS")});
-    const QString details = QStringLiteral(
-        "Polls live data (order 5) after the 0.1 s settle delay, in the window's cycle: the\n"
-        "request, the 9-byte reply, a pause. One CSV line per reply: seconds since the start\n"
-        "(monotonic), UTC time (ISO 8601), DAT0, DAT1, NORM, IN0 (trigger period), IN1 (active\n"
-        "window), EDGE (edge time), EDGE% and WIN% (of the IN0 period, 0 when it is 0), as the\n"
-        "window shows them. With several PORTs all are polled at once, each in its own cycle,\n"
-        "into one CSV whose first column names the port. Runs until --seconds or --count, or\n"
-        "Ctrl-C, which ends after a complete line (exit 0). A time-out or a pulled plug ends a\n"
-        "port's watch with a message; every line already written stays, and the exit status\n"
-        "is 1.");
-    if (const auto done = ParseCommand(parser, args, details, 1, -1)) {
-        return *done;
-    }
+}
+
+struct WatchLimits {
+    double seconds = 0; // 0: no time limit
+    qint64 count = 0;   // rows per port; 0: no limit
+    int pauseMs = 0;
+};
+
+// --seconds, --count and --pause; nullopt after a message (bad usage).
+std::optional<WatchLimits> ReadWatchLimits(const QCommandLineParser& parser) {
     if (parser.isSet(QStringLiteral("seconds")) && parser.isSet(QStringLiteral("count"))) {
         Message(QStringLiteral("watch: --seconds and --count exclude each other"));
-        return kExitUsage;
+        return std::nullopt;
     }
-    double seconds = 0;
+    WatchLimits limits;
     if (parser.isSet(QStringLiteral("seconds"))) {
         bool ok = false;
-        seconds = parser.value(QStringLiteral("seconds")).toDouble(&ok);
-        if (!ok || !(seconds > 0) || seconds > 2e6) {
+        limits.seconds = parser.value(QStringLiteral("seconds")).toDouble(&ok);
+        if (!ok || !(limits.seconds > 0) || limits.seconds > 2e6) {
             Message(QStringLiteral("--seconds needs a number of seconds above 0, not '%1'")
                         .arg(parser.value(QStringLiteral("seconds"))));
-            return kExitUsage;
+            return std::nullopt;
         }
     }
     const auto count = IntOption(parser, QStringLiteral("count"), 0, 1, 1'000'000'000);
     const auto pause = IntOption(parser, QStringLiteral("pause"), core::kDataPauseMs, 0, 60'000);
     if (!count || !pause) {
-        return kExitUsage;
+        return std::nullopt;
     }
+    limits.count = *count;
+    limits.pauseMs = static_cast<int>(*pause);
+    return limits;
+}
+
+// Each named port looked up and opened; an exit status after a message when one cannot be had.
+std::optional<int> OpenWatchers(const QStringList& names, std::vector<Watcher>& watchers) {
     QList<PortRef> refs;
-    if (const auto status =
-            LookupPorts(QStringLiteral("watch"), parser.positionalArguments(), refs)) {
-        return *status;
+    if (const auto status = LookupPorts(QStringLiteral("watch"), names, refs)) {
+        return status;
     }
-    std::vector<Watcher> watchers;
     for (const PortRef& ref : refs) {
         OpenedPort opened = OpenPort(ref);
         if (!opened.session) {
@@ -233,6 +248,25 @@ int RunWatch(const QStringList& args) {
         w.port = ref;
         w.session = std::move(opened.session);
         watchers.push_back(std::move(w));
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+int RunWatch(const QStringList& args) {
+    QCommandLineParser parser;
+    AddWatchOptions(parser);
+    if (const auto done = ParseCommand(parser, args, QLatin1String(kWatchDetails), 1, -1)) {
+        return *done;
+    }
+    const std::optional<WatchLimits> limits = ReadWatchLimits(parser);
+    if (!limits) {
+        return kExitUsage;
+    }
+    std::vector<Watcher> watchers;
+    if (const auto status = OpenWatchers(parser.positionalArguments(), watchers)) {
+        return *status;
     }
     const bool toFile = parser.isSet(QStringLiteral("csv"));
     const QString csvName = parser.value(QStringLiteral("csv"));
@@ -244,24 +278,22 @@ int RunWatch(const QStringList& args) {
     if (toFile) {
         if (const std::string why = csv.open(QFile::encodeName(csvName).toStdString());
             !why.empty()) {
-            Message(QStringLiteral("%1: cannot write: %2")
-                        .arg(csvName, QString::fromLocal8Bit(why.c_str())));
+            Message(CannotWrite(csvName, why));
             return kExitUsage;
         }
     }
-    Watch watch(std::move(watchers), toFile ? &csv : nullptr, csvName, *count,
-                static_cast<int>(*pause));
+    Watch watch(std::move(watchers), toFile ? &csv : nullptr, csvName, limits->count,
+                limits->pauseMs);
     OnInterrupt([&watch] { watch.stop(QStringLiteral("stopped")); });
-    if (seconds > 0) {
-        QTimer::singleShot(static_cast<int>(seconds * 1000), Qt::PreciseTimer,
+    if (limits->seconds > 0) {
+        QTimer::singleShot(static_cast<int>(limits->seconds * 1000), Qt::PreciseTimer,
                            [&watch] { watch.stop({}); });
     }
     watch.start();
     int status = RunLoop();
     OnInterrupt({});
     if (const std::string why = csv.close(); !why.empty()) {
-        Message(QStringLiteral("%1: cannot write: %2")
-                    .arg(csvName, QString::fromLocal8Bit(why.c_str())));
+        Message(CannotWrite(csvName, why));
         status = kExitFailed;
     }
     return status;

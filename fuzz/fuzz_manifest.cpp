@@ -88,9 +88,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     QDir(dir).removeRecursively();
     QDir().mkpath(dir);
     Put(QLatin1String(sensors::kManifestName), json);
-    const sensors::ManifestRead top = sensors::ReadManifest(json);
-    if (top.manifest) {
-        for (const sensors::ManifestEntry& e : top.manifest->entries) {
+    const sensors::Result<sensors::Manifest> top = sensors::ReadManifest(json);
+    if (top) {
+        for (const sensors::ManifestEntry& e : top->entries) {
             if (e.result != sensors::BackupResult::Ok) {
                 continue;
             }
@@ -102,12 +102,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
 
-    const sensors::ManifestRead loaded = sensors::LoadBackup(sensors::FolderReader(dir));
-    if (!top.manifest) {
-        FUZZ_CHECK(!loaded.manifest, "a manifest refused alone was accepted with its files");
+    const sensors::Result<sensors::Manifest> loaded =
+        sensors::LoadBackup(sensors::FolderReader(dir));
+    if (!top) {
+        FUZZ_CHECK(!loaded, "a manifest refused alone was accepted with its files");
     }
-    if (!loaded.manifest) {
-        FUZZ_CHECK(!loaded.error.isEmpty(), "refused without a reason");
+    if (!loaded) {
+        FUZZ_CHECK(!loaded.error().isEmpty(), "refused without a reason");
         sensor->clearRequests();
         const int status = RunRestoreQuietly();
         FUZZ_CHECK(status == 2, "restore of a refused backup ended with %d, not 2", status);
@@ -115,8 +116,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                    sensor->requests().size());
         return 0;
     }
-    FUZZ_CHECK(loaded.error.isEmpty(), "accepted with an error text");
-    const sensors::Manifest& m = *loaded.manifest;
+    FUZZ_CHECK(loaded.error().isEmpty(), "accepted with an error text");
+    const sensors::Manifest& m = *loaded;
     for (const sensors::ManifestEntry& e : m.entries) {
         if (e.result != sensors::BackupResult::Ok) {
             continue;
@@ -132,9 +133,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                        qPrintable(name));
         }
     }
-    const sensors::ManifestRead again = sensors::ReadManifest(sensors::WriteManifest(m));
-    FUZZ_CHECK(again.manifest && SameEntries(m, *again.manifest),
+    const sensors::Result<sensors::Manifest> again =
+        sensors::ReadManifest(sensors::WriteManifest(m));
+    FUZZ_CHECK(again && SameEntries(m, *again),
                "accepted manifest does not survive a write and a read: %s",
-               qPrintable(again.error));
+               qPrintable(again.error()));
     return 0;
 }

@@ -23,8 +23,7 @@ void SendPara() {
     order = static_cast<unsigned char>(core::WriteOrder(target == RAM));
     GetPanelValues();
     CopyVarsToPP();
-    FillTxBuf(order);
-    nBytesW = ComWrt(com, szWriteBuf.data(), kRequestLen);
+    nBytesW = WriteParaFrame(order);
     if (nBytesW != kRequestLen) {
         ReportTimeout();
     }

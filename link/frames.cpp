@@ -44,6 +44,11 @@ void FillTxBuf(unsigned char ord) {
     std::copy(frame.begin(), frame.end(), szWriteBuf.begin());
 }
 
+int WriteParaFrame(unsigned char ord) {
+    FillTxBuf(ord);
+    return ComWrt(com, szWriteBuf.data(), kRequestLen);
+}
+
 void GetRxBufPara() {
     std::memcpy(pp.data(), szReadBuf.data(), AnzPara);
 }

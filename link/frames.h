@@ -29,6 +29,10 @@ extern std::array<unsigned char, kFrameBufSize> szReadBuf;
 
 // Builds a request in szWriteBuf: sync, order, pp.
 void FillTxBuf(unsigned char order);
+// The window's one write into the sensor (SEND to RAM or EEPROM): the request for `order`
+// carrying pp, handed to the port. Returns the bytes the port took (kRequestLen when all); a
+// write has no reply. Whatever records the window's writes belongs here.
+int WriteParaFrame(unsigned char order);
 // Reply bytes from szReadBuf into pp or databuf.
 void GetRxBufPara();
 void GetRxBufData();

@@ -3,8 +3,8 @@
 // panel's own state is gui/state.h's.
 #pragma once
 
-// Program code lives in this namespace: names such as poll and sync would otherwise clash with
-// the C library's functions of the same name at link time.
+// Program code lives in this namespace: a name such as poll would otherwise clash with the C
+// library's function of the same name at link time.
 namespace zurid {
 
 // Memory the parameter buttons address.
@@ -13,7 +13,6 @@ constexpr int EEPROM = 2;
 constexpr int DATFILE = 3;
 
 extern int com;             // serial port number of every serial call
-extern unsigned char sync;  // first byte of every request (core::kSync; requests are built there)
 extern unsigned char order; // order code of the request being built or last sent
 extern int target;          // RAM, EEPROM or DATFILE
 extern int poll;            // 1 while the data loop runs

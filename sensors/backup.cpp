@@ -40,25 +40,24 @@ Result<BackupRun> BackupRun::open(const QString& dir) {
                 .arg(dir, QLatin1String(kManifestName), why));
     };
     const FileReader read = FolderReader(dir);
-    QString why;
-    const std::optional<QByteArray> json = read(QLatin1String(kManifestName), &why);
+    const Result<QByteArray> json = read(QLatin1String(kManifestName));
     if (!json) {
-        return refuse(why);
+        return refuse(json.error());
     }
-    const ManifestRead m = ReadManifest(*json);
-    if (!m.manifest) {
-        return refuse(m.error);
+    const Result<Manifest> m = ReadManifest(*json);
+    if (!m) {
+        return refuse(m.error());
     }
-    w.earlier_ = *m.manifest;
+    w.earlier_ = *m;
     for (const ManifestEntry& e : w.earlier_.entries) {
         if (e.result != BackupResult::Ok) {
             continue;
         }
-        const QString failure = CheckEntryFiles(read, e);
-        w.earlierGood_.insert(e.location, failure.isEmpty());
-        if (!failure.isEmpty()) {
+        const Status files = CheckEntryFiles(read, e);
+        w.earlierGood_.insert(e.location, files.ok());
+        if (!files) {
             w.damaged_ << QStringLiteral("%1 (%2): its earlier set is damaged and not kept: %3")
-                              .arg(e.port, e.location, failure);
+                              .arg(e.port, e.location, files.error());
         }
         for (const auto& [name, block] : {std::pair{e.ramFile, e.ram}, {e.eepromFile, e.eeprom}}) {
             w.earlierOwner_.insert(name, e.location);
@@ -115,11 +114,10 @@ void BackupRun::finished(FleetPort& p) {
     files_.insert(&p, names);
 }
 
-Result<BackupRun::Committed> BackupRun::saveManifest(const Fleet& fleet) {
+Manifest BackupRun::manifestOf(const Fleet& fleet, QStringList& kept) const {
     Manifest m;
     m.created = created_;
     m.complete = !fleet.interrupted();
-    Committed out;
     QHash<QString, const ManifestEntry*> earlier;
     for (const ManifestEntry& e : earlier_.entries) {
         earlier.insert(e.location, &e);
@@ -135,8 +133,8 @@ Result<BackupRun::Committed> BackupRun::saveManifest(const Fleet& fleet) {
         ManifestEntry e = *before;
         e.kept = why;
         m.entries.append(e);
-        out.kept << QStringLiteral("%1 (%2): its set of %3 is kept (%4)")
-                        .arg(e.port, e.location, e.time, why);
+        kept << QStringLiteral("%1 (%2): its set of %3 is kept (%4)")
+                    .arg(e.port, e.location, e.time, why);
         return true;
     };
     for (const auto& p : std::as_const(fleet).ports()) {
@@ -180,7 +178,12 @@ Result<BackupRun::Committed> BackupRun::saveManifest(const Fleet& fleet) {
             keep(e.location, e.kept.isEmpty() ? QStringLiteral("not in a later run") : e.kept);
         }
     }
+    return m;
+}
 
+Result<BackupRun::Committed> BackupRun::saveManifest(const Fleet& fleet) {
+    Committed out;
+    const Manifest m = manifestOf(fleet, out.kept);
     const std::string why = SaveFile(Native(path(QLatin1String(kManifestName))),
                                      WriteManifest(m).toStdString(), kPrivateFile);
     if (!why.empty()) {
@@ -193,6 +196,11 @@ Result<BackupRun::Committed> BackupRun::saveManifest(const Fleet& fleet) {
                                               .arg(path(QLatin1String(kManifestName)), Text(why)));
     }
     // Committed: the files no entry names any more go, the earlier run's and this one's.
+    out.notes = damaged_ + removeUnnamed(m);
+    return out;
+}
+
+QStringList BackupRun::removeUnnamed(const Manifest& m) const {
     QSet<QString> named;
     for (const ManifestEntry& e : std::as_const(m.entries)) {
         if (e.result == BackupResult::Ok) {
@@ -207,14 +215,14 @@ Result<BackupRun::Committed> BackupRun::saveManifest(const Fleet& fleet) {
         }
     }
     orphans.sort();
-    out.notes = damaged_;
+    QStringList notes;
     for (const QString& name : std::as_const(orphans)) {
         if (const std::string failure = RemoveFile(Native(path(name))); !failure.empty()) {
-            out.notes << QStringLiteral("cannot remove the old file %1: %2")
-                             .arg(path(name), Text(failure));
+            notes << QStringLiteral("cannot remove the old file %1: %2")
+                         .arg(path(name), Text(failure));
         }
     }
-    return out;
+    return notes;
 }
 
 } // namespace zurid::sensors

@@ -51,6 +51,11 @@ class BackupRun {
     // The name for a new file of port `p` and whether it must be written (it need not when the
     // same sensor's earlier file of that name holds the same text).
     std::pair<QString, bool> chooseName(const FleetPort& p, bool ram, const QByteArray& text);
+    // This run's entries and the earlier whole sets it keeps (for a port skipped, failed or
+    // interrupted, a sensor not asked for); `kept` says which were kept and why.
+    Manifest manifestOf(const Fleet& fleet, QStringList& kept) const;
+    // After the commit: removes the files no entry of `m` names; a note for each that stays.
+    QStringList removeUnnamed(const Manifest& m) const;
 
     QString dir_;
     QString created_;

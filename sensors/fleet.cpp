@@ -5,8 +5,6 @@
 #include <QEventLoop>
 #include <QTimer>
 
-#include <algorithm>
-
 namespace zurid::sensors {
 
 QString StateName(FleetPort::State s) {
@@ -56,7 +54,7 @@ FleetStep ReadStep(Memory m) {
         });
 }
 
-Fleet::Fleet(QString verb, QObject* parent) : QObject(parent), verb_(std::move(verb)) {}
+Fleet::Fleet(QObject* parent) : QObject(parent) {}
 
 Fleet::~Fleet() = default;
 
@@ -93,8 +91,7 @@ Result<FleetPort*> Fleet::addPort(const PortRef& ref, const QString& location) {
     }
     all.append(ref);
     if (const QString twice = SamePortTwice(all); !twice.isEmpty()) {
-        return Result<FleetPort*>::failure(ErrorKind::Invalid,
-                                           QStringLiteral("%1: %2").arg(verb_, twice));
+        return Result<FleetPort*>::failure(ErrorKind::Invalid, twice);
     }
     auto p = std::make_unique<FleetPort>();
     p->ref = ref;
@@ -243,36 +240,6 @@ void Fleet::checkDone() {
     plan_ = nullptr;
     finished_ = nullptr;
     emit done();
-}
-
-QString Fleet::summary() const {
-    int labelWidth = 4, locationWidth = 8;
-    int ok = 0, counted = 0;
-    for (const auto& p : ports_) {
-        labelWidth = std::max(labelWidth, static_cast<int>(p->ref.label.size()));
-        locationWidth = std::max(locationWidth, static_cast<int>(p->location.size()));
-        ok += p->state == FleetPort::State::Ok ? 1 : 0;
-        counted += p->state == FleetPort::State::Skipped ? 0 : 1;
-    }
-    QString text = QStringLiteral("%1: %2 of %3 ports ok%4\n")
-                       .arg(verb_)
-                       .arg(ok)
-                       .arg(counted)
-                       .arg(interrupted_ ? QStringLiteral(" (interrupted)") : QString());
-    text += QStringLiteral("%1  %2  RESULT\n")
-                .arg(QStringLiteral("PORT"), -labelWidth)
-                .arg(QStringLiteral("LOCATION"), -locationWidth);
-    for (const auto& p : ports_) {
-        QString result = StateName(p->state);
-        if (!p->note.isEmpty()) {
-            result += QStringLiteral("  ") + p->note;
-        }
-        text += QStringLiteral("%1  %2  %3\n")
-                    .arg(p->ref.label, -labelWidth)
-                    .arg(p->location, -locationWidth)
-                    .arg(result);
-    }
-    return text;
 }
 
 bool Fleet::allOk() const {

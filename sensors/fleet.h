@@ -1,7 +1,7 @@
 // A run over many ports at once: one thread, one asynchronous session per port. Each port works
 // through its own list of steps (one transaction each); a port that fails stops alone and the
-// others go on; interrupt() stops every port at once. At the end a summary table says how each
-// port ended.
+// others go on; interrupt() stops every port at once. Each port's state and note say how it
+// ended (sensors/fleettable.h puts them in a table).
 #pragma once
 
 #include "sensors/ports.h"
@@ -62,8 +62,7 @@ struct FleetPort {
 class Fleet : public QObject {
     Q_OBJECT
   public:
-    // `verb` names the command in messages: "backup".
-    explicit Fleet(QString verb, QObject* parent = nullptr);
+    explicit Fleet(QObject* parent = nullptr);
     ~Fleet() override;
 
     // The named ports (COMn, n, device path), each once. A message for a name that is no port
@@ -96,10 +95,7 @@ class Fleet : public QObject {
     void interrupt();
     bool interrupted() const { return interrupted_; }
     bool running() const { return running_; }
-    const QString& verb() const { return verb_; }
 
-    // The table: "VERB: n of m ports ok", then port, location, result per line.
-    QString summary() const;
     // Whether there was a port that was not skipped and every such port is Ok.
     bool allOk() const;
 
@@ -116,7 +112,6 @@ class Fleet : public QObject {
              ErrorKind kind = ErrorKind::None);
     void checkDone();
 
-    QString verb_;
     bool all_ = false;
     bool interrupted_ = false;
     bool running_ = false;

@@ -28,60 +28,67 @@ QJsonArray BlockArray(const core::ParamBlock& b) {
 }
 
 // Every check of the reader ends in the same way: a reason, and the rest is not read.
-struct Refusal {
-    QString why;
-};
+Error Refusal(QString why) {
+    return Error{ErrorKind::Refused, std::move(why)};
+}
 
-QJsonValue Need(const QJsonObject& o, const QString& key) {
+Result<QJsonValue> Need(const QJsonObject& o, const QString& key) {
     if (!o.contains(key)) {
-        throw Refusal{QStringLiteral("'%1' is missing").arg(key)};
+        return Refusal(QStringLiteral("'%1' is missing").arg(key));
     }
     return o.value(key);
 }
 
-QString NeedText(const QJsonObject& o, const QString& key, bool mayBeEmpty = false) {
-    const QJsonValue v = Need(o, key);
-    if (!v.isString()) {
-        throw Refusal{QStringLiteral("'%1' is not a text").arg(key)};
+Result<QString> NeedText(const QJsonObject& o, const QString& key) {
+    const Result<QJsonValue> v = Need(o, key);
+    if (!v) {
+        return v.failed();
     }
-    if (!mayBeEmpty && v.toString().isEmpty()) {
-        throw Refusal{QStringLiteral("'%1' is empty").arg(key)};
+    if (!v->isString()) {
+        return Refusal(QStringLiteral("'%1' is not a text").arg(key));
     }
-    return v.toString();
+    if (v->toString().isEmpty()) {
+        return Refusal(QStringLiteral("'%1' is empty").arg(key));
+    }
+    return v->toString();
 }
 
-void OnlyKeys(const QJsonObject& o, const QStringList& allowed) {
+Status OnlyKeys(const QJsonObject& o, const QStringList& allowed) {
     for (auto it = o.begin(); it != o.end(); ++it) {
         if (!allowed.contains(it.key())) {
-            throw Refusal{QStringLiteral("unknown key '%1'").arg(it.key())};
+            return Refusal(QStringLiteral("unknown key '%1'").arg(it.key()));
         }
     }
+    return {};
 }
 
-core::ParamBlock NeedBlock(const QJsonObject& o, const QString& key) {
-    const QJsonValue v = Need(o, key);
-    if (!v.isArray()) {
-        throw Refusal{QStringLiteral("'%1' is not a list of values").arg(key)};
+Result<core::ParamBlock> NeedBlock(const QJsonObject& o, const QString& key) {
+    const Result<QJsonValue> v = Need(o, key);
+    if (!v) {
+        return v.failed();
     }
-    const QJsonArray a = v.toArray();
+    if (!v->isArray()) {
+        return Refusal(QStringLiteral("'%1' is not a list of values").arg(key));
+    }
+    const QJsonArray a = v->toArray();
     if (a.size() != core::kParamLen) {
-        throw Refusal{QStringLiteral("'%1' has %2 values, not %3")
-                          .arg(key)
-                          .arg(a.size())
-                          .arg(core::kParamLen)};
+        return Refusal(QStringLiteral("'%1' has %2 values, not %3")
+                           .arg(key)
+                           .arg(a.size())
+                           .arg(core::kParamLen));
     }
     core::ParamBlock b{};
     for (int i = 0; i < core::kParamLen; ++i) {
         const QJsonValue x = a.at(i);
         if (!x.isDouble()) {
-            throw Refusal{QStringLiteral("'%1' value %2 is not a number").arg(key).arg(i + 1)};
+            return Refusal(QStringLiteral("'%1' value %2 is not a number").arg(key).arg(i + 1));
         }
         const double d = x.toDouble();
         if (d < 0 || d > 255 || d != std::floor(d)) {
-            throw Refusal{QStringLiteral("'%1' value %2 is %3, not a whole number 0-255")
-                              .arg(key)
-                              .arg(i + 1)
-                              .arg(d)};
+            return Refusal(QStringLiteral("'%1' value %2 is %3, not a whole number 0-255")
+                               .arg(key)
+                               .arg(i + 1)
+                               .arg(d));
         }
         b[static_cast<std::size_t>(i)] = static_cast<core::Byte>(d);
     }
@@ -89,57 +96,106 @@ core::ParamBlock NeedBlock(const QJsonObject& o, const QString& key) {
 }
 
 // A file of the backup lies beside the manifest: a plain name, nothing that leads elsewhere.
-QString NeedFileName(const QJsonObject& o, const QString& key) {
-    const QString name = NeedText(o, key);
-    if (name.contains(QLatin1Char('/')) || name.contains(QLatin1Char('\\')) ||
-        name.startsWith(QLatin1Char('.')) || !name.endsWith(QLatin1String(".dat")) ||
-        name.contains(QChar(0))) {
-        throw Refusal{QStringLiteral("'%1' is '%2', not a file name ending in .dat in the "
-                                     "backup's folder")
-                          .arg(key, name)};
+Result<QString> NeedFileName(const QJsonObject& o, const QString& key) {
+    const Result<QString> name = NeedText(o, key);
+    if (!name) {
+        return name;
+    }
+    if (name->contains(QLatin1Char('/')) || name->contains(QLatin1Char('\\')) ||
+        name->startsWith(QLatin1Char('.')) || !name->endsWith(QLatin1String(".dat")) ||
+        name->contains(QChar(0))) {
+        return Refusal(QStringLiteral("'%1' is '%2', not a file name ending in .dat in the "
+                                      "backup's folder")
+                           .arg(key, *name));
     }
     return name;
 }
 
-BackupResult NeedResult(const QJsonObject& o) {
-    const QString r = NeedText(o, QStringLiteral("result"));
+Result<BackupResult> NeedResult(const QJsonObject& o) {
+    const Result<QString> r = NeedText(o, QStringLiteral("result"));
+    if (!r) {
+        return r.failed();
+    }
     for (BackupResult k : {BackupResult::Ok, BackupResult::Failed, BackupResult::Interrupted}) {
-        if (r == ResultName(k)) {
+        if (*r == ResultName(k)) {
             return k;
         }
     }
-    throw Refusal{QStringLiteral("'result' is '%1', not ok, failed or interrupted").arg(r)};
+    return Refusal(QStringLiteral("'result' is '%1', not ok, failed or interrupted").arg(*r));
 }
 
-ManifestEntry ReadEntry(const QJsonObject& o, int version) {
+// The blocks and files of an Ok entry, read into `e`.
+Status ReadSet(const QJsonObject& o, ManifestEntry& e) {
+    if (o.contains(QStringLiteral("kept"))) {
+        const Result<QString> kept = NeedText(o, QStringLiteral("kept"));
+        if (!kept) {
+            return kept.failed();
+        }
+        e.kept = *kept;
+    }
+    for (const auto& [key, block] :
+         {std::pair{QStringLiteral("ram"), &e.ram}, {QStringLiteral("eeprom"), &e.eeprom}}) {
+        const Result<core::ParamBlock> b = NeedBlock(o, key);
+        if (!b) {
+            return b.failed();
+        }
+        *block = *b;
+    }
+    for (const auto& [key, file] : {std::pair{QStringLiteral("ramFile"), &e.ramFile},
+                                    {QStringLiteral("eepromFile"), &e.eepromFile}}) {
+        const Result<QString> name = NeedFileName(o, key);
+        if (!name) {
+            return name.failed();
+        }
+        *file = *name;
+    }
+    if (e.ramFile == e.eepromFile) {
+        return Refusal(QStringLiteral("'ramFile' and 'eepromFile' are the same file"));
+    }
+    return {};
+}
+
+Result<ManifestEntry> ReadEntry(const QJsonObject& o, int version) {
     ManifestEntry e;
-    e.port = NeedText(o, QStringLiteral("port"));
-    e.device = NeedText(o, QStringLiteral("device"));
-    e.location = NeedText(o, QStringLiteral("location"));
-    e.time = NeedText(o, QStringLiteral("time"));
-    e.result = NeedResult(o);
+    for (const auto& [key, field] : {std::pair{QStringLiteral("port"), &e.port},
+                                     {QStringLiteral("device"), &e.device},
+                                     {QStringLiteral("location"), &e.location},
+                                     {QStringLiteral("time"), &e.time}}) {
+        const Result<QString> text = NeedText(o, key);
+        if (!text) {
+            return text.failed();
+        }
+        *field = *text;
+    }
+    const Result<BackupResult> result = NeedResult(o);
+    if (!result) {
+        return result.failed();
+    }
+    e.result = *result;
     if (e.result == BackupResult::Ok) {
         QStringList keys{"port", "device", "location", "time",      "result",
                          "ram",  "eeprom", "ramFile",  "eepromFile"};
         if (version >= 2) {
             keys << QStringLiteral("kept");
         }
-        OnlyKeys(o, keys);
-        if (o.contains(QStringLiteral("kept"))) {
-            e.kept = NeedText(o, QStringLiteral("kept"));
+        if (const Status only = OnlyKeys(o, keys); !only) {
+            return only.failed();
         }
-        e.ram = NeedBlock(o, QStringLiteral("ram"));
-        e.eeprom = NeedBlock(o, QStringLiteral("eeprom"));
-        e.ramFile = NeedFileName(o, QStringLiteral("ramFile"));
-        e.eepromFile = NeedFileName(o, QStringLiteral("eepromFile"));
-        if (e.ramFile == e.eepromFile) {
-            throw Refusal{QStringLiteral("'ramFile' and 'eepromFile' are the same file")};
+        if (const Status set = ReadSet(o, e); !set) {
+            return set.failed();
         }
-    } else {
-        OnlyKeys(o, {"port", "device", "location", "time", "result", "error"});
-        if (e.result == BackupResult::Failed) {
-            e.error = NeedText(o, QStringLiteral("error"));
+        return e;
+    }
+    if (const Status only = OnlyKeys(o, {"port", "device", "location", "time", "result", "error"});
+        !only) {
+        return only.failed();
+    }
+    if (e.result == BackupResult::Failed) {
+        const Result<QString> error = NeedText(o, QStringLiteral("error"));
+        if (!error) {
+            return error.failed();
         }
+        e.error = *error;
     }
     return e;
 }
@@ -150,57 +206,71 @@ QString EntryName(int index, const QJsonValue& v) {
                           : QStringLiteral("entry %1 (%2)").arg(index + 1).arg(port);
 }
 
-Manifest ReadTop(const QByteArray& json, QString& where) {
-    QJsonParseError err{};
-    const QJsonDocument doc = QJsonDocument::fromJson(json, &err);
-    if (err.error != QJsonParseError::NoError) {
-        throw Refusal{
-            QStringLiteral("not JSON: %1 at byte %2").arg(err.errorString()).arg(err.offset)};
-    }
-    if (!doc.isObject()) {
-        throw Refusal{QStringLiteral("not a JSON object")};
-    }
-    const QJsonObject top = doc.object();
-    OnlyKeys(top, {"format", "version", "created", "complete", "sensors"});
-    if (NeedText(top, QStringLiteral("format")) != QLatin1String(kManifestFormat)) {
-        throw Refusal{QStringLiteral("'format' is not '%1'").arg(QLatin1String(kManifestFormat))};
-    }
-    const QJsonValue version = Need(top, QStringLiteral("version"));
-    if (version != QJsonValue(1) && version != QJsonValue(kManifestVersion)) {
-        throw Refusal{QStringLiteral("'version' is not 1 or %1").arg(kManifestVersion)};
-    }
-    Manifest m;
-    m.created = NeedText(top, QStringLiteral("created"));
-    const QJsonValue complete = Need(top, QStringLiteral("complete"));
-    if (!complete.isBool()) {
-        throw Refusal{QStringLiteral("'complete' is not true or false")};
-    }
-    m.complete = complete.toBool();
-    const QJsonValue sensors = Need(top, QStringLiteral("sensors"));
-    if (!sensors.isArray()) {
-        throw Refusal{QStringLiteral("'sensors' is not a list")};
-    }
-    const QJsonArray list = sensors.toArray();
+// The entries of the list "sensors": each read whole, no location and no file named twice. A
+// refusal names the entry.
+Result<QList<ManifestEntry>> ReadEntries(const QJsonArray& list, int version) {
+    QList<ManifestEntry> entries;
     QSet<QString> locations, files;
     for (int i = 0; i < list.size(); ++i) {
-        where = EntryName(i, list.at(i));
+        const auto refuse = [&](const QString& why) {
+            return Refusal(EntryName(i, list.at(i)) + QStringLiteral(": ") + why);
+        };
         if (!list.at(i).isObject()) {
-            throw Refusal{QStringLiteral("not a JSON object")};
+            return refuse(QStringLiteral("not a JSON object"));
         }
-        ManifestEntry e = ReadEntry(list.at(i).toObject(), version.toInt());
-        if (locations.contains(e.location)) {
-            throw Refusal{QStringLiteral("location %1 is named twice").arg(e.location)};
+        Result<ManifestEntry> e = ReadEntry(list.at(i).toObject(), version);
+        if (!e) {
+            return refuse(e.error());
         }
-        locations.insert(e.location);
-        for (const QString& f : {e.ramFile, e.eepromFile}) {
+        if (locations.contains(e->location)) {
+            return refuse(QStringLiteral("location %1 is named twice").arg(e->location));
+        }
+        locations.insert(e->location);
+        for (const QString& f : {e->ramFile, e->eepromFile}) {
             if (!f.isEmpty() && files.contains(f)) {
-                throw Refusal{QStringLiteral("file %1 belongs to another entry too").arg(f)};
+                return refuse(QStringLiteral("file %1 belongs to another entry too").arg(f));
             }
             files.insert(f);
         }
-        m.entries.append(std::move(e));
+        entries.append(std::move(*e));
     }
-    return m;
+    return entries;
+}
+
+// The top object's own keys: format, version, created, complete; the version read.
+Result<int> ReadHead(const QJsonObject& top, Manifest& m) {
+    if (const Status only = OnlyKeys(top, {"format", "version", "created", "complete", "sensors"});
+        !only) {
+        return only.failed();
+    }
+    const Result<QString> format = NeedText(top, QStringLiteral("format"));
+    if (!format) {
+        return format.failed();
+    }
+    if (*format != QLatin1String(kManifestFormat)) {
+        return Refusal(QStringLiteral("'format' is not '%1'").arg(QLatin1String(kManifestFormat)));
+    }
+    const Result<QJsonValue> version = Need(top, QStringLiteral("version"));
+    if (!version) {
+        return version.failed();
+    }
+    if (*version != QJsonValue(1) && *version != QJsonValue(kManifestVersion)) {
+        return Refusal(QStringLiteral("'version' is not 1 or %1").arg(kManifestVersion));
+    }
+    const Result<QString> created = NeedText(top, QStringLiteral("created"));
+    if (!created) {
+        return created.failed();
+    }
+    m.created = *created;
+    const Result<QJsonValue> complete = Need(top, QStringLiteral("complete"));
+    if (!complete) {
+        return complete.failed();
+    }
+    if (!complete->isBool()) {
+        return Refusal(QStringLiteral("'complete' is not true or false"));
+    }
+    m.complete = complete->toBool();
+    return version->toInt();
 }
 
 } // namespace
@@ -262,17 +332,39 @@ QByteArray WriteManifest(const Manifest& m) {
     return QJsonDocument(top).toJson(QJsonDocument::Indented);
 }
 
-ManifestRead ReadManifest(const QByteArray& json) {
-    QString where;
-    try {
-        return {ReadTop(json, where), {}};
-    } catch (const Refusal& r) {
-        return {std::nullopt, where.isEmpty() ? r.why : where + QStringLiteral(": ") + r.why};
+Result<Manifest> ReadManifest(const QByteArray& json) {
+    QJsonParseError err{};
+    const QJsonDocument doc = QJsonDocument::fromJson(json, &err);
+    if (err.error != QJsonParseError::NoError) {
+        return Refusal(
+            QStringLiteral("not JSON: %1 at byte %2").arg(err.errorString()).arg(err.offset));
     }
+    if (!doc.isObject()) {
+        return Refusal(QStringLiteral("not a JSON object"));
+    }
+    const QJsonObject top = doc.object();
+    Manifest m;
+    const Result<int> version = ReadHead(top, m);
+    if (!version) {
+        return version.failed();
+    }
+    const Result<QJsonValue> sensors = Need(top, QStringLiteral("sensors"));
+    if (!sensors) {
+        return sensors.failed();
+    }
+    if (!sensors->isArray()) {
+        return Refusal(QStringLiteral("'sensors' is not a list"));
+    }
+    Result<QList<ManifestEntry>> entries = ReadEntries(sensors->toArray(), *version);
+    if (!entries) {
+        return entries.failed();
+    }
+    m.entries = std::move(*entries);
+    return m;
 }
 
 FileReader FolderReader(const QString& dir) {
-    return [dir](const QString& name, QString* why) -> std::optional<QByteArray> {
+    return [dir](const QString& name) -> Result<QByteArray> {
         // Regular files only: a FIFO or a device in the folder is refused, not waited on, and
         // a link is not followed out of it.
         const qint64 limit =
@@ -280,12 +372,10 @@ FileReader FolderReader(const QString& dir) {
         std::string text, failure;
         if (!ReadRegularFile(QFile::encodeName(QDir(dir).filePath(name)).toStdString(),
                              static_cast<std::size_t>(limit) + 1, &text, &failure, Links::Refuse)) {
-            *why = QString::fromLocal8Bit(failure.c_str());
-            return std::nullopt;
+            return Error{ErrorKind::Io, QString::fromLocal8Bit(failure.c_str())};
         }
         if (static_cast<qint64>(text.size()) > limit) {
-            *why = QStringLiteral("larger than %1 bytes").arg(limit);
-            return std::nullopt;
+            return Refusal(QStringLiteral("larger than %1 bytes").arg(limit));
         }
         return QByteArray::fromStdString(text);
     };
@@ -295,44 +385,44 @@ QByteArray ParamFileBytes(const core::ParamBlock& b) {
     return QByteArray::fromStdString(core::WriteParamFile(b));
 }
 
-QString CheckEntryFiles(const FileReader& read, const ManifestEntry& e) {
-    const auto check = [&](const QString& name, const core::ParamBlock& want) -> QString {
-        QString failure;
-        const std::optional<QByteArray> text = read(name, &failure);
+Status CheckEntryFiles(const FileReader& read, const ManifestEntry& e) {
+    const auto check = [&](const QString& name, const core::ParamBlock& want) -> Status {
+        const Result<QByteArray> text = read(name);
         if (!text) {
-            return QStringLiteral("%1: %2").arg(name, failure);
+            return Error{text.kind(), QStringLiteral("%1: %2").arg(name, text.error())};
         }
         const core::ParamFileRead file = core::ReadParamFile(
             std::string_view(text->constData(), static_cast<std::size_t>(text->size())));
         if (!file.ok) {
-            return QStringLiteral("%1: %2").arg(name, QString::fromStdString(file.reason));
+            return Refusal(QStringLiteral("%1: %2").arg(name, QString::fromStdString(file.reason)));
         }
         if (file.block != want) {
-            return QStringLiteral("%1 does not hold the block the manifest names").arg(name);
+            return Refusal(
+                QStringLiteral("%1 does not hold the block the manifest names").arg(name));
         }
         return {};
     };
-    const QString failure = check(e.ramFile, e.ram);
-    return failure.isEmpty() ? check(e.eepromFile, e.eeprom) : failure;
+    const Status ram = check(e.ramFile, e.ram);
+    return ram ? check(e.eepromFile, e.eeprom) : ram;
 }
 
-ManifestRead LoadBackup(const FileReader& read) {
-    QString why;
-    const std::optional<QByteArray> json = read(QLatin1String(kManifestName), &why);
+Result<Manifest> LoadBackup(const FileReader& read) {
+    const QString manifestName = QLatin1String(kManifestName);
+    const Result<QByteArray> json = read(manifestName);
     if (!json) {
-        return {std::nullopt, QStringLiteral("%1: %2").arg(QLatin1String(kManifestName), why)};
+        return Error{json.kind(), QStringLiteral("%1: %2").arg(manifestName, json.error())};
     }
-    ManifestRead m = ReadManifest(*json);
-    if (!m.manifest) {
-        m.error = QStringLiteral("%1: %2").arg(QLatin1String(kManifestName), m.error);
-        return m;
+    const Result<Manifest> m = ReadManifest(*json);
+    if (!m) {
+        return Error{m.kind(), QStringLiteral("%1: %2").arg(manifestName, m.error())};
     }
-    for (const ManifestEntry& e : m.manifest->entries) {
+    for (const ManifestEntry& e : m->entries) {
         if (e.result != BackupResult::Ok) {
             continue;
         }
-        if (const QString failure = CheckEntryFiles(read, e); !failure.isEmpty()) {
-            return {std::nullopt, QStringLiteral("%1 (%2): %3").arg(e.port, e.location, failure)};
+        if (const Status files = CheckEntryFiles(read, e); !files) {
+            return Error{files.kind(),
+                         QStringLiteral("%1 (%2): %3").arg(e.port, e.location, files.error())};
         }
     }
     return m;

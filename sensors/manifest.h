@@ -5,13 +5,13 @@
 #pragma once
 
 #include "core/protocol.h"
+#include "sensors/result.h"
 
 #include <QByteArray>
 #include <QList>
 #include <QString>
 
 #include <functional>
-#include <optional>
 
 namespace zurid::sensors {
 
@@ -47,23 +47,22 @@ struct Manifest {
 // The manifest as JSON (keys sorted, so the same sensors give the same text, times aside).
 QByteArray WriteManifest(const Manifest& m);
 
-struct ManifestRead {
-    std::optional<Manifest> manifest;
-    QString error; // when refused: "entry 2 (COM2): ram: value 4 is 300, not 0-255"
-};
-ManifestRead ReadManifest(const QByteArray& json);
+// The manifest, or Refused with the reason: "entry 2 (COM2): 'ram' value 4 is 300, not a whole
+// number 0-255".
+Result<Manifest> ReadManifest(const QByteArray& json);
 
-// Reads a file of the backup by its name; nullopt and a reason when it cannot (also when it is
-// not a regular file, or a symbolic link: nothing is read through a link in the folder).
-using FileReader = std::function<std::optional<QByteArray>(const QString& name, QString* why)>;
+// Reads a file of the backup by its name. Io with the system's words when it cannot (also when
+// it is not a regular file, or a symbolic link: nothing is read through a link in the folder);
+// Refused when it is larger than any such file can be.
+using FileReader = std::function<Result<QByteArray>(const QString& name)>;
 FileReader FolderReader(const QString& dir);
 
 // The manifest and every Ok entry's two files, which must hold exactly the blocks the manifest
-// names. On refusal, `manifest` is empty and `error` names the entry and the reason.
-ManifestRead LoadBackup(const FileReader& read);
-// The check LoadBackup makes of one Ok entry: empty when both its files hold its blocks, else
-// which file and why not.
-QString CheckEntryFiles(const FileReader& read, const ManifestEntry& e);
+// names. A refusal names the file or the entry and the reason.
+Result<Manifest> LoadBackup(const FileReader& read);
+// The check LoadBackup makes of one Ok entry: both its files hold its blocks, else which file
+// and why not.
+Status CheckEntryFiles(const FileReader& read, const ManifestEntry& e);
 
 // The parameter-file text of a block, as a backup writes it.
 QByteArray ParamFileBytes(const core::ParamBlock& b);

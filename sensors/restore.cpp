@@ -59,13 +59,13 @@ QString FindSensor(const QString& location, const QHash<QString, QString>& table
 } // namespace
 
 Result<BackupPorts> AddBackupPorts(Fleet& fleet, const QString& dir, const QStringList& names) {
-    const ManifestRead loaded = LoadBackup(FolderReader(dir));
-    if (!loaded.manifest) {
+    const Result<Manifest> loaded = LoadBackup(FolderReader(dir));
+    if (!loaded) {
         return Result<BackupPorts>::failure(
             ErrorKind::Invalid,
-            QStringLiteral("backup in %1 refused, nothing written: %2").arg(dir, loaded.error));
+            QStringLiteral("backup in %1 refused, nothing written: %2").arg(dir, loaded.error()));
     }
-    BackupPorts out{*loaded.manifest, {}};
+    BackupPorts out{*loaded, {}};
     const QList<ManifestEntry>& entries = out.manifest.entries;
     if (!out.manifest.complete) {
         out.notes << QStringLiteral("the backup in %1 is incomplete: it was interrupted on %2 "

@@ -48,13 +48,13 @@ void ReadFirst(const std::shared_ptr<Run>& run) {
         run->result.before = before;
         run->result.wanted = run->what.block.value_or(before);
         if (!run->what.block) {
-            const std::string refused = ApplyAssignments(run->what.changes, run->result.wanted);
-            if (!refused.empty()) {
-                run->result.wanted = before;
+            const core::AssignedBlock assigned = core::ApplyAssignments(run->what.changes, before);
+            if (!assigned.ok) {
                 run->fail(WriteResult::Stage::Read, ErrorKind::Refused,
-                          QString::fromStdString(refused));
+                          QString::fromStdString(assigned.reason));
                 return;
             }
+            run->result.wanted = assigned.block;
         }
         run->result.after = run->result.wanted;
         if (run->result.wanted == before) {

@@ -5,8 +5,8 @@
 // Whatever records or reports a write hooks in here, not in the front ends.
 #pragma once
 
+#include "core/assign.h"
 #include "core/protocol.h"
-#include "sensors/assign.h"
 #include "sensors/result.h"
 #include "sensors/session.h"
 
@@ -25,7 +25,7 @@ struct BlockWrite {
     // ... or, without it, these values changed on the block as read (set, PATCH, MQTT). Only
     // the named bytes change; a value the block does not allow (DEAD TIME in its mode) is
     // refused and nothing is written.
-    std::vector<Assignment> changes;
+    std::vector<core::Assignment> changes;
     // Read twice first (always with `changes`). Then nothing is written when the sensor holds
     // the block already (EEPROM wear).
     bool readFirst = false;

@@ -3,7 +3,7 @@
 // job slot, needs the bearer token and is refused under --read-only.
 #pragma once
 
-#include "sensors/assign.h"
+#include "core/assign.h"
 #include "serve/http/router.h"
 #include "serve/line.h"
 #include "serve/lockout.h"
@@ -57,9 +57,9 @@ Checked<Memory> MemoryOf(const http::Request& request);
 // The values of a change, {"THRESHOLD": 80, "HOLD": "50ms"}, as the NAME=VALUE words of
 // `zurid set`: Invalid (a name that is no parameter) or Refused (a value no sensor block
 // allows).
-Checked<std::vector<sensors::Assignment>> ParseValues(const QJsonObject& values);
+Checked<std::vector<core::Assignment>> ParseValues(const QJsonObject& values);
 // The same from a PATCH body, which must be a JSON object.
-Checked<std::vector<sensors::Assignment>> ParsePatch(const QByteArray& body);
+Checked<std::vector<core::Assignment>> ParsePatch(const QByteArray& body);
 
 // A change of parameters on one sensor, whatever it came by (the API's PATCH, an MQTT
 // command): by the rules of `zurid set` (two reads agree, only the named bytes change, read
@@ -68,7 +68,7 @@ Checked<std::vector<sensors::Assignment>> ParsePatch(const QByteArray& body);
 struct ParameterChange {
     QString id;
     Memory memory = Memory::Ram;
-    std::vector<sensors::Assignment> items;
+    std::vector<core::Assignment> items;
 };
 void ChangeParameters(Api& api, ParameterChange change, Waiter waiter);
 

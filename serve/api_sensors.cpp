@@ -50,8 +50,8 @@ void PatchParameters(Api& api, const Request& request, const Responder& reply) {
         return;
     }
     const Checked<Memory> m = MemoryOf(request);
-    Checked<std::vector<sensors::Assignment>> items =
-        m ? ParsePatch(request.body) : Checked<std::vector<sensors::Assignment>>(m.failed());
+    Checked<std::vector<core::Assignment>> items =
+        m ? ParsePatch(request.body) : Checked<std::vector<core::Assignment>>(m.failed());
     if (!items) {
         Send(reply, items.failed());
         return;

@@ -16,7 +16,7 @@ namespace zurid::serve {
 
 namespace {
 
-using Items = std::vector<sensors::Assignment>;
+using Items = std::vector<core::Assignment>;
 
 // No parameter takes a number beyond this (codes are 0-255, POWER a percentage, HOLD at most
 // 1000 ms): a larger one is refused before it is turned into an integer.
@@ -93,12 +93,12 @@ Checked<Items> ParseValues(const QJsonObject& o) {
         }
         words.push_back(QStringLiteral("%1=%2").arg(it.key(), value).toStdString());
     }
-    sensors::AssignmentList list = sensors::ParseAssignments(words);
-    if (!list.error.empty()) {
-        return Checked<Items>::failure(ErrorKind::Invalid, QString::fromStdString(list.error));
+    core::AssignmentsRead list = core::ParseAssignments(words);
+    if (!list.ok) {
+        return Checked<Items>::failure(ErrorKind::Invalid, QString::fromStdString(list.reason));
     }
-    if (const std::string e = sensors::CheckAssignments(list.items); !e.empty()) {
-        return Checked<Items>::failure(ErrorKind::Refused, QString::fromStdString(e));
+    if (const core::AssignmentsChecked checked = core::CheckAssignments(list.items); !checked.ok) {
+        return Checked<Items>::failure(ErrorKind::Refused, QString::fromStdString(checked.reason));
     }
     return std::move(list.items);
 }

@@ -1,6 +1,7 @@
 #include "serve/jobs.h"
 
 #include "platform/serial/files.h"
+#include "sensors/fleettable.h"
 #include "sensors/paramtext.h"
 #include "sensors/restore.h"
 #include "serve/sensorjson.h"
@@ -125,7 +126,7 @@ Jobs::Job& Jobs::add(const QString& kind, const QString& name) {
     job->kind = kind;
     job->name = name;
     job->started = Now();
-    job->fleet = std::make_unique<sensors::Fleet>(kind); // a compare brings its own
+    job->fleet = std::make_unique<sensors::Fleet>(); // a compare brings its own
     // The oldest finished ones go.
     while (jobs_.size() >= kKeptJobs) {
         const auto it = std::find_if(jobs_.begin(), jobs_.end(), [](const auto& j) {
@@ -217,14 +218,14 @@ Jobs::Started Jobs::startCompare(const QString& name, const QList<Memory>& memor
         return Started::failure(ErrorKind::NotFound,
                                 QStringLiteral("no backup named %1").arg(name));
     }
-    auto fleet = std::make_unique<sensors::Fleet>(verify ? QStringLiteral("verify")
-                                                         : QStringLiteral("restore"));
+    const QString kind = verify ? QStringLiteral("verify") : QStringLiteral("restore");
+    auto fleet = std::make_unique<sensors::Fleet>();
     // The backup's sensors where they sit, as `zurid verify` and `restore` find them.
     Result<sensors::BackupPorts> found = sensors::AddBackupPorts(*fleet, dir, {});
     if (!found) {
         return Started::failure(ErrorKind::Refused, found.error());
     }
-    Job& job = add(fleet->verb(), name);
+    Job& job = add(kind, name);
     job.fleet = std::move(fleet);
     job.manifest = found->manifest;
     job.notes = found->notes;
@@ -351,7 +352,7 @@ std::optional<QJsonObject> Jobs::json(int id) const {
             o[QStringLiteral("dry_run")] = j->dryRun;
         }
         if (j->state != QLatin1String("running")) {
-            o[QStringLiteral("summary")] = j->fleet->summary();
+            o[QStringLiteral("summary")] = sensors::FleetTable(*j->fleet, j->kind);
         }
         if (!j->error.isEmpty()) {
             o[QStringLiteral("error")] = j->error;
@@ -398,17 +399,17 @@ QJsonArray Jobs::backups() const {
         }
         // As a job reads it: a regular file only (a FIFO would hold the server up for good),
         // no link followed.
-        QString why;
-        const std::optional<QByteArray> json = sensors::FolderReader(d.filePath())(manifest, &why);
-        const sensors::ManifestRead m =
+        const Result<QByteArray> json = sensors::FolderReader(d.filePath())(manifest);
+        const Result<sensors::Manifest> m =
             json ? sensors::ReadManifest(*json)
-                 : sensors::ManifestRead{std::nullopt, QStringLiteral("%1: %2").arg(manifest, why)};
-        if (m.manifest) {
-            o[QStringLiteral("created")] = m.manifest->created;
-            o[QStringLiteral("complete")] = m.manifest->complete;
-            o[QStringLiteral("sensors")] = static_cast<int>(m.manifest->entries.size());
+                 : Result<sensors::Manifest>::failure(
+                       json.kind(), QStringLiteral("%1: %2").arg(manifest, json.error()));
+        if (m) {
+            o[QStringLiteral("created")] = m->created;
+            o[QStringLiteral("complete")] = m->complete;
+            o[QStringLiteral("sensors")] = static_cast<int>(m->entries.size());
         } else {
-            o[QStringLiteral("error")] = m.error;
+            o[QStringLiteral("error")] = m.error();
         }
         out.append(o);
     }

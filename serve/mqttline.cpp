@@ -12,7 +12,7 @@ std::optional<Answer> MqttLine::refuseWrite(const QString& token) const {
 
 void MqttLine::writeParameters(const QString& id, Memory memory, const QJsonObject& values,
                                std::function<void(const Answer&)> done) {
-    Checked<std::vector<sensors::Assignment>> items = ParseValues(values);
+    Checked<std::vector<core::Assignment>> items = ParseValues(values);
     if (!items) {
         done(items.failed());
         return;

@@ -25,9 +25,9 @@ namespace {
 std::optional<Manifest> Load(const QString& dir, QString* why = nullptr) {
     const auto loaded = zurid::sensors::LoadBackup(zurid::sensors::FolderReader(dir));
     if (why != nullptr) {
-        *why = loaded.error;
+        *why = loaded.error();
     }
-    return loaded.manifest;
+    return loaded ? std::optional<Manifest>(*loaded) : std::nullopt;
 }
 
 QStringList FilesIn(const QString& dir) {

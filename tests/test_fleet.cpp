@@ -276,11 +276,11 @@ class FleetTest : public QObject {
         QCOMPARE(files, (QStringList{"COM1-eeprom.dat", "COM1-ram.dat", "COM2-eeprom.dat",
                                      "COM2-ram.dat", "manifest.json"}));
         const auto loaded = zurid::sensors::LoadBackup(zurid::sensors::FolderReader(dir));
-        QVERIFY2(loaded.manifest, qPrintable(loaded.error));
-        QVERIFY(!loaded.manifest->complete);
-        QCOMPARE(loaded.manifest->entries.size(), 3);
-        QCOMPARE(loaded.manifest->entries[1].eeprom, Pattern(1, false));
-        QCOMPARE(loaded.manifest->entries[2].result, zurid::sensors::BackupResult::Interrupted);
+        QVERIFY2(loaded, qPrintable(loaded.error()));
+        QVERIFY(!loaded->complete);
+        QCOMPARE(loaded->entries.size(), 3);
+        QCOMPARE(loaded->entries[1].eeprom, Pattern(1, false));
+        QCOMPARE(loaded->entries[2].result, zurid::sensors::BackupResult::Interrupted);
     }
 
     // The link in by-path names the socket, and wins over by-id (the adapter); without one,

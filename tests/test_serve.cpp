@@ -271,7 +271,7 @@ class ServeApiTest : public QObject {
         QCOMPARE(job["ports"].toArray().size(), 3);
         const QString dir = Backups() + "/line-7";
         QCOMPARE(Contents(dir + "/COM2-eeprom.dat"), FileText(fleet->at(1).eeprom()));
-        QVERIFY(zurid::sensors::LoadBackup(zurid::sensors::FolderReader(dir)).manifest);
+        QVERIFY(zurid::sensors::LoadBackup(zurid::sensors::FolderReader(dir)).ok());
         QCOMPARE(Writes(*fleet), 0);
 
         // The sensor on COM1 changes behind the backup's back: verify names it.

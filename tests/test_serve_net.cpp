@@ -317,8 +317,7 @@ class ServeNetTest : public QObject {
         QCOMPARE(server->terminate(), 0);
         const auto after = Snapshot(backups);
         QCOMPARE(after.keys(), before.keys()); // no half-written file left beside them
-        QVERIFY(
-            zurid::sensors::LoadBackup(zurid::sensors::FolderReader(backups + "/keep")).manifest);
+        QVERIFY(zurid::sensors::LoadBackup(zurid::sensors::FolderReader(backups + "/keep")).ok());
     }
 
     // Two clients pipeline reads of COM1 and leave: the other sensors do not notice, an

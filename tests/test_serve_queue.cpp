@@ -136,6 +136,27 @@ class ServeQueueTest : public QObject {
                             [](const Answered& a) { return a.status() == 200; }));
     }
 
+    // Two reads that differ write nothing, and leave what the line knows of the block as it was
+    // (not a block of zeros that no read brought).
+    void anUnsteadyChangeKeepsWhatWasKnown() {
+        answers.clear();
+        const core::ParamBlock known = *port().ram;
+        sensor->setRequestHook([this](const sim::Request& r) {
+            if (r.bytes.size() > 1 && r.bytes[1] == static_cast<std::uint8_t>(Order::ReadRam)) {
+                sim::Block b = sensor->ram();
+                b[14] ^= 1; // each read finds another block
+                sensor->setRam(b);
+            }
+        });
+        ask("PATCH", "/api/v1/sensors/COM1/parameters", "patch", R"({"THRESHOLD": 79})");
+        QTRY_VERIFY_WITH_TIMEOUT(!answers.empty(), 15000);
+        sensor->setRequestHook({});
+        QCOMPARE(answers[0].status(), 504);
+        QCOMPARE(answers[0].json()["error"].toObject()["code"].toString(),
+                 QString("sensor_unsteady"));
+        QVERIFY(port().ram == known);
+    }
+
     void cleanupTestCase() { line.stop(); }
 };
 
