@@ -67,6 +67,8 @@ clean:
 # own. Leaks that belong to Qt and the libraries below it are listed in tests/sanitizers/lsan.supp.
 # (No strict_string_checks: libxkbcommon-x11 strndup()s unterminated X replies, legitimately.)
 SANITIZE_BUILD ?= build-sanitize
+# Two tests at a time: under the sanitizers each needs several times its normal CPU and memory.
+SANITIZE_TEST_JOBS ?= 2
 SANITIZE_FLAGS = -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer
 
 .PHONY: test-sanitize fuzz fuzz-deps
@@ -82,7 +84,7 @@ test-sanitize: $(SANITIZE_BUILD)/CMakeCache.txt
 	  ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:detect_stack_use_after_return=1 \
 	  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitizers/lsan.supp:print_suppressions=0 \
-	  ctest --output-on-failure -j$(TEST_JOBS)
+	  ctest --output-on-failure -j$(SANITIZE_TEST_JOBS)
 
 # libFuzzer targets (clang), each run for FUZZ_SECONDS on a copy of its committed seed corpus.
 FUZZ_BUILD ?= build-fuzz

@@ -25,7 +25,7 @@ constexpr int kReplyLength = 9; // a live-data reply
 
 // The program's own reply wait, as the data loop runs it: request written, then events and the
 // input queue polled until the reply is in or the limit has passed.
-zurid::Reply ReplyWait() {
+zurid::ReplyOutcome ReplyWait() {
     return zurid::RequestReply(zurid::kOrderData, {});
 }
 
@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
     for (int run = 1; run <= kIdleRuns; ++run) {
         const double cpu0 = testing_support::CpuSeconds();
         const double t0 = Timer();
-        const bool replied = ReplyWait() == zurid::Reply::Accepted;
+        const bool replied = ReplyWait() == zurid::ReplyOutcome::Accepted;
         const double wall = Timer() - t0;
         const double share = 100.0 * (testing_support::CpuSeconds() - cpu0) / wall;
         DrainRequests(line.master);
@@ -103,11 +103,11 @@ int main(int argc, char** argv) {
                 written = -1.0;
             }
         });
-        const zurid::Reply got = ReplyWait();
+        const zurid::ReplyOutcome got = ReplyWait();
         const double noticed = Timer();
         writer.join();
         DrainRequests(line.master);
-        if (got != zurid::Reply::Accepted || written.load() <= 0.0) {
+        if (got != zurid::ReplyOutcome::Accepted || written.load() <= 0.0) {
             ++missed;
             continue;
         }

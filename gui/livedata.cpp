@@ -40,11 +40,11 @@ void GetData() {
     poll = 1;
     DispVis();
     while (poll == 1) {
-        const Reply reply = RequestReply(order, {.watchPoll = true});
-        if (reply == Reply::Abandoned) {
+        const ReplyOutcome reply = RequestReply(order, {.watchPoll = true});
+        if (reply == ReplyOutcome::Abandoned) {
             return;
         }
-        if (reply == Reply::Accepted) {
+        if (reply == ReplyOutcome::Accepted) {
             GetRxBufData();
             CopyDatatoVars();
             SetPanelData();
@@ -61,7 +61,7 @@ void GetData() {
 void GetJmpBuf() {
     poll = 0;
     order = kOrderJumpBuf;
-    if (RequestReply(order, {}) == Reply::Accepted) {
+    if (RequestReply(order, {}) == ReplyOutcome::Accepted) {
         PlotJumpBuffer();
     } else {
         ReportTimeout();

@@ -36,7 +36,7 @@ void GetPara() {
     } else if (target == EEPROM) {
         order = kOrderReadEeprom;
     }
-    if (RequestReply(order, {}) == Reply::Accepted) {
+    if (RequestReply(order, {}) == ReplyOutcome::Accepted) {
         GetRxBufPara();
         CopyPPtoVars();
         SetPanelValues();
@@ -84,7 +84,7 @@ void InitRS232(int port) {
 
 void CheckComLine() {
     order = kOrderLineCheck;
-    if (RequestReply(order, {}) != Reply::Accepted) {
+    if (RequestReply(order, {}) != ReplyOutcome::Accepted) {
         ReportTimeout();
         return;
     }

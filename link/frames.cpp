@@ -57,7 +57,7 @@ void GetRxBufData() {
     std::memcpy(databuf.data(), szReadBuf.data(), AnzData);
 }
 
-Reply RequestReply(unsigned char ord, ReplyRead how) {
+ReplyOutcome RequestReply(unsigned char ord, ReplyRead how) {
     const core::ExchangePlan plan = core::PlanExchange(static_cast<core::Order>(ord), pp);
     if (plan.flushFirst) {
         FlushInQ(com);
@@ -74,7 +74,7 @@ Reply RequestReply(unsigned char ord, ReplyRead how) {
         const int before = nBytesR;
         nBytesR = TakeInput(nBytesR);
         if (how.watchPoll && poll == 0) {
-            return Reply::Abandoned;
+            return ReplyOutcome::Abandoned;
         }
         tdiff = Timer() - tstart;
         if (nBytesR != before) {
@@ -84,7 +84,8 @@ Reply RequestReply(unsigned char ord, ReplyRead how) {
             plan, std::span<const core::Byte>(szReadBuf.data(), static_cast<std::size_t>(nBytesR)),
             tdiff, tdiff - lastByte);
         if (judged.verdict != core::Verdict::Wait) {
-            return judged.verdict == core::Verdict::Accept ? Reply::Accepted : Reply::Missing;
+            return judged.verdict == core::Verdict::Accept ? ReplyOutcome::Accepted
+                                                           : ReplyOutcome::Missing;
         }
     }
 }

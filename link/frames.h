@@ -37,7 +37,8 @@ int WriteParaFrame(unsigned char order);
 void GetRxBufPara();
 void GetRxBufData();
 
-enum class Reply {
+// How the wait for a reply ended.
+enum class ReplyOutcome {
     Accepted,  // the reply was judged good; it is in szReadBuf
     Missing,   // too few or too many bytes, a wrong line-check answer, or a port error
     Abandoned, // poll dropped during the wait; nothing is taken
@@ -52,7 +53,7 @@ struct ReplyRead {
 // within kReplyLimit, then (but for live data) a quiet line for the quiet time. The settle
 // delays are the callbacks' (EventDelay), before they start a read. The write's result is not
 // examined: a failed write shows as a missing reply. A missing reply is the caller's to report.
-Reply RequestReply(unsigned char order, ReplyRead how);
+ReplyOutcome RequestReply(unsigned char order, ReplyRead how);
 
 // Waits `seconds` while dispatching events (the settle and drawing delays).
 void EventDelay(double seconds);

@@ -1,5 +1,5 @@
 // Prometheus' text exposition format (version 0.0.4): one HELP and TYPE line per metric family,
-// then its samples, label values escaped. What the families are is metrics.cpp's business.
+// then its samples, label values escaped. What the families are is api_site.cpp's business.
 #pragma once
 
 #include <QByteArray>

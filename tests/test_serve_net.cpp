@@ -281,6 +281,9 @@ class ServeNetTest : public QObject {
         QCOMPARE(second.terminate(), 0);
     }
 
+    // SIGTERM while a job is under way, at a point the test knows: after the job's first write,
+    // with a sensor that holds the job up (it stops answering, or answers late) well past the
+    // moment the signal comes.
     void sigtermInTheMiddleOfJobsLeavesWholeFiles() {
         sim::SensorFleet line(Configs(2, true));
         QVERIFY(line.start());
@@ -296,28 +299,66 @@ class ServeNetTest : public QObject {
                          [](const QJsonObject& o) { return o["state"] == "done"; }));
         const auto before = Snapshot(backups);
         QCOMPARE(before.size(), 5);
+        const auto running = [&server](int job) {
+            return Http(server->port(), "GET", "/api/v1/jobs/" + QByteArray::number(job))
+                       .json()["state"] == "running";
+        };
 
-        // A restore under way: ended cleanly, the backup as it was.
+        // A restore that has written COM1's EEPROM: COM1 answers nothing after that write, so
+        // the job waits for its read-back when the signal comes. It ends cleanly, the backup as
+        // it was, and COM1 got no second write.
+        sim::SensorSim& com1 = line.at(0);
+        com1.setRequestHook([&com1](const sim::Request& r) {
+            if (r.bytes.size() > 1 && (r.bytes[1] == 1 || r.bytes[1] == 2)) {
+                com1.setFault(sim::Fault::Silent);
+            }
+        });
         QCOMPARE(
             Http(server->port(), "POST", "/api/v1/backups/keep/restore", R"({"ram": true})", token)
                 .status,
             202);
-        QTest::qWait(200);
+        QVERIFY(QTest::qWaitFor([&com1] { return Writes(com1) > 0; }, 15000));
+        QVERIFY(running(2));
         QCOMPARE(server->terminate(), 0);
         QCOMPARE(Snapshot(backups), before);
+        QCOMPARE(Writes(com1), 1);
+        com1.setRequestHook({});
+        com1.setFault(sim::Fault::None);
 
-        // A backup over it under way: the folder holds the old set or the new one, whole.
+        // A backup over it that has written COM1's new set, while COM2 answers its reads late:
+        // the folder holds whole files only, named by a manifest that says it was interrupted
+        // and keeps COM2's earlier set.
         server = std::make_unique<ServeProcess>();
         QVERIFY(server->start({"COM1", "COM2"}, line.paths(), state));
         QVERIFY(server->waitForStatus("ok"));
+        sim::Block changed = sim::defaultBlock();
+        changed[0] = static_cast<std::uint8_t>(changed[0] + 1);
+        com1.setRam(changed);
+        com1.setEeprom(changed);
+        line.at(1).setLateSeconds(2.0); // within the reply limit: slow, not failing
+        line.at(1).setFault(sim::Fault::Late, (1U << 3) | (1U << 4) | (1U << 7));
         QCOMPARE(
             Http(server->port(), "POST", "/api/v1/backups", R"({"name": "keep"})", token).status,
             202);
-        QTest::qWait(300);
+        QVERIFY(PollJson(server->port(), "/api/v1/jobs/1", [](const QJsonObject& o) {
+            return o["ports"].toArray().at(0)["result"] == "ok";
+        }));
+        QVERIFY(running(1));
         QCOMPARE(server->terminate(), 0);
-        const auto after = Snapshot(backups);
-        QCOMPARE(after.keys(), before.keys()); // no half-written file left beside them
-        QVERIFY(zurid::sensors::LoadBackup(zurid::sensors::FolderReader(backups + "/keep")).ok());
+        line.at(1).setFault(sim::Fault::None);
+        const auto m = zurid::sensors::LoadBackup(zurid::sensors::FolderReader(backups + "/keep"));
+        QVERIFY2(m, qPrintable(m.error()));
+        QVERIFY(!m->complete);
+        QCOMPARE(m->entries.size(), 2);
+        QCOMPARE(m->entries[0].eeprom, changed);
+        QVERIFY(m->entries[0].kept.isEmpty());
+        QCOMPARE(m->entries[1].kept, QString("interrupted"));
+        QStringList named{"manifest.json"};
+        for (const zurid::sensors::ManifestEntry& e : m->entries) {
+            named << e.ramFile << e.eepromFile;
+        }
+        named.sort();
+        QCOMPARE(Snapshot(backups + "/keep").keys(), named); // nothing half-written beside them
     }
 
     // Two clients pipeline reads of COM1 and leave: the other sensors do not notice, an
