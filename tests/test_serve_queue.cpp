@@ -140,7 +140,7 @@ class ServeQueueTest : public QObject {
     // (not a block of zeros that no read brought).
     void anUnsteadyChangeKeepsWhatWasKnown() {
         answers.clear();
-        const core::ParamBlock known = *port().ram;
+        const zurid::core::ParamBlock known = *port().ram;
         sensor->setRequestHook([this](const sim::Request& r) {
             if (r.bytes.size() > 1 && r.bytes[1] == static_cast<std::uint8_t>(Order::ReadRam)) {
                 sim::Block b = sensor->ram();
