@@ -74,8 +74,8 @@ bool ReadMqttOptions(const QCommandLineParser& parser, serve::ServeOptions& opti
     serve::mqtt::BridgeOptions o;
     o.broker = *broker;
     o.prefix = parser.isSet(kPrefix) ? parser.value(kPrefix) : serve::mqtt::DefaultPrefix();
-    if (const QString why = serve::mqtt::CheckPrefix(o.prefix); !why.isEmpty()) {
-        Message(QStringLiteral("--mqtt-prefix %1: %2").arg(o.prefix, why));
+    if (const sensors::Status prefix = serve::mqtt::CheckPrefix(o.prefix); !prefix) {
+        Message(QStringLiteral("--mqtt-prefix %1: %2").arg(o.prefix, prefix.error()));
         return false;
     }
     if (parser.isSet(kCa)) {
@@ -84,8 +84,8 @@ bool ReadMqttOptions(const QCommandLineParser& parser, serve::ServeOptions& opti
             return false;
         }
         o.caFile = parser.value(kCa);
-        if (const QString why = serve::mqtt::CheckCaFile(o.caFile); !why.isEmpty()) {
-            Message(why);
+        if (const sensors::Status ca = serve::mqtt::CheckCaFile(o.caFile); !ca) {
+            Message(ca.error());
             return false;
         }
     }

@@ -104,12 +104,13 @@ sensors::Status Daemon::prepare() {
 
 sensors::Status Daemon::start() {
     Parts& d = *d_;
-    if (const QString why = d.server.listen(d.options.address, d.options.port); !why.isEmpty()) {
-        return sensors::Status::failure(sensors::ErrorKind::Io,
+    if (const sensors::Status listening = d.server.listen(d.options.address, d.options.port);
+        !listening) {
+        return sensors::Status::failure(listening.kind(),
                                         QStringLiteral("cannot listen on %1 port %2: %3")
                                             .arg(d.options.address.toString())
                                             .arg(d.options.port)
-                                            .arg(why));
+                                            .arg(listening.error()));
     }
     d.line.start();
     if (d.options.mqtt) {
@@ -124,8 +125,8 @@ sensors::Status Daemon::start() {
         for (const auto& p : d.line.ports()) {
             d.bridge->sensorChanged(p->ref.label, SensorJson(*p, false));
         }
-        if (const QString why = d.bridge->start(); !why.isEmpty()) {
-            return sensors::Status::failure(sensors::ErrorKind::Invalid, why);
+        if (sensors::Status started = d.bridge->start(); !started) {
+            return started;
         }
     }
     return {};

@@ -124,7 +124,7 @@ class MqttBrokerTest : public QObject {
         Mosquitto broker;
         QVERIFY(broker.start());
         Bridge b(Options(broker.port(), "t/flags"), nullptr);
-        QVERIFY(b.start().isEmpty());
+        QVERIFY(b.start().ok());
         Subscriber early(broker.port(), "t/flags/#");
         const Topics& t = b.topics();
         QVERIFY(early.waitFor(t.status())); // connected, and the subscription in place
@@ -162,7 +162,7 @@ class MqttBrokerTest : public QObject {
         QVERIFY(broker.start());
         Subscriber sub(broker.port(), "t/will/status");
         auto b = std::make_unique<Bridge>(Options(broker.port(), "t/will"), nullptr);
-        QVERIFY(b->start().isEmpty());
+        QVERIFY(b->start().ok());
         QVERIFY(
             sub.waitFor("t/will/status", [](const Message& m) { return m.payload == "online"; }));
         // Gone without a word, as a killed process: the broker sends the Last Will, retained.
@@ -176,7 +176,7 @@ class MqttBrokerTest : public QObject {
 
         // Back, then stopped cleanly: online, then offline retained, and stopped() comes.
         b = std::make_unique<Bridge>(Options(broker.port(), "t/will"), nullptr);
-        QVERIFY(b->start().isEmpty());
+        QVERIFY(b->start().ok());
         QTRY_VERIFY(b->stats().connected);
         QSignalSpy stopped(b.get(), &Bridge::stopped);
         b->stop();
@@ -192,7 +192,7 @@ class MqttBrokerTest : public QObject {
         Mosquitto broker; // not running yet
         Bridge b(Options(broker.port(), "t/restart"), nullptr);
         QSignalSpy notes(&b, &Bridge::note);
-        QVERIFY(b.start().isEmpty());
+        QVERIFY(b.start().ok());
         Feed(b);
         for (int i = 0; i < 10; ++i) {
             b.reading("COM1", Reading("COM1", i));
@@ -237,8 +237,8 @@ class MqttBrokerTest : public QObject {
         oa.commands = ob.commands = true;
         auto a = std::make_unique<Bridge>(oa, &lineA);
         Bridge b(ob, &lineB);
-        QVERIFY(a->start().isEmpty());
-        QVERIFY(b.start().isEmpty());
+        QVERIFY(a->start().ok());
+        QVERIFY(b.start().ok());
         Subscriber sub(broker.port(), "t/#");
         QVERIFY(sub.waitFor("t/a/status"));
         QVERIFY(sub.waitFor("t/b/status"));
@@ -269,7 +269,7 @@ class MqttBrokerTest : public QObject {
         o.commands = true;
         o.commandsInFlight = 2;
         Bridge b(o, &line);
-        QVERIFY(b.start().isEmpty());
+        QVERIFY(b.start().ok());
         Subscriber sub(broker.port(), "t/cmd/#");
         QVERIFY(sub.waitFor("t/cmd/status")); // subscribed before "online" went out
         const QString set1 = b.topics().set("COM1");
@@ -320,7 +320,7 @@ class MqttBrokerTest : public QObject {
         BridgeOptions o2 = Options(broker.port(), "t/cmd/again");
         o2.commands = true;
         Bridge restarted(o2, &line);
-        QVERIFY(restarted.start().isEmpty());
+        QVERIFY(restarted.start().ok());
         auto why = [&](const QString& topic, const char* id) {
             return answerTo(topic, id).value("error").toObject().value("message").toString();
         };
@@ -355,7 +355,7 @@ class MqttBrokerTest : public QObject {
         BridgeOptions o = Options(broker.port(), "t/big");
         o.commands = true;
         Bridge b(o, &line);
-        QVERIFY(b.start().isEmpty());
+        QVERIFY(b.start().ok());
         Subscriber sub(broker.port(), "t/big/#");
         QVERIFY(sub.waitFor("t/big/status"));
         QProcess pub; // one message per line
@@ -383,7 +383,7 @@ class MqttBrokerTest : public QObject {
         o.commands = true;
         Bridge b(o, &line);
         QSignalSpy notes(&b, &Bridge::note);
-        QVERIFY(b.start().isEmpty());
+        QVERIFY(b.start().ok());
         QTRY_VERIFY(b.stats().connected);
         QTRY_VERIFY(broker.published.contains("t/old/status"));
         QCOMPARE(broker.levels, (QList<int>{5, 4}));
@@ -409,7 +409,7 @@ class MqttBrokerTest : public QObject {
         BridgeOptions o = Options(broker.port(), "t/rate");
         o.liveMs = 300;
         Bridge b(o, nullptr);
-        QVERIFY(b.start().isEmpty());
+        QVERIFY(b.start().ok());
         Subscriber sub(broker.port(), "t/rate/#");
         QVERIFY(sub.waitFor(b.topics().status()));
         QElapsedTimer clock;
@@ -448,7 +448,7 @@ class MqttBrokerTest : public QObject {
             peer->write(QByteArray("\x20\x03\x00\x00\x00", 5)); // CONNACK: accepted (MQTT 5)
         });
         Bridge b(Options(stuck.serverPort(), "t/stuck"), nullptr);
-        QVERIFY(b.start().isEmpty());
+        QVERIFY(b.start().ok());
         QTRY_VERIFY(b.stats().connected);
         const QByteArray big = Reading("COM1", 1) + QByteArray(1000, ' ');
         constexpr int kReadings = 40000; // 40 MB offered, more than the socket buffers hold
@@ -500,21 +500,21 @@ class MqttBrokerTest : public QObject {
             return std::make_unique<Bridge>(o, nullptr);
         };
         auto good = bridge("ca.crt", "s3cret");
-        QVERIFY(good->start().isEmpty());
+        QVERIFY(good->start().ok());
         QTRY_VERIFY_WITH_TIMEOUT(good->stats().connected, 5000);
 
         for (auto [ca, password, why] : {std::tuple{"other.crt", "s3cret", "certificate"},
                                          std::tuple{"ca.crt", "guess", "not authori"}}) {
             auto bad = bridge(ca, password);
             QSignalSpy notes(bad.get(), &Bridge::note);
-            QVERIFY(bad->start().isEmpty());
+            QVERIFY(bad->start().ok());
             QTRY_VERIFY_WITH_TIMEOUT(!notes.isEmpty(), 5000);
             QVERIFY(!bad->stats().connected);
             qInfo("%s: %s", ca, qPrintable(notes.first().first().toString()));
             Q_UNUSED(why);
         }
         auto noCa = bridge("missing.crt", "s3cret");
-        QVERIFY(noCa->start().contains(certs.filePath("missing.crt")));
+        QVERIFY(noCa->start().error().contains(certs.filePath("missing.crt")));
         QVERIFY(good->stats().connected);
     }
 };

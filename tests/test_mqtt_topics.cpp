@@ -95,15 +95,15 @@ class MqttTopicsTest : public QObject {
     }
 
     void prefixes() {
-        QVERIFY(CheckPrefix(QStringLiteral("zurid/line-7")).isEmpty());
-        QVERIFY(CheckPrefix(QStringLiteral("Werk Süd/Linie 7")).isEmpty());
-        QVERIFY(CheckPrefix(DefaultPrefix()).isEmpty());
+        QVERIFY(CheckPrefix(QStringLiteral("zurid/line-7")).ok());
+        QVERIFY(CheckPrefix(QStringLiteral("Werk Süd/Linie 7")).ok());
+        QVERIFY(CheckPrefix(DefaultPrefix()).ok());
         QVERIFY(DefaultPrefix().startsWith("zurid/"));
         for (const QString& bad :
              {QString(), QStringLiteral("/zurid"), QStringLiteral("zurid/"), QStringLiteral("a//b"),
               QStringLiteral("a/+/b"), QStringLiteral("a/#"), QStringLiteral("$SYS/x"),
               QStringLiteral("a\nb"), QString(300, u'x')}) {
-            QVERIFY2(!CheckPrefix(bad).isEmpty(), qPrintable(bad));
+            QVERIFY2(!CheckPrefix(bad).ok(), qPrintable(bad));
         }
     }
 

@@ -155,9 +155,9 @@ void Server::allowHosts(const QStringList& names) {
     }
 }
 
-QString Server::listen(const QHostAddress& address, quint16 port) {
+sensors::Status Server::listen(const QHostAddress& address, quint16 port) {
     if (!listener_->listen(address, port)) {
-        return listener_->errorString();
+        return sensors::Status::failure(sensors::ErrorKind::Io, listener_->errorString());
     }
     localAddresses_ = QNetworkInterface::allAddresses();
     // An address that is none of the machine's own is the wildcard: every one of them answers.

@@ -7,6 +7,7 @@
 // connection that ends gives its slot back, whoever holds it by then.
 #pragma once
 
+#include "sensors/result.h"
 #include "serve/http/framer.h"
 #include "serve/http/router.h"
 
@@ -45,7 +46,7 @@ class Server : public QObject {
     void allowHosts(const QStringList& names);
 
     // Starts listening; empty on success, else why not ("address in use").
-    QString listen(const QHostAddress& address, quint16 port);
+    sensors::Status listen(const QHostAddress& address, quint16 port);
     QHostAddress address() const;
     quint16 port() const;
 

@@ -29,16 +29,18 @@ Bridge::Bridge(BridgeOptions options, CommandTarget* target, QObject* parent)
     connect(&liveTimer_, &QTimer::timeout, this, &Bridge::flushLive);
 }
 
-QString Bridge::start() {
-    if (QString why = CheckPrefix(options_.prefix); !why.isEmpty()) {
-        return why;
+sensors::Status Bridge::start() {
+    if (sensors::Status prefix = CheckPrefix(options_.prefix); !prefix) {
+        return prefix;
     }
     // Both at QoS 0: a clean session keeps nothing across a reconnect anyway, and a message
     // that the broker drops for being larger than we take then holds no place in its window
     // of unacknowledged ones (at QoS 1 it would, and enough of them would stop the rest).
     if (options_.commands) {
         if (target_ == nullptr) {
-            return QStringLiteral("MQTT commands need the line to write to");
+            return sensors::Status::failure(
+                sensors::ErrorKind::Invalid,
+                QStringLiteral("MQTT commands need the line to write to"));
         }
         // With the retain flag as published, a retained command is told from a new one even
         // while we are subscribed; over MQTT 3.1.1 there are no commands.

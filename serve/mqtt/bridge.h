@@ -40,7 +40,7 @@ class Bridge : public QObject {
     Bridge(BridgeOptions options, CommandTarget* target, QObject* parent = nullptr);
 
     // Starts connecting. Empty on success, else why not.
-    QString start();
+    sensors::Status start();
     // "offline", a clean disconnect, then stopped().
     void stop();
 

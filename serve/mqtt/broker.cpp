@@ -62,13 +62,17 @@ sensors::Result<BrokerAddress> ParseBrokerUrl(const QString& url) {
     return a;
 }
 
-QString CheckCaFile(const QString& path) {
+sensors::Status CheckCaFile(const QString& path) {
     QFile ca(path);
     if (!ca.open(QIODevice::ReadOnly)) {
-        return QStringLiteral("MQTT CA file %1: %2").arg(path, ca.errorString());
+        return sensors::Status::failure(
+            sensors::ErrorKind::Io,
+            QStringLiteral("MQTT CA file %1: %2").arg(path, ca.errorString()));
     }
     if (!ca.read(kMaxCaBytes).contains("-----BEGIN CERTIFICATE-----")) {
-        return QStringLiteral("MQTT CA file %1: no PEM certificate in it").arg(path);
+        return sensors::Status::failure(
+            sensors::ErrorKind::Invalid,
+            QStringLiteral("MQTT CA file %1: no PEM certificate in it").arg(path));
     }
     return {};
 }

@@ -20,7 +20,7 @@ struct BrokerAddress {
 sensors::Result<BrokerAddress> ParseBrokerUrl(const QString& url);
 
 // Empty when `path` can be read and holds a PEM certificate; else why not, naming it.
-QString CheckCaFile(const QString& path);
+sensors::Status CheckCaFile(const QString& path);
 
 struct Credentials {
     QString user;

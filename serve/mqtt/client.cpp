@@ -82,15 +82,17 @@ Client::~Client() {
     dropHandle();
 }
 
-QString Client::start() {
+sensors::Status Client::start() {
     if (options_.broker.tls && !options_.caFile.isEmpty()) {
-        if (QString why = CheckCaFile(options_.caFile); !why.isEmpty()) {
-            return why;
+        if (sensors::Status ca = CheckCaFile(options_.caFile); !ca) {
+            return ca;
         }
     }
     if (!makeHandle()) {
-        return QStringLiteral("MQTT: the client library refused the settings for %1")
-            .arg(options_.broker.url());
+        return sensors::Status::failure(
+            sensors::ErrorKind::Invalid,
+            QStringLiteral("MQTT: the client library refused the settings for %1")
+                .arg(options_.broker.url()));
     }
     attempt();
     return {};

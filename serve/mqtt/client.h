@@ -63,7 +63,7 @@ class Client : public QObject {
 
     // Starts connecting; empty on success, else why not (a CA file that cannot be read). Call
     // once.
-    QString start();
+    sensors::Status start();
     // Publishes "offline", disconnects cleanly (the broker then drops the Last Will), and
     // emits stopped() once done, or after `timeoutMs` at the latest. Stops the retries.
     void stop(int timeoutMs = 2000);

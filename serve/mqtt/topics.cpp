@@ -28,30 +28,35 @@ int HexDigit(QChar c) {
     return -1;
 }
 
+sensors::Status Bad(QString why) {
+    return sensors::Status::failure(sensors::ErrorKind::Invalid, std::move(why));
+}
+
 } // namespace
 
-QString CheckPrefix(const QString& prefix) {
+sensors::Status CheckPrefix(const QString& prefix) {
     if (prefix.isEmpty()) {
-        return QStringLiteral("the MQTT prefix is empty");
+        return Bad(QStringLiteral("the MQTT prefix is empty"));
     }
     if (prefix.toUtf8().size() > kMaxPrefixBytes) {
-        return QStringLiteral("the MQTT prefix is longer than %1 bytes").arg(kMaxPrefixBytes);
+        return Bad(QStringLiteral("the MQTT prefix is longer than %1 bytes").arg(kMaxPrefixBytes));
     }
     if (prefix.startsWith(u'$')) {
-        return QStringLiteral("the MQTT prefix may not start with $ (the broker's own topics)");
+        return Bad(
+            QStringLiteral("the MQTT prefix may not start with $ (the broker's own topics)"));
     }
     for (const QChar c : prefix) {
         if (c == u'+' || c == u'#') {
-            return QStringLiteral("the MQTT prefix may not hold the wildcards + and #");
+            return Bad(QStringLiteral("the MQTT prefix may not hold the wildcards + and #"));
         }
         if (IsControl(c) || c.isSurrogate()) {
-            return QStringLiteral("the MQTT prefix may not hold control characters");
+            return Bad(QStringLiteral("the MQTT prefix may not hold control characters"));
         }
     }
     for (const QString& level : prefix.split(u'/')) {
         if (level.isEmpty()) {
-            return QStringLiteral("the MQTT prefix has an empty level (a / at the start, at "
-                                  "the end or twice)");
+            return Bad(QStringLiteral("the MQTT prefix has an empty level (a / at the start, at "
+                                      "the end or twice)"));
         }
     }
     return {};

@@ -9,6 +9,7 @@
 //   PREFIX/sensors/ID/set/response     its answer
 #pragma once
 
+#include "sensors/result.h"
 #include "sensors/session.h"
 
 #include <QByteArray>
@@ -22,7 +23,7 @@ namespace zurid::serve::mqtt {
 // Empty when `prefix` can head every topic of the tree: one or more non-empty levels of
 // UTF-8 without the wildcards + and #, not starting with $ (the broker's own tree), at most
 // 256 bytes. Otherwise why not.
-QString CheckPrefix(const QString& prefix);
+sensors::Status CheckPrefix(const QString& prefix);
 // "zurid/HOSTNAME", the host name made a valid level.
 QString DefaultPrefix();
 
