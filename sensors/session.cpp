@@ -1,10 +1,9 @@
 #include "sensors/session.h"
 
 #include "core/exchange.h"
-#include "platform/serial/portlock.h"
+#include "platform/serial/portopen.h"
 #include "platform/serial/wake.h"
 
-#include <QFileInfo>
 #include <QMetaObject>
 
 #include <algorithm>
@@ -61,57 +60,28 @@ PortSession::~PortSession() {
 }
 
 Status PortSession::open() {
-    const QFileInfo info(device_);
-    if (!info.exists()) {
-        return Status::failure(ErrorKind::NotFound, QStringLiteral("no such device"));
-    }
-    // Ours before the device is touched at all: even opening it would let the settings and the
-    // flush of this session cut into the owner's exchange.
-    const std::string device = device_.toStdString();
-    if (!lock_.acquire(device)) {
-        return Status::failure(ErrorKind::Busy, QString::fromStdString(lock_.error()));
-    }
-    Status opened = openLocked(QString::fromStdString(CanonicalDevice(device)));
-    if (!opened) {
-        lock_.release();
-    }
-    return opened;
-}
-
-Status PortSession::openLocked(const QString& device) {
-    port_.setPortName(device);
-    if (!port_.open(QIODevice::ReadWrite)) {
-        const QSerialPort::SerialPortError e = port_.error();
-        const QString why = port_.errorString();
-        port_.clearError();
-        if (e == QSerialPort::PermissionError) {
-            if (!DeviceAccessible(device.toStdString())) {
-                return Status::failure(
-                    ErrorKind::NotPermitted,
-                    QString::fromStdString(PermissionAdvice(device.toStdString())));
-            }
-            return Status::failure(ErrorKind::Busy, QStringLiteral("in use by another program"));
+    const PortOpenResult opened = OpenSerialDevice(port_, lock_, device_.toStdString(),
+                                                   LineSettings{.baudRate = core::kBaudRate});
+    if (!opened.ok()) {
+        ErrorKind kind = ErrorKind::Io;
+        switch (opened.failure) {
+        case PortOpenFailure::NoSuchDevice:
+        case PortOpenFailure::PathDenied:
+            kind = ErrorKind::NotFound;
+            break;
+        case PortOpenFailure::Locked:
+        case PortOpenFailure::Busy:
+            kind = ErrorKind::Busy;
+            break;
+        case PortOpenFailure::NotPermitted:
+            kind = ErrorKind::NotPermitted;
+            break;
+        case PortOpenFailure::None:
+        case PortOpenFailure::CannotOpen:
+        case PortOpenFailure::CannotSet:
+            break;
         }
-        if (e == QSerialPort::DeviceNotFoundError) {
-            return Status::failure(ErrorKind::NotFound, QStringLiteral("no such device"));
-        }
-        return Status::failure(ErrorKind::Io, QStringLiteral("cannot open: %1").arg(why));
-    }
-    if (!ClaimOpenDevice(static_cast<int>(port_.handle()))) {
-        port_.close();
-        return Status::failure(
-            ErrorKind::Busy,
-            QStringLiteral("in use by another program (it holds the device locked)"));
-    }
-    const bool set =
-        port_.setBaudRate(static_cast<qint32>(core::kBaudRate)) &&
-        port_.setDataBits(QSerialPort::Data8) && port_.setParity(QSerialPort::NoParity) &&
-        port_.setStopBits(QSerialPort::OneStop) && port_.setFlowControl(QSerialPort::NoFlowControl);
-    if (!set) {
-        const QString why = port_.errorString();
-        port_.close();
-        return Status::failure(ErrorKind::Io,
-                               QStringLiteral("cannot set 4800 baud 8N1: %1").arg(why));
+        return Status::failure(kind, QString::fromStdString(opened.message));
     }
     failure_.clear();
     wakeBytes_ = 1; // as Qt's settings left the device

@@ -110,7 +110,6 @@ class PortSession : public QObject {
   private:
     enum class Step { Idle, Settling, Writing, Waiting, Draining };
 
-    Status openLocked(const QString& device);
     void startNext();
     void sendRequest();
     void onReadyRead();
