@@ -214,14 +214,14 @@ std::optional<int> ParseFleetCommand(QCommandLineParser& parser, const QStringLi
 }
 
 int RunFleet(Fleet& fleet, Fleet::Plan plan, Fleet::Finished finished) {
-    OnInterrupt([&fleet] {
+    platform::OnInterrupt([&fleet] {
         if (!fleet.interrupted()) {
             Message(QStringLiteral("%1: interrupted; stopping every port").arg(fleet.verb()));
             fleet.interrupt();
         }
     });
     fleet.run(std::move(plan), std::move(finished));
-    OnInterrupt({});
+    platform::OnInterrupt({});
     const QByteArray text = fleet.summary().toUtf8();
     std::fwrite(text.constData(), 1, static_cast<std::size_t>(text.size()), stderr);
     std::fflush(stderr);

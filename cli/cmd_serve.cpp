@@ -258,9 +258,9 @@ int RunServe(const QStringList& args) {
                         .arg(PortName(p->ref), p->message));
         }
     }
-    OnInterrupt([&daemon] { daemon.stop([] { Finish(kExitOk); }); });
+    platform::OnInterrupt([&daemon] { daemon.stop([] { Finish(kExitOk); }); });
     const int status = RunLoop();
-    OnInterrupt({});
+    platform::OnInterrupt({});
     return status;
 }
 

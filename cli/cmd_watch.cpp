@@ -40,7 +40,7 @@ struct Watcher {
 
 class Watch {
   public:
-    Watch(std::vector<Watcher> watchers, OutputStream* csv, QString csvName, qint64 count,
+    Watch(std::vector<Watcher> watchers, platform::OutputStream* csv, QString csvName, qint64 count,
           int pauseMs)
         : watchers_(std::move(watchers)), csv_(csv), csvName_(std::move(csvName)), count_(count),
           pauseMs_(pauseMs) {
@@ -164,7 +164,7 @@ class Watch {
     }
 
     std::vector<Watcher> watchers_;
-    OutputStream* csv_;
+    platform::OutputStream* csv_;
     QString csvName_;
     qint64 count_;
     int pauseMs_;
@@ -240,7 +240,7 @@ int RunWatch(const QStringList& args) {
         Message(QStringLiteral("watch: --csv needs a file name ('-' for stdout)"));
         return kExitUsage;
     }
-    OutputStream csv;
+    platform::OutputStream csv;
     if (toFile) {
         if (const std::string why = csv.open(QFile::encodeName(csvName).toStdString());
             !why.empty()) {
@@ -251,14 +251,14 @@ int RunWatch(const QStringList& args) {
     }
     Watch watch(std::move(watchers), toFile ? &csv : nullptr, csvName, *count,
                 static_cast<int>(*pause));
-    OnInterrupt([&watch] { watch.stop(QStringLiteral("stopped")); });
+    platform::OnInterrupt([&watch] { watch.stop(QStringLiteral("stopped")); });
     if (seconds > 0) {
         QTimer::singleShot(static_cast<int>(seconds * 1000), Qt::PreciseTimer,
                            [&watch] { watch.stop({}); });
     }
     watch.start();
     int status = RunLoop();
-    OnInterrupt({});
+    platform::OnInterrupt({});
     if (const std::string why = csv.close(); !why.empty()) {
         Message(QStringLiteral("%1: cannot write: %2")
                     .arg(csvName, QString::fromLocal8Bit(why.c_str())));

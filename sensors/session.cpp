@@ -60,25 +60,25 @@ PortSession::~PortSession() {
 }
 
 Status PortSession::open() {
-    const PortOpenResult opened = OpenSerialDevice(port_, lock_, device_.toStdString(),
-                                                   LineSettings{.baudRate = core::kBaudRate});
+    const platform::PortOpenResult opened = platform::OpenSerialDevice(
+        port_, lock_, device_.toStdString(), platform::LineSettings{.baudRate = core::kBaudRate});
     if (!opened.ok()) {
         ErrorKind kind = ErrorKind::Io;
         switch (opened.failure) {
-        case PortOpenFailure::NoSuchDevice:
-        case PortOpenFailure::PathDenied:
+        case platform::PortOpenFailure::NoSuchDevice:
+        case platform::PortOpenFailure::PathDenied:
             kind = ErrorKind::NotFound;
             break;
-        case PortOpenFailure::Locked:
-        case PortOpenFailure::Busy:
+        case platform::PortOpenFailure::Locked:
+        case platform::PortOpenFailure::Busy:
             kind = ErrorKind::Busy;
             break;
-        case PortOpenFailure::NotPermitted:
+        case platform::PortOpenFailure::NotPermitted:
             kind = ErrorKind::NotPermitted;
             break;
-        case PortOpenFailure::None:
-        case PortOpenFailure::CannotOpen:
-        case PortOpenFailure::CannotSet:
+        case platform::PortOpenFailure::None:
+        case platform::PortOpenFailure::CannotOpen:
+        case platform::PortOpenFailure::CannotSet:
             break;
         }
         return Status::failure(kind, QString::fromStdString(opened.message));
@@ -200,7 +200,8 @@ void PortSession::sendRequest() {
     // Straight to the driver: Qt's port would keep it until a turn of the loop says the device
     // is writable. What the driver does not take now, or an error, goes Qt's way, which reports
     // it as it reports every port error.
-    const qint64 now = std::max(0L, WriteNow(static_cast<int>(port_.handle()), frame, size));
+    const qint64 now =
+        std::max(0L, platform::WriteNow(static_cast<int>(port_.handle()), frame, size));
     if (now < size) {
         const qint64 n = port_.write(frame + now, size - now);
         if (n != size - now) {
@@ -229,7 +230,7 @@ void PortSession::onReadyRead() {
 }
 
 void PortSession::wakeOn(int bytes) {
-    if (bytes != wakeBytes_ && WakeOnBytes(static_cast<int>(port_.handle()), bytes)) {
+    if (bytes != wakeBytes_ && platform::WakeOnBytes(static_cast<int>(port_.handle()), bytes)) {
         wakeBytes_ = bytes;
     }
 }

@@ -124,7 +124,7 @@ class PortSession : public QObject {
     void post(Done done, TransactionResult r);
 
     QString device_;
-    PortLock lock_; // held while the port is open
+    platform::PortLock lock_; // held while the port is open
     QSerialPort port_;
     QTimer timer_;
     QElapsedTimer clock_;

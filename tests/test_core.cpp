@@ -15,6 +15,11 @@
 
 #include <array>
 
+using zurid::platform::FileToArray;
+using zurid::platform::GetProjectDir;
+using zurid::platform::LastFileError;
+using zurid::platform::VAL_UNSIGNED_CHAR;
+
 using namespace zurid::core;
 
 namespace {

@@ -25,6 +25,8 @@
 #include <thread>
 #include <unistd.h>
 
+using namespace zurid::platform;
+
 namespace {
 
 // The far end of a pseudo-terminal: the test writes and reads raw bytes on the master side.

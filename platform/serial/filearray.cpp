@@ -8,6 +8,8 @@
 #include <span>
 #include <string_view>
 
+namespace zurid::platform {
+
 namespace {
 
 constexpr int kFileIoError = -1;       // cannot be opened, read or written
@@ -59,10 +61,9 @@ int ArrayToFile(const char* fileName, const void* array, int dataType, int count
     if (fileAction != 0) {
         return Fail(fileName, "only replacing the file is supported", kFileArgumentError);
     }
-    const std::span values(static_cast<const zurid::core::Byte*>(array),
-                           static_cast<std::size_t>(count));
-    const std::string text = zurid::core::WriteParamValues(
-        values, static_cast<std::size_t>(std::clamp(fieldWidth, 0, 64)));
+    const std::span values(static_cast<const core::Byte*>(array), static_cast<std::size_t>(count));
+    const std::string text =
+        core::WriteParamValues(values, static_cast<std::size_t>(std::clamp(fieldWidth, 0, 64)));
     // A file named "-" is a file here, not standard output.
     const std::string name = std::string_view(fileName) == "-" ? "./-" : fileName;
     if (const std::string why = SaveFile(name, text); !why.empty()) {
@@ -81,14 +82,13 @@ int FileToArray(const char* fileName, void* array, int dataType, int count, int 
         return code;
     }
     // A file longer than any sensible spelling of `count` values is refused unread.
-    const std::span values(static_cast<zurid::core::Byte*>(array), static_cast<std::size_t>(count));
+    const std::span values(static_cast<core::Byte*>(array), static_cast<std::size_t>(count));
     std::string text;
     std::string why;
-    if (!ReadRegularFile(fileName, zurid::core::ParamFileMaxBytes(values.size()) + 1, &text,
-                         &why)) {
+    if (!ReadRegularFile(fileName, core::ParamFileMaxBytes(values.size()) + 1, &text, &why)) {
         return Fail(fileName, "cannot be read: " + why, kFileIoError);
     }
-    const zurid::core::ParamValuesRead read = zurid::core::ReadParamValues(text, values);
+    const core::ParamValuesRead read = core::ReadParamValues(text, values);
     if (!read.ok) {
         return Fail(fileName, read.reason, kFileFormatError);
     }
@@ -99,3 +99,5 @@ int FileToArray(const char* fileName, void* array, int dataType, int count, int 
 const std::string& LastFileError() {
     return lastError;
 }
+
+} // namespace zurid::platform

@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <sys/stat.h>
 
+namespace zurid::platform {
+
 namespace {
 
 PortOpenResult Failed(PortOpenFailure failure, std::string message) {
@@ -84,3 +86,5 @@ PortOpenResult OpenSerialDevice(QSerialPort& port, PortLock& lock, const std::st
     }
     return {};
 }
+
+} // namespace zurid::platform

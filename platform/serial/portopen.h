@@ -9,6 +9,8 @@
 
 class QSerialPort;
 
+namespace zurid::platform {
+
 // Parity 0 none, 1 odd, 2 even; 5 to 8 data bits; 1 or 2 stop bits. No handshake.
 struct LineSettings {
     long baudRate = 4800;
@@ -44,3 +46,5 @@ struct PortOpenResult {
 // and `lock` released.
 PortOpenResult OpenSerialDevice(QSerialPort& port, PortLock& lock, const std::string& path,
                                 const LineSettings& line);
+
+} // namespace zurid::platform

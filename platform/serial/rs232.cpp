@@ -14,6 +14,8 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 
+namespace zurid::platform {
+
 namespace {
 
 struct OpenPort {
@@ -250,3 +252,5 @@ int ComRd(int port, unsigned char* buffer, int count) {
     }
     return got;
 }
+
+} // namespace zurid::platform
