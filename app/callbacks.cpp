@@ -54,7 +54,7 @@ void SelectMemory(int pnl, int control, int memory, int firstOff, int secondOff)
 int CBF_EditConnect(int pnl, int control, int event, void*, int, int) {
     if (event == EVENT_COMMIT) {
         poll = 0;
-        CloseCom(com);
+        platform::CloseCom(com);
         GetCtrlVal(pnl, PANEL_COM, &com);
         SetCtrlVal(pnl, PANEL_STATUS, "Init COM-Port ...");
         InitRS232(com);

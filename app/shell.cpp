@@ -65,7 +65,7 @@ int StartUp(int& argc, char** argv) {
     // Resources come from the program's directory. The file dialogs open there only when the
     // program runs from its build directory (and may write there), otherwise in the home
     // directory: an installed bin/ is no place for parameter files.
-    proj_dir = GetUserFileDir();
+    proj_dir = platform::GetUserFileDir();
     quitRequested = false;
     InitVars();
     InitRS232(com);
@@ -74,7 +74,7 @@ int StartUp(int& argc, char** argv) {
 }
 
 void ShutDown() {
-    CloseCom(com);
+    platform::CloseCom(com);
     DiscardPanel(panel);
 }
 

@@ -98,7 +98,8 @@ int main(int argc, char** argv) {
     std::printf("  event pass after drawing (repaint) median %.3f ms, worst %.3f ms\n",
                 bench::Median(t.eventMs), bench::Max(t.eventMs));
     std::printf("  (drawing timed in the loop itself: the benchmark is linked with --wrap for\n"
-                "   zurid::SetPanelData, zurid::ShowGraph and ProcessSystemEvents)\n\n");
+                "   zurid::SetPanelData, zurid::ShowGraph and "
+                "zurid::platform::ProcessSystemEvents)\n\n");
 
     bench::ResetCycleTimes(kCensusCycles + 10);
     bench::SetCycleHook(CensusHook);

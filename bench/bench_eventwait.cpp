@@ -18,6 +18,12 @@
 #include <unistd.h>
 #include <vector>
 
+using zurid::platform::CloseCom;
+using zurid::platform::OpenComConfig;
+using zurid::platform::SetComTime;
+using zurid::platform::Sleep;
+using zurid::platform::Timer;
+
 namespace {
 
 constexpr int kPort = 1;

@@ -24,10 +24,10 @@
 extern "C" {
 void __real__ZN5zurid12SetPanelDataEv();
 void __real__ZN5zurid9ShowGraphEv();
-int __real__Z19ProcessSystemEventsv();
+int __real__ZN5zurid8platform19ProcessSystemEventsEv();
 void __wrap__ZN5zurid12SetPanelDataEv();
 void __wrap__ZN5zurid9ShowGraphEv();
-int __wrap__Z19ProcessSystemEventsv();
+int __wrap__ZN5zurid8platform19ProcessSystemEventsEv();
 }
 
 namespace {
@@ -64,13 +64,13 @@ void __wrap__ZN5zurid9ShowGraphEv() {
     }
 }
 
-int __wrap__Z19ProcessSystemEventsv() {
+int __wrap__ZN5zurid8platform19ProcessSystemEventsEv() {
     if (!afterDraw) {
-        return __real__Z19ProcessSystemEventsv();
+        return __real__ZN5zurid8platform19ProcessSystemEventsEv();
     }
     afterDraw = false;
     const double t0 = bench::Now();
-    const int result = __real__Z19ProcessSystemEventsv();
+    const int result = __real__ZN5zurid8platform19ProcessSystemEventsEv();
     if (times.eventMs.size() < times.eventMs.capacity()) {
         times.eventMs.push_back((bench::Now() - t0) * 1000.0);
     }

@@ -3,8 +3,9 @@
 // allocations that tells the program's own from everything else.
 //
 // The hook needs no change to program code: the benchmark is linked with
-// --wrap=zurid::SetPanelData, --wrap=zurid::ShowGraph and --wrap=ProcessSystemEvents, so the
-// data loop's own calls go through timing wrappers here before reaching the real functions.
+// --wrap=zurid::SetPanelData, --wrap=zurid::ShowGraph and
+// --wrap=zurid::platform::ProcessSystemEvents, so the data loop's own calls go through timing
+// wrappers here before reaching the real functions.
 #pragma once
 
 #include "sim/sensorsim.h"

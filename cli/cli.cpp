@@ -235,14 +235,14 @@ std::optional<int> ParseFleetCommand(QCommandLineParser& parser, const QStringLi
 }
 
 int RunFleet(const QString& verb, Fleet& fleet, Fleet::Plan plan, Fleet::Finished finished) {
-    OnInterrupt([&verb, &fleet] {
+    platform::OnInterrupt([&verb, &fleet] {
         if (!fleet.interrupted()) {
             Message(QStringLiteral("%1: interrupted; stopping every port").arg(verb));
             fleet.interrupt();
         }
     });
     fleet.run(std::move(plan), std::move(finished));
-    OnInterrupt({});
+    platform::OnInterrupt({});
     const QByteArray text = FleetTable(fleet, verb).toUtf8();
     std::fwrite(text.constData(), 1, static_cast<std::size_t>(text.size()), stderr);
     std::fflush(stderr);

@@ -62,7 +62,8 @@ int RunBackup(const QStringList& args) {
     }
     const QString dir = positional.first();
     // Made for its owner alone (0700), as the files in it (0600), whatever the umask.
-    if (const std::string why = MakeFolders(QFile::encodeName(dir).toStdString()); !why.empty()) {
+    if (const std::string why = platform::MakeFolders(QFile::encodeName(dir).toStdString());
+        !why.empty()) {
         Message(QStringLiteral("cannot make the folder %1: %2")
                     .arg(dir, QString::fromLocal8Bit(why.c_str())));
         return kExitFailed;

@@ -276,9 +276,9 @@ int RunServe(const QStringList& args) {
         return kExitFailed;
     }
     AnnounceServing(daemon, options, token, tokenFileGiven);
-    OnInterrupt([&daemon] { daemon.stop([] { Finish(kExitOk); }); });
+    platform::OnInterrupt([&daemon] { daemon.stop([] { Finish(kExitOk); }); });
     const int status = RunLoop();
-    OnInterrupt({});
+    platform::OnInterrupt({});
     return status;
 }
 

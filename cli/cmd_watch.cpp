@@ -46,7 +46,7 @@ struct Watcher {
 
 class Watch {
   public:
-    Watch(std::vector<Watcher> watchers, OutputStream* csv, QString csvName, qint64 count,
+    Watch(std::vector<Watcher> watchers, platform::OutputStream* csv, QString csvName, qint64 count,
           int pauseMs)
         : watchers_(std::move(watchers)), csv_(csv), csvName_(std::move(csvName)), count_(count),
           pauseMs_(pauseMs) {
@@ -169,7 +169,7 @@ class Watch {
     }
 
     std::vector<Watcher> watchers_;
-    OutputStream* csv_;
+    platform::OutputStream* csv_;
     QString csvName_;
     qint64 count_;
     int pauseMs_;
@@ -274,7 +274,7 @@ int RunWatch(const QStringList& args) {
         Message(QStringLiteral("watch: --csv needs a file name ('-' for stdout)"));
         return kExitUsage;
     }
-    OutputStream csv;
+    platform::OutputStream csv;
     if (toFile) {
         if (const std::string why = csv.open(QFile::encodeName(csvName).toStdString());
             !why.empty()) {
@@ -284,14 +284,14 @@ int RunWatch(const QStringList& args) {
     }
     Watch watch(std::move(watchers), toFile ? &csv : nullptr, csvName, limits->count,
                 limits->pauseMs);
-    OnInterrupt([&watch] { watch.stop(QStringLiteral("stopped")); });
+    platform::OnInterrupt([&watch] { watch.stop(QStringLiteral("stopped")); });
     if (limits->seconds > 0) {
         QTimer::singleShot(static_cast<int>(limits->seconds * 1000), Qt::PreciseTimer,
                            [&watch] { watch.stop({}); });
     }
     watch.start();
     int status = RunLoop();
-    OnInterrupt({});
+    platform::OnInterrupt({});
     if (const std::string why = csv.close(); !why.empty()) {
         Message(CannotWrite(csvName, why));
         status = kExitFailed;

@@ -27,7 +27,7 @@ std::optional<core::ParamBlock> LoadParamFile(const QString& path) {
 }
 
 bool CanWriteFile(const QString& path) {
-    const std::string why = CheckOutput(QFile::encodeName(path).toStdString());
+    const std::string why = platform::CheckOutput(QFile::encodeName(path).toStdString());
     if (!why.empty()) {
         Message(
             QStringLiteral("%1: cannot write: %2").arg(path, QString::fromLocal8Bit(why.c_str())));
@@ -37,7 +37,7 @@ bool CanWriteFile(const QString& path) {
 
 bool SaveParamFile(const QString& path, const core::ParamBlock& block) {
     const std::string why =
-        SaveFile(QFile::encodeName(path).toStdString(), core::WriteParamFile(block));
+        platform::SaveFile(QFile::encodeName(path).toStdString(), core::WriteParamFile(block));
     if (!why.empty()) {
         Message(
             QStringLiteral("%1: cannot write: %2").arg(path, QString::fromLocal8Bit(why.c_str())));

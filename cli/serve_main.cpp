@@ -8,7 +8,7 @@
 int main(int argc, char** argv) {
     // Its ports and sockets in one epoll set: a turn of the loop costs what is ready, not what
     // is open (thirty-two terminals asked on every turn cost more than the replies).
-    UseEpollEventLoop();
+    zurid::platform::UseEpollEventLoop();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("zurid"));
     QCoreApplication::setApplicationVersion(QStringLiteral(ZURID_VERSION));

@@ -1,6 +1,8 @@
 #include "core/paramfile.h"
 
 #include <algorithm>
+#include <optional>
+#include <vector>
 
 namespace zurid::core {
 
@@ -31,8 +33,8 @@ std::string Quoted(std::string_view token) {
     return token.size() > 20 ? out + "..." : out;
 }
 
-ParamFileRead Refuse(std::string reason) {
-    ParamFileRead r;
+ParamValuesRead Refuse(std::string reason) {
+    ParamValuesRead r;
     r.reason = std::move(reason);
     return r;
 }
@@ -64,26 +66,30 @@ std::optional<Byte> Value(std::string_view token, std::string* why) {
 
 } // namespace
 
-std::string WriteParamFile(const ParamBlock& block) {
+std::string WriteParamValues(std::span<const Byte> values, std::size_t fieldWidth) {
     std::string text;
-    for (Byte b : block) {
+    for (Byte b : values) {
         const std::string value = std::to_string(b);
-        text.append(kParamFileFieldWidth - value.size(), ' ');
+        text.append(fieldWidth > value.size() ? fieldWidth - value.size() : 0, ' ');
         text += value;
         text += '\n';
     }
     return text;
 }
 
-ParamFileRead ReadParamFile(std::string_view text) {
+std::string WriteParamFile(const ParamBlock& block) {
+    return WriteParamValues(block, kParamFileFieldWidth);
+}
+
+ParamValuesRead ReadParamValues(std::string_view text, std::span<Byte> out) {
     if (text.empty()) {
         return Refuse("the file is empty");
     }
-    if (text.size() > kParamFileMaxBytes) {
-        return Refuse("too large (more than " + std::to_string(kParamFileMaxBytes) + " bytes)");
+    const std::size_t limit = ParamFileMaxBytes(out.size());
+    if (text.size() > limit) {
+        return Refuse("too large (more than " + std::to_string(limit) + " bytes)");
     }
-    ParamFileRead r;
-    int count = 0;
+    std::vector<Byte> values;
     int line = 1;
     std::size_t i = 0;
     while (i < text.size()) {
@@ -96,22 +102,36 @@ ParamFileRead ReadParamFile(std::string_view text) {
         while (end < text.size() && !IsSpace(text[end])) {
             ++end;
         }
-        if (count == kParamLen) {
-            return Refuse("more than " + std::to_string(kParamLen) + " values");
+        if (values.size() == out.size()) {
+            return Refuse("more than " + std::to_string(out.size()) + " values");
         }
         std::string why;
         const std::optional<Byte> value = Value(text.substr(i, end - i), &why);
         if (!value) {
             return Refuse("line " + std::to_string(line) + ": " + why);
         }
-        r.block[static_cast<std::size_t>(count++)] = *value;
+        values.push_back(*value);
         i = end;
     }
-    if (count < kParamLen) {
-        return Refuse("only " + std::to_string(count) + " values, " + std::to_string(kParamLen) +
-                      " needed");
+    if (values.size() < out.size()) {
+        ParamValuesRead r = Refuse("only " + std::to_string(values.size()) + " values");
+        r.tooFew = true;
+        return r;
     }
+    std::copy(values.begin(), values.end(), out.begin());
+    ParamValuesRead r;
     r.ok = true;
+    return r;
+}
+
+ParamFileRead ReadParamFile(std::string_view text) {
+    ParamFileRead r;
+    const ParamValuesRead values = ReadParamValues(text, r.block);
+    r.ok = values.ok;
+    r.reason = values.reason;
+    if (values.tooFew) {
+        r.reason += ", " + std::to_string(kParamLen) + " needed";
+    }
     return r;
 }
 

@@ -13,6 +13,11 @@
 #include <string>
 #include <unistd.h>
 
+using zurid::platform::ArrayToFile;
+using zurid::platform::FileToArray;
+using zurid::platform::LastFileError;
+using zurid::platform::VAL_UNSIGNED_CHAR;
+
 namespace {
 
 constexpr int kCount = 15;

@@ -202,7 +202,9 @@ void ExpectParametersShown(const Bytes& block, const char* what) {
 
 void Prepare(int target) {
     peer::Reset();
-    FUZZ_CHECK(FlushInQ(zurid::com) == 0 && FlushOutQ(zurid::com) == 0, "the port was lost");
+    FUZZ_CHECK(zurid::platform::FlushInQ(zurid::com) == 0 &&
+                   zurid::platform::FlushOutQ(zurid::com) == 0,
+               "the port was lost");
     popups.clear();
     zurid::poll = 0;
     zurid::target = target;
@@ -367,7 +369,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         JumpBufferRead(reply);
         break;
     }
-    FUZZ_CHECK(GetInQLen(zurid::com) >= 0, "the port was lost");
+    FUZZ_CHECK(zurid::platform::GetInQLen(zurid::com) >= 0, "the port was lost");
     // What the program's event loop does once a callback has returned; the harness runs outside
     // any loop, where objects Qt deletes later would otherwise pile up.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

@@ -11,8 +11,9 @@
 #include <unistd.h>
 
 // The program's own functions, reached through the linker's --wrap.
-extern "C" int __real__Z6ComWrtiPKhi(int port, const unsigned char* buffer, int count);
-extern "C" double __real__Z5Timerv();
+extern "C" int __real__ZN5zurid8platform6ComWrtEiPKhi(int port, const unsigned char* buffer,
+                                                      int count);
+extern "C" double __real__ZN5zurid8platform5TimerEv();
 
 namespace peer {
 namespace {
@@ -123,18 +124,19 @@ void Reset() {
 
 } // namespace peer
 
-extern "C" int __wrap__Z6ComWrtiPKhi(int port, const unsigned char* buffer, int count) {
-    const int written = __real__Z6ComWrtiPKhi(port, buffer, count);
+extern "C" int __wrap__ZN5zurid8platform6ComWrtEiPKhi(int port, const unsigned char* buffer,
+                                                      int count) {
+    const int written = __real__ZN5zurid8platform6ComWrtEiPKhi(port, buffer, count);
     if (written > 0) {
         peer::OnRequest(written);
     }
     return written;
 }
 
-extern "C" double __wrap__Z5Timerv() {
+extern "C" double __wrap__ZN5zurid8platform5TimerEv() {
     static double leap = 0.0;
     leap += peer::kLeapSeconds;
-    return __real__Z5Timerv() + leap;
+    return __real__ZN5zurid8platform5TimerEv() + leap;
 }
 
-extern "C" void __wrap__Z5Sleepi(int /*milliseconds*/) {}
+extern "C" void __wrap__ZN5zurid8platform5SleepEi(int /*milliseconds*/) {}

@@ -9,6 +9,8 @@
 
 #include <initializer_list>
 
+using namespace zurid::platform;
+
 namespace zurid {
 
 std::array<double, kHistoryLen> alldata{};

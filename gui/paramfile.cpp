@@ -11,6 +11,8 @@
 #include <array>
 #include <string>
 
+using namespace zurid::platform;
+
 namespace zurid {
 
 namespace {

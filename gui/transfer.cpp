@@ -9,6 +9,8 @@
 #include "platform/ui/Dovarid10.h"
 #include "platform/ui/userint.h"
 
+using namespace zurid::platform;
+
 namespace zurid {
 
 namespace {

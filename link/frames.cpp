@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cstring>
 
+using namespace zurid::platform;
+
 namespace zurid {
 
 std::array<unsigned char, kFrameBufSize> szWriteBuf{};

@@ -100,7 +100,8 @@ void BackupRun::finished(FleetPort& p) {
         const QByteArray text = ParamFileBytes(ram ? *p.ram : *p.eeprom);
         const auto [name, write] = chooseName(p, ram, text);
         if (write) {
-            const std::string why = SaveFile(Native(path(name)), text.toStdString(), kPrivateFile);
+            const std::string why =
+                platform::SaveFile(Native(path(name)), text.toStdString(), platform::kPrivateFile);
             if (!why.empty()) {
                 p.state = FleetPort::State::Failed;
                 p.note = QStringLiteral("cannot write %1: %2").arg(path(name), Text(why));
@@ -184,12 +185,13 @@ Manifest BackupRun::manifestOf(const Fleet& fleet, QStringList& kept) const {
 Result<BackupRun::Committed> BackupRun::saveManifest(const Fleet& fleet) {
     Committed out;
     const Manifest m = manifestOf(fleet, out.kept);
-    const std::string why = SaveFile(Native(path(QLatin1String(kManifestName))),
-                                     WriteManifest(m).toStdString(), kPrivateFile);
+    const std::string why =
+        platform::SaveFile(Native(path(QLatin1String(kManifestName))),
+                           WriteManifest(m).toStdString(), platform::kPrivateFile);
     if (!why.empty()) {
         // This run's files are named by nothing; the earlier backup stays as it was.
         for (const QString& name : std::as_const(written_)) {
-            RemoveFile(Native(path(name)));
+            platform::RemoveFile(Native(path(name)));
         }
         return Result<Committed>::failure(ErrorKind::Io,
                                           QStringLiteral("cannot write %1: %2")
@@ -217,7 +219,8 @@ QStringList BackupRun::removeUnnamed(const Manifest& m) const {
     orphans.sort();
     QStringList notes;
     for (const QString& name : std::as_const(orphans)) {
-        if (const std::string failure = RemoveFile(Native(path(name))); !failure.empty()) {
+        if (const std::string failure = platform::RemoveFile(Native(path(name)));
+            !failure.empty()) {
             notes << QStringLiteral("cannot remove the old file %1: %2")
                          .arg(path(name), Text(failure));
         }

@@ -370,8 +370,9 @@ FileReader FolderReader(const QString& dir) {
         const qint64 limit =
             name == QLatin1String(kManifestName) ? kMaxManifestBytes : kMaxFileBytes;
         std::string text, failure;
-        if (!ReadRegularFile(QFile::encodeName(QDir(dir).filePath(name)).toStdString(),
-                             static_cast<std::size_t>(limit) + 1, &text, &failure, Links::Refuse)) {
+        if (!platform::ReadRegularFile(QFile::encodeName(QDir(dir).filePath(name)).toStdString(),
+                                       static_cast<std::size_t>(limit) + 1, &text, &failure,
+                                       platform::Links::Refuse)) {
             return Error{ErrorKind::Io, QString::fromLocal8Bit(failure.c_str())};
         }
         if (static_cast<qint64>(text.size()) > limit) {

@@ -12,7 +12,7 @@ namespace zurid::sensors {
 QList<PortRef> PortTable() {
     QList<PortRef> out;
     int n = 0;
-    for (const ComPortEntry& e : ComPortTable()) {
+    for (const platform::ComPortEntry& e : platform::ComPortTable()) {
         out.append({QStringLiteral("COM%1").arg(++n), QString::fromStdString(e.device)});
     }
     return out;
@@ -33,7 +33,7 @@ bool IsPortText(const QString& text) {
 }
 
 QString ResolvedDevice(const PortRef& ref) {
-    return QString::fromStdString(CanonicalDevice(ref.device.toStdString()));
+    return QString::fromStdString(platform::CanonicalDevice(ref.device.toStdString()));
 }
 
 QString SamePortTwice(const QList<PortRef>& refs) {
@@ -57,7 +57,7 @@ QString SamePortTwice(const QList<PortRef>& refs) {
 Result<PortRef> LookupPort(const QString& text) {
     if (const auto m = NumberPattern().match(text); m.hasMatch()) {
         const int n = m.captured(1).toInt();
-        const QString device = QString::fromStdString(ComPortDevice(n));
+        const QString device = QString::fromStdString(platform::ComPortDevice(n));
         if (device.isEmpty()) {
             const qsizetype size = PortTable().size();
             const QString have = size == 0 ? QStringLiteral("no serial ports were found")
@@ -69,7 +69,7 @@ Result<PortRef> LookupPort(const QString& text) {
         return PortRef{QStringLiteral("COM%1").arg(n), device};
     }
     if (text.contains(QLatin1Char('/'))) {
-        const int n = ComPortNumber(text.toStdString());
+        const int n = platform::ComPortNumber(text.toStdString());
         return PortRef{n > 0 ? QStringLiteral("COM%1").arg(n) : text, text};
     }
     return Result<PortRef>::failure(

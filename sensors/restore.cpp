@@ -53,7 +53,8 @@ QString FindSensor(const QString& location, const QHash<QString, QString>& table
     if (const auto it = tableByLocation.constFind(location); it != tableByLocation.constEnd()) {
         return *it;
     }
-    return IsCharacterDevice(QFile::encodeName(location).toStdString()) ? location : QString();
+    return platform::IsCharacterDevice(QFile::encodeName(location).toStdString()) ? location
+                                                                                  : QString();
 }
 
 } // namespace

@@ -1,10 +1,9 @@
 #include "sensors/session.h"
 
 #include "core/exchange.h"
-#include "platform/serial/portlock.h"
+#include "platform/serial/portopen.h"
 #include "platform/serial/wake.h"
 
-#include <QFileInfo>
 #include <QMetaObject>
 
 #include <algorithm>
@@ -62,57 +61,28 @@ PortSession::~PortSession() {
 }
 
 Status PortSession::open() {
-    const QFileInfo info(device_);
-    if (!info.exists()) {
-        return Status::failure(ErrorKind::NotFound, QStringLiteral("no such device"));
-    }
-    // Ours before the device is touched at all: even opening it would let the settings and the
-    // flush of this session cut into the owner's exchange.
-    const std::string device = device_.toStdString();
-    if (!lock_.acquire(device)) {
-        return Status::failure(ErrorKind::Busy, QString::fromStdString(lock_.error()));
-    }
-    Status opened = openLocked(QString::fromStdString(CanonicalDevice(device)));
-    if (!opened) {
-        lock_.release();
-    }
-    return opened;
-}
-
-Status PortSession::openLocked(const QString& device) {
-    port_.setPortName(device);
-    if (!port_.open(QIODevice::ReadWrite)) {
-        const QSerialPort::SerialPortError e = port_.error();
-        const QString why = port_.errorString();
-        port_.clearError();
-        if (e == QSerialPort::PermissionError) {
-            if (!DeviceAccessible(device.toStdString())) {
-                return Status::failure(
-                    ErrorKind::NotPermitted,
-                    QString::fromStdString(PermissionAdvice(device.toStdString())));
-            }
-            return Status::failure(ErrorKind::Busy, QStringLiteral("in use by another program"));
+    const platform::PortOpenResult opened = platform::OpenSerialDevice(
+        port_, lock_, device_.toStdString(), platform::LineSettings{.baudRate = core::kBaudRate});
+    if (!opened.ok()) {
+        ErrorKind kind = ErrorKind::Io;
+        switch (opened.failure) {
+        case platform::PortOpenFailure::NoSuchDevice:
+        case platform::PortOpenFailure::PathDenied:
+            kind = ErrorKind::NotFound;
+            break;
+        case platform::PortOpenFailure::Locked:
+        case platform::PortOpenFailure::Busy:
+            kind = ErrorKind::Busy;
+            break;
+        case platform::PortOpenFailure::NotPermitted:
+            kind = ErrorKind::NotPermitted;
+            break;
+        case platform::PortOpenFailure::None:
+        case platform::PortOpenFailure::CannotOpen:
+        case platform::PortOpenFailure::CannotSet:
+            break;
         }
-        if (e == QSerialPort::DeviceNotFoundError) {
-            return Status::failure(ErrorKind::NotFound, QStringLiteral("no such device"));
-        }
-        return Status::failure(ErrorKind::Io, QStringLiteral("cannot open: %1").arg(why));
-    }
-    if (!ClaimOpenDevice(static_cast<int>(port_.handle()))) {
-        port_.close();
-        return Status::failure(
-            ErrorKind::Busy,
-            QStringLiteral("in use by another program (it holds the device locked)"));
-    }
-    const bool set =
-        port_.setBaudRate(static_cast<qint32>(core::kBaudRate)) &&
-        port_.setDataBits(QSerialPort::Data8) && port_.setParity(QSerialPort::NoParity) &&
-        port_.setStopBits(QSerialPort::OneStop) && port_.setFlowControl(QSerialPort::NoFlowControl);
-    if (!set) {
-        const QString why = port_.errorString();
-        port_.close();
-        return Status::failure(ErrorKind::Io,
-                               QStringLiteral("cannot set 4800 baud 8N1: %1").arg(why));
+        return Status::failure(kind, QString::fromStdString(opened.message));
     }
     failure_.clear();
     wakeBytes_ = 1; // as Qt's settings left the device
@@ -231,7 +201,8 @@ void PortSession::sendRequest() {
     // Straight to the driver: Qt's port would keep it until a turn of the loop says the device
     // is writable. What the driver does not take now, or an error, goes Qt's way, which reports
     // it as it reports every port error.
-    const qint64 now = std::max(0L, WriteNow(static_cast<int>(port_.handle()), frame, size));
+    const qint64 now =
+        std::max(0L, platform::WriteNow(static_cast<int>(port_.handle()), frame, size));
     if (now < size) {
         const qint64 n = port_.write(frame + now, size - now);
         if (n != size - now) {
@@ -261,7 +232,7 @@ void PortSession::onReadyRead() {
 }
 
 void PortSession::wakeOn(int bytes) {
-    if (bytes != wakeBytes_ && WakeOnBytes(static_cast<int>(port_.handle()), bytes)) {
+    if (bytes != wakeBytes_ && platform::WakeOnBytes(static_cast<int>(port_.handle()), bytes)) {
         wakeBytes_ = bytes;
     }
 }

@@ -113,7 +113,6 @@ class PortSession : public QObject {
   private:
     enum class Step { Idle, Settling, Writing, Waiting, Draining };
 
-    Status openLocked(const QString& device);
     void startNext();
     void sendRequest();
     void onReadyRead();
@@ -128,7 +127,7 @@ class PortSession : public QObject {
     void post(Done done, TransactionResult r);
 
     QString device_;
-    PortLock lock_; // held while the port is open
+    platform::PortLock lock_; // held while the port is open
     QSerialPort port_;
     QTimer timer_;
     QElapsedTimer clock_;

@@ -87,7 +87,7 @@ Daemon::Daemon(ServeOptions options, QObject* parent)
     d.server.acceptWebSockets(QLatin1String(kStreamPath),
                               [&d](QWebSocket* socket) { d.stream.add(socket); });
     // What a storm of clients made the heap grow to goes back once they are gone.
-    QObject::connect(&d.trim, &QTimer::timeout, [] { ReleaseFreeMemory(); });
+    QObject::connect(&d.trim, &QTimer::timeout, [] { platform::ReleaseFreeMemory(); });
     d.trim.start(kTrimMs);
 }
 

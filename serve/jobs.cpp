@@ -172,7 +172,8 @@ Jobs::Started Jobs::backup(const QString& name) {
         return *refused;
     }
     // The backups folder and the backup's own, when missing, for their owner alone.
-    if (const std::string why = MakeFolders(QFile::encodeName(dir).toStdString()); !why.empty()) {
+    if (const std::string why = platform::MakeFolders(QFile::encodeName(dir).toStdString());
+        !why.empty()) {
         return Started::failure(ErrorKind::Io, QStringLiteral("cannot make the folder %1: %2")
                                                    .arg(dir, QString::fromLocal8Bit(why.c_str())));
     }

@@ -30,7 +30,8 @@ Token Refused(const QString& path, const QString& why) {
 Token Create(const QString& path) {
     // The state folder, when missing, for its owner alone whatever the umask.
     const QString dir = QFileInfo(path).absolutePath();
-    if (const std::string why = MakeFolders(QFile::encodeName(dir).toStdString()); !why.empty()) {
+    if (const std::string why = platform::MakeFolders(QFile::encodeName(dir).toStdString());
+        !why.empty()) {
         return Refused(
             path,
             QStringLiteral("cannot make the folder %1").arg(QString::fromLocal8Bit(why.c_str())));
@@ -79,7 +80,7 @@ Token LoadToken(const QString& path) {
         return Refused(path, QString::fromLocal8Bit(std::strerror(errno)));
     }
     std::string text, why;
-    if (!ReadOwnerOnlyFile(native.toStdString(), kMaxFileBytes + 1, &text, &why)) {
+    if (!platform::ReadOwnerOnlyFile(native.toStdString(), kMaxFileBytes + 1, &text, &why)) {
         return Refused(path, QString::fromStdString(why));
     }
     const QByteArray value = QByteArray::fromStdString(text).trimmed();

@@ -65,7 +65,7 @@ int FrameColor() {
 
 QImage BitmapFile(int variant) {
     std::string dir;
-    GetProjectDir(&dir);
+    zurid::platform::GetProjectDir(&dir);
     return QImage(
         QDir(QString::fromStdString(dir)).filePath(QStringLiteral("logo%1.png").arg(variant)));
 }

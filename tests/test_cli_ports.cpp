@@ -18,6 +18,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using zurid::platform::CloseCom;
+using zurid::platform::kComCannotOpen;
+using zurid::platform::OpenComConfig;
+
 using namespace testing_support;
 
 class CliPortsTest : public QObject {

@@ -14,6 +14,9 @@
 
 #include <QTest>
 
+using zurid::platform::CloseCom;
+using zurid::platform::Timer;
+
 using namespace testing_support;
 
 namespace {

@@ -298,7 +298,7 @@ class EpollLoopTest : public QObject {
 };
 
 int main(int argc, char** argv) {
-    if (!UseEpollEventLoop()) {
+    if (!zurid::platform::UseEpollEventLoop()) {
         return 1;
     }
     QCoreApplication app(argc, argv);

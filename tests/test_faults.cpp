@@ -18,6 +18,8 @@
 
 #include <memory>
 
+using zurid::platform::Timer;
+
 using namespace testing_support;
 
 namespace {

@@ -17,6 +17,11 @@
 #include <csignal>
 #include <sys/resource.h>
 
+using zurid::platform::ArrayToFile;
+using zurid::platform::FileToArray;
+using zurid::platform::LastFileError;
+using zurid::platform::VAL_UNSIGNED_CHAR;
+
 namespace {
 
 using Block = std::array<unsigned char, 15>;

@@ -18,6 +18,10 @@
 #include <QLineSeries>
 #include <QTest>
 
+using zurid::platform::GetInQLen;
+using zurid::platform::ProcessSystemEvents;
+using zurid::platform::Timer;
+
 using namespace testing_support;
 
 namespace {

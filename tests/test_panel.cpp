@@ -21,6 +21,9 @@
 #include <map>
 #include <vector>
 
+using zurid::platform::VAL_DOUBLE;
+using zurid::platform::VAL_UNSIGNED_CHAR;
+
 namespace {
 
 enum class Value { UChar, Int, Text, None };

@@ -1,5 +1,6 @@
 // The serial layer against a real pseudo-terminal peer: the port table and its ring, open
 // errors, byte-exact traffic, queue counts and flushes, read time-outs, and a hang-up.
+#include "platform/serial/portopen.h"
 #include "platform/serial/rs232.h"
 #include "platform/serial/utility.h"
 #include "platform/serial/wake.h"
@@ -23,6 +24,8 @@
 #include <poll.h>
 #include <thread>
 #include <unistd.h>
+
+using namespace zurid::platform;
 
 namespace {
 
@@ -207,6 +210,40 @@ class TestSerial : public QObject {
         testing_support::PermissionsBindRoot asOperator;
         QVERIFY(asOperator.active());
         QCOMPARE(Open(port), kComCannotOpen);
+    }
+
+    // The opening both programs share: a line it cannot set leaves the device closed and
+    // unlocked; once open, it holds the lock against a second owner.
+    void openingLeavesNothingBehindOrHoldsTheLock() {
+        PtyPeer peer;
+        QVERIFY(peer.open());
+        const std::string path = peer.path.toStdString();
+        QSerialPort port;
+        PortLock lock;
+        const PortOpenResult odd = OpenSerialDevice(port, lock, path, LineSettings{4800, 3, 8, 1});
+        QCOMPARE(odd.failure, PortOpenFailure::CannotSet);
+        QVERIFY2(odd.message.starts_with("cannot set 4800 baud 8?1: "), odd.message.c_str());
+        QVERIFY(!port.isOpen() && !lock.held());
+
+        const PortOpenResult opened = OpenSerialDevice(port, lock, path, LineSettings{});
+        QVERIFY2(opened.ok(), opened.message.c_str());
+        QVERIFY(port.isOpen() && lock.held());
+        QCOMPARE(port.baudRate(), 4800);
+        QCOMPARE(port.parity(), QSerialPort::NoParity);
+        QSerialPort second;
+        PortLock secondLock;
+        const PortOpenResult twice = OpenSerialDevice(second, secondLock, path, LineSettings{});
+        QCOMPARE(twice.failure, PortOpenFailure::Locked);
+        QVERIFY2(twice.message.starts_with("in use by process " + std::to_string(::getpid())),
+                 twice.message.c_str());
+        QVERIFY(!second.isOpen());
+        port.close();
+        lock.release();
+
+        const PortOpenResult none =
+            OpenSerialDevice(second, secondLock, missing_.toStdString(), LineSettings{});
+        QCOMPARE(none.failure, PortOpenFailure::NoSuchDevice);
+        QCOMPARE(none.message, std::string("no such device"));
     }
 
     void bytesTravelExactly() {

@@ -17,6 +17,8 @@
 #include <QTest>
 #include <QWidget>
 
+using zurid::platform::GetInQLen;
+
 using namespace testing_support;
 
 class ShellTest : public QObject {

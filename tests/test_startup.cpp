@@ -14,6 +14,8 @@
 #include <QTest>
 #include <QWidget>
 
+using zurid::platform::Timer;
+
 using namespace testing_support;
 
 namespace {

@@ -20,6 +20,8 @@
 
 #include <functional>
 
+using zurid::platform::Timer;
+
 using namespace testing_support;
 
 namespace {

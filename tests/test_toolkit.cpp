@@ -27,6 +27,8 @@
 #include <functional>
 #include <vector>
 
+using zurid::platform::ProcessSystemEvents;
+
 namespace {
 
 struct Ev {

@@ -19,6 +19,8 @@
 #include <unordered_map>
 #include <vector>
 
+namespace zurid::platform {
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -444,3 +446,5 @@ bool UseEpollEventLoop() {
     QCoreApplication::setEventDispatcher(new EpollDispatcher(epfd, wakefd));
     return true;
 }
+
+} // namespace zurid::platform

@@ -5,6 +5,10 @@
 // socket notifiers, posted events and wake-ups from other threads work as in Qt's loop.
 #pragma once
 
+namespace zurid::platform {
+
 // Makes it the main thread's event loop. Call before the QCoreApplication is made; false (Qt's
 // own loop stays) when the system has no epoll to offer.
 bool UseEpollEventLoop();
+
+} // namespace zurid::platform

@@ -5,6 +5,8 @@
 #include <QEventLoop>
 #include <QTimer>
 
+namespace zurid::platform {
+
 namespace {
 
 // While the program waits in ProcessSystemEvents, this timer makes sure the wait for the next
@@ -45,3 +47,5 @@ int ProcessSystemEvents() {
     QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     return 0;
 }
+
+} // namespace zurid::platform

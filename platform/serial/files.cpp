@@ -14,6 +14,8 @@
 #include <thread>
 #include <unistd.h>
 
+namespace zurid::platform {
+
 namespace {
 
 std::string Why(int error) {
@@ -511,3 +513,5 @@ bool IsCharacterDevice(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode);
 }
+
+} // namespace zurid::platform

@@ -29,6 +29,8 @@
 #include <string>
 #include <string_view>
 
+namespace zurid::platform {
+
 inline constexpr int kFifoReaderWaitMs = 3000;
 
 // Whether a name that is a symbolic link is followed (an output the user named may be one) or
@@ -93,3 +95,5 @@ std::string RemoveFile(const std::string& path);
 // Whether `path` is an existing character device, a link followed (a serial port, a
 // pseudo-terminal, a /dev/serial link to one).
 bool IsCharacterDevice(const std::string& path);
+
+} // namespace zurid::platform

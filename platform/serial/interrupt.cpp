@@ -11,6 +11,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+namespace zurid::platform {
+
 namespace {
 
 int pipeFds[2] = {-1, -1};
@@ -69,3 +71,5 @@ void OnInterrupt(std::function<void()> handler) {
     pending = 0;
     SetAction(OnSignal);
 }
+
+} // namespace zurid::platform

@@ -4,8 +4,12 @@
 
 #include <functional>
 
+namespace zurid::platform {
+
 // Installs the handler for SIGINT and SIGTERM; a second call replaces it. Needs a
 // QCoreApplication. Until it is called the signals keep their default action, and an empty
 // handler restores it. While a handler is installed, the second signal ends the process at once
 // with 128 + the signal's number (130 for Ctrl-C).
 void OnInterrupt(std::function<void()> handler);
+
+} // namespace zurid::platform

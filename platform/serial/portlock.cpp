@@ -15,6 +15,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+namespace zurid::platform {
+
 namespace {
 
 constexpr const char* kLockDirs[] = {"/run/lock", "/var/lock"};
@@ -209,3 +211,5 @@ std::string PermissionAdvice(const std::string& path) {
     return "permission denied; " + device + " belongs to the group " + name +
            ": add yourself to it (sudo adduser $USER " + name + ") and log in again";
 }
+
+} // namespace zurid::platform

@@ -7,6 +7,8 @@
 
 #include <string>
 
+namespace zurid::platform {
+
 // The device a path resolves to (links followed); the path itself when it does not exist.
 std::string CanonicalDevice(const std::string& path);
 
@@ -51,3 +53,5 @@ bool ClaimOpenDevice(int fd);
 std::string PermissionAdvice(const std::string& path);
 // Whether this process may read and write the device.
 bool DeviceAccessible(const std::string& path);
+
+} // namespace zurid::platform

@@ -2,18 +2,19 @@
 #include "platform/serial/rs232.h"
 
 #include "platform/serial/portlock.h"
+#include "platform/serial/portopen.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QSerialPort>
 
 #include <algorithm>
-#include <cerrno>
 #include <map>
 #include <memory>
 #include <poll.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
+
+namespace zurid::platform {
 
 namespace {
 
@@ -81,29 +82,24 @@ int ErrorCode(int port) {
     return port < 1 ? kComInvalidPort : kComPortNotOpen;
 }
 
-int OpenErrorCode(QSerialPort::SerialPortError error) {
-    switch (error) {
-    case QSerialPort::DeviceNotFoundError:
+// The window's code for each failure: -6 nothing there, -7 refused (a lock, another owner, no
+// right), -1 anything else.
+int OpenErrorCode(PortOpenFailure failure) {
+    switch (failure) {
+    case PortOpenFailure::None:
+        return 0;
+    case PortOpenFailure::NoSuchDevice:
         return kComNoPortFound;
-    case QSerialPort::PermissionError: // also a lock held or EBUSY
+    case PortOpenFailure::PathDenied:
+    case PortOpenFailure::Locked:
+    case PortOpenFailure::Busy:
+    case PortOpenFailure::NotPermitted:
         return kComCannotOpen;
-    default:
-        return kComUnknownSystemError;
+    case PortOpenFailure::CannotOpen:
+    case PortOpenFailure::CannotSet:
+        break;
     }
-}
-
-bool ApplySettings(QSerialPort& serial, long baudRate, int parity, int dataBits, int stopBits) {
-    static constexpr QSerialPort::Parity parities[] = {
-        QSerialPort::NoParity, QSerialPort::OddParity, QSerialPort::EvenParity};
-    if (baudRate <= 0 || parity < 0 || parity > 2 || dataBits < 5 || dataBits > 8 ||
-        (stopBits != 1 && stopBits != 2)) {
-        return false;
-    }
-    return serial.setBaudRate(static_cast<qint32>(baudRate)) &&
-           serial.setParity(parities[parity]) &&
-           serial.setDataBits(static_cast<QSerialPort::DataBits>(dataBits)) &&
-           serial.setStopBits(stopBits == 1 ? QSerialPort::OneStop : QSerialPort::TwoStop) &&
-           serial.setFlowControl(QSerialPort::NoFlowControl);
+    return kComUnknownSystemError;
 }
 
 int RemainingMs(const QElapsedTimer& clock, double timeoutSeconds) {
@@ -124,27 +120,13 @@ int OpenComConfig(int port, const char* deviceName, long baudRate, int parity, i
     const std::string device = (deviceName != nullptr && deviceName[0] != '\0')
                                    ? std::string(deviceName)
                                    : table[static_cast<std::size_t>(port - 1)].device;
-    struct stat st {};
-    if (::stat(device.c_str(), &st) != 0) {
-        return errno == EACCES ? kComCannotOpen : kComNoPortFound;
-    }
     // The same lock as zurid's: one owner per device, whatever name each was given.
     PortLock lock;
-    if (!lock.acquire(device)) {
-        return kComCannotOpen;
-    }
     auto serial = std::make_unique<QSerialPort>();
-    serial->setPortName(QString::fromStdString(CanonicalDevice(device)));
-    if (!serial->open(QIODevice::ReadWrite)) {
-        return OpenErrorCode(serial->error());
-    }
-    if (!ClaimOpenDevice(static_cast<int>(serial->handle()))) {
-        serial->close();
-        return kComCannotOpen;
-    }
-    if (!ApplySettings(*serial, baudRate, parity, dataBits, stopBits)) {
-        serial->close();
-        return kComUnknownSystemError;
+    const PortOpenResult opened =
+        OpenSerialDevice(*serial, lock, device, LineSettings{baudRate, parity, dataBits, stopBits});
+    if (!opened.ok()) {
+        return OpenErrorCode(opened.failure);
     }
     const int queue = inputQueueSize > 0 ? inputQueueSize : 1024;
     serial->setReadBufferSize(queue);
@@ -270,3 +252,5 @@ int ComRd(int port, unsigned char* buffer, int count) {
     }
     return got;
 }
+
+} // namespace zurid::platform

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace zurid::platform {
+
 // Error codes of OpenComConfig and of the calls on a port that is not usable.
 constexpr int kComUnknownSystemError = -1;
 constexpr int kComInvalidPort = -2;
@@ -42,3 +44,5 @@ std::vector<ComPortEntry> ComPortTable();
 std::string ComPortDevice(int port);
 // The number of `device` in the table, 0 when it is not there; the same shortcut.
 int ComPortNumber(const std::string& device);
+
+} // namespace zurid::platform

@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <cstdlib>
 
+namespace zurid::platform {
+
 namespace {
 
 std::vector<ComPortEntry> portTable;
@@ -131,3 +133,5 @@ std::vector<ComPortEntry> ComPortTable() {
     }
     return portTable;
 }
+
+} // namespace zurid::platform

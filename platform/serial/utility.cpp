@@ -10,6 +10,8 @@
 #include <thread>
 #include <unistd.h>
 
+namespace zurid::platform {
+
 namespace {
 
 // Directory of the running executable, with or without an application object.
@@ -67,3 +69,5 @@ std::string GetUserFileDir() {
 void ReleaseFreeMemory() {
     malloc_trim(0);
 }
+
+} // namespace zurid::platform

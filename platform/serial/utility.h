@@ -3,6 +3,8 @@
 
 #include <string>
 
+namespace zurid::platform {
+
 // Data types of arrays in files and graphs.
 constexpr int VAL_DOUBLE = 4;
 constexpr int VAL_UNSIGNED_CHAR = 8;
@@ -34,3 +36,5 @@ int FileToArray(const char* fileName, void* array, int dataType, int count, int 
                 int arrayDataOrder, int fileLayout, int fileType);
 // Text of the last failure of ArrayToFile or FileToArray, naming the file and the problem.
 const std::string& LastFileError();
+
+} // namespace zurid::platform

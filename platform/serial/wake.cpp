@@ -5,6 +5,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+namespace zurid::platform {
+
 bool WakeOnBytes(int fd, int count) {
     termios t{};
     if (::tcgetattr(fd, &t) != 0) {
@@ -24,3 +26,5 @@ long WriteNow(int fd, const void* data, unsigned long size) {
     } while (n < 0 && errno == EINTR);
     return static_cast<long>(n);
 }
+
+} // namespace zurid::platform

@@ -7,6 +7,8 @@
 // 1 before looking at what a time-out left.
 #pragma once
 
+namespace zurid::platform {
+
 // Sets the count (1..255) on the terminal `fd`; false when `fd` is no terminal or the system
 // refuses (the port then simply wakes on every byte).
 bool WakeOnBytes(int fd, int count);
@@ -14,3 +16,5 @@ bool WakeOnBytes(int fd, int count);
 // Writes to the terminal `fd` now, without waiting: the bytes written (maybe fewer), or -1 (errno
 // set). A request handed to the driver this way needs no turn of the loop to be told writable.
 long WriteNow(int fd, const void* data, unsigned long size);
+
+} // namespace zurid::platform

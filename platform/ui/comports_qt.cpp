@@ -10,6 +10,9 @@
 #include <QKeyEvent>
 #include <QSignalBlocker>
 
+using zurid::platform::ComPortEntry;
+using zurid::platform::ComPortTable;
+
 namespace {
 
 QString PortLabel(int number, const ComPortEntry& entry) {

@@ -20,6 +20,9 @@
 #include <map>
 #include <vector>
 
+using zurid::platform::VAL_DOUBLE;
+using zurid::platform::VAL_UNSIGNED_CHAR;
+
 namespace {
 
 class ChartCtrl : public QChartView {

@@ -16,6 +16,8 @@
 #include <cstring>
 #include <vector>
 
+using zurid::platform::GetProjectDir;
+
 namespace {
 
 std::span<const CallbackEntry> g_callbacks;

@@ -23,7 +23,8 @@ sensors::Result<QSslConfiguration> LoadTls(const QString& certFile, const QStrin
             QStringLiteral("TLS is not available: %1").arg(QSslSocket::sslLibraryVersionString()));
     }
     std::string text, why;
-    if (!ReadRegularFile(QFile::encodeName(certFile).toStdString(), kMaxFileBytes, &text, &why)) {
+    if (!platform::ReadRegularFile(QFile::encodeName(certFile).toStdString(), kMaxFileBytes, &text,
+                                   &why)) {
         return R::failure(
             sensors::ErrorKind::Io,
             QStringLiteral("certificate %1: %2").arg(certFile, QString::fromStdString(why)));
@@ -34,7 +35,8 @@ sensors::Result<QSslConfiguration> LoadTls(const QString& certFile, const QStrin
         return R::failure(sensors::ErrorKind::Invalid,
                           QStringLiteral("certificate %1: no PEM certificate in it").arg(certFile));
     }
-    if (!ReadOwnerOnlyFile(QFile::encodeName(keyFile).toStdString(), kMaxFileBytes, &text, &why)) {
+    if (!platform::ReadOwnerOnlyFile(QFile::encodeName(keyFile).toStdString(), kMaxFileBytes, &text,
+                                     &why)) {
         return R::failure(sensors::ErrorKind::Io,
                           QStringLiteral("key %1: %2").arg(keyFile, QString::fromStdString(why)));
     }

@@ -79,8 +79,8 @@ sensors::Status CheckCaFile(const QString& path) {
 
 sensors::Result<Credentials> LoadCredentials(const QString& path) {
     std::string raw, why;
-    if (!ReadOwnerOnlyFile(QFile::encodeName(path).toStdString(), kMaxCredentialBytes + 1, &raw,
-                           &why)) {
+    if (!platform::ReadOwnerOnlyFile(QFile::encodeName(path).toStdString(), kMaxCredentialBytes + 1,
+                                     &raw, &why)) {
         return Refused(path, QString::fromStdString(why));
     }
     const QByteArray text = QByteArray::fromStdString(raw);

@@ -8,6 +8,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+using zurid::platform::Timer;
+
 PopupWatcher::PopupWatcher(QObject* parent) : QObject(parent) {
     timer_.setInterval(5);
     connect(&timer_, &QTimer::timeout, this, &PopupWatcher::poll);

@@ -17,6 +17,9 @@
 #include <QTest>
 #include <QTimer>
 
+using zurid::platform::ComPortEntry;
+using zurid::platform::ComPortTable;
+
 namespace testing_support {
 
 int AddPort(const std::string& devicePath) {
