@@ -253,12 +253,12 @@ int RunServe(const QStringList& args) {
     const bool tokenFileGiven = parser.isSet(QStringLiteral("token-file"));
     const QString tokenPath = tokenFileGiven ? parser.value(QStringLiteral("token-file"))
                                              : serve::StateDir() + QStringLiteral("/token");
-    const serve::Token token = serve::LoadToken(tokenPath);
-    if (!token.error.isEmpty()) {
-        Message(token.error);
+    const Result<serve::Token> token = serve::LoadToken(tokenPath);
+    if (!token) {
+        Message(token.error());
         return kExitUsage;
     }
-    options.token = token.value;
+    options.token = token->value;
 
     // A port that is missing is a failure, not bad usage.
     QList<PortRef> refs;
@@ -275,7 +275,7 @@ int RunServe(const QStringList& args) {
         Message(started.error());
         return kExitFailed;
     }
-    AnnounceServing(daemon, options, token, tokenFileGiven);
+    AnnounceServing(daemon, options, *token, tokenFileGiven);
     platform::OnInterrupt([&daemon] { daemon.stop([] { Finish(kExitOk); }); });
     const int status = RunLoop();
     platform::OnInterrupt({});

@@ -241,17 +241,19 @@ Jobs::Started Jobs::startCompare(const QString& name, const QList<Memory>& memor
             std::find_if(line_.ports().begin(), line_.ports().end(), [&p](const auto& l) {
                 return l->location == p->location || l->ref.device == p->ref.device;
             });
-        QString why;
+        std::optional<sensors::Error> why;
         if (lp == line_.ports().end()) {
-            why = QStringLiteral("not one of this server's ports");
+            why = {ErrorKind::NotFound, QStringLiteral("not one of this server's ports")};
         } else if ((*lp)->status != SensorStatus::Ok) {
-            why = QStringLiteral("%1: %2").arg(StatusName((*lp)->status), (*lp)->message);
+            why = {Unavailable(**lp).kind,
+                   QStringLiteral("%1: %2").arg(StatusName((*lp)->status), (*lp)->message)};
         } else if (restore && !(*lp)->writer.isEmpty()) {
-            why = QStringLiteral("busy: %1 is under way").arg((*lp)->writer);
+            why = {ErrorKind::Busy, QStringLiteral("busy: %1 is under way").arg((*lp)->writer)};
         }
-        if (!why.isEmpty()) {
+        if (why) {
             p->state = FleetPort::State::Failed;
-            p->note = why;
+            p->note = why->message;
+            p->kind = why->kind;
             p->time = Now();
             continue;
         }
@@ -319,6 +321,10 @@ QJsonObject Jobs::portJson(const Job& job, const FleetPort& p) const {
                   {QStringLiteral("result"), sensors::StateName(p.state).toLower()},
                   {QStringLiteral("note"), p.note},
                   {QStringLiteral("time"), p.time}};
+    // What kind of failure ended it, as the API's error codes say it.
+    if (p.kind != ErrorKind::None) {
+        o[QStringLiteral("code")] = KindCode(p.kind);
+    }
     if (p.entry >= 0 && job.kind != QLatin1String("backup") &&
         p.state != FleetPort::State::Failed) {
         QJsonArray differences;

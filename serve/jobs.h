@@ -41,7 +41,8 @@ class Jobs : public QObject {
     Started restore(const QString& name, bool ram, bool dryRun);
 
     // {"id", "kind", "name", "state": "running" | "done" | "failed", "started", "ended",
-    // "summary", "error", "ports": [{"port", "location", "result", "note", "differences"}]}.
+    // "summary", "error", "ports": [{"port", "location", "result", "note", "code" (when it
+    // failed: the kind, as the API's error codes), "differences"}]}.
     std::optional<QJsonObject> json(int id) const;
     QJsonArray list() const;
     // The backups in the folder: [{"name", "created", "complete", "sensors"}], or {"name",

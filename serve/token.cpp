@@ -20,21 +20,21 @@ namespace {
 constexpr int kMinLength = 16;
 constexpr qint64 kMaxFileBytes = 4096;
 
-Token Refused(const QString& path, const QString& why) {
-    Token t;
-    t.path = path;
-    t.error = QStringLiteral("token file %1: %2").arg(path, why);
-    return t;
+sensors::Result<Token> Refused(const QString& path, const QString& why,
+                               sensors::ErrorKind kind = sensors::ErrorKind::Invalid) {
+    return sensors::Result<Token>::failure(kind,
+                                           QStringLiteral("token file %1: %2").arg(path, why));
 }
 
-Token Create(const QString& path) {
+sensors::Result<Token> Create(const QString& path) {
     // The state folder, when missing, for its owner alone whatever the umask.
     const QString dir = QFileInfo(path).absolutePath();
     if (const std::string why = platform::MakeFolders(QFile::encodeName(dir).toStdString());
         !why.empty()) {
         return Refused(
             path,
-            QStringLiteral("cannot make the folder %1").arg(QString::fromLocal8Bit(why.c_str())));
+            QStringLiteral("cannot make the folder %1").arg(QString::fromLocal8Bit(why.c_str())),
+            sensors::ErrorKind::Io);
     }
     std::array<quint32, 8> bits{};
     QRandomGenerator::system()->fillRange(bits.data(), bits.size());
@@ -43,14 +43,16 @@ Token Create(const QString& path) {
     QFile f(path);
     const auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
     if (!f.open(QIODevice::WriteOnly | QIODevice::NewOnly, ownerOnly)) {
-        return Refused(path, QStringLiteral("cannot make it: %1").arg(f.errorString()));
+        return Refused(path, QStringLiteral("cannot make it: %1").arg(f.errorString()),
+                       sensors::ErrorKind::Io);
     }
     f.setPermissions(ownerOnly); // 0600 exactly: the umask may have taken more
     if (f.write(value + '\n') != value.size() + 1 || !f.flush()) {
         const QString why = f.errorString();
         f.close();
         f.remove();
-        return Refused(path, QStringLiteral("cannot write it: %1").arg(why));
+        return Refused(path, QStringLiteral("cannot write it: %1").arg(why),
+                       sensors::ErrorKind::Io);
     }
     f.close();
     Token t;
@@ -70,18 +72,18 @@ QString StateDir() {
     return base + QStringLiteral("/zurid");
 }
 
-Token LoadToken(const QString& path) {
+sensors::Result<Token> LoadToken(const QString& path) {
     struct stat st {};
     const QByteArray native = QFile::encodeName(path);
     if (::stat(native.constData(), &st) != 0) {
         if (errno == ENOENT) {
             return Create(path);
         }
-        return Refused(path, QString::fromLocal8Bit(std::strerror(errno)));
+        return Refused(path, QString::fromLocal8Bit(std::strerror(errno)), sensors::ErrorKind::Io);
     }
     std::string text, why;
     if (!platform::ReadOwnerOnlyFile(native.toStdString(), kMaxFileBytes + 1, &text, &why)) {
-        return Refused(path, QString::fromStdString(why));
+        return Refused(path, QString::fromStdString(why), sensors::ErrorKind::Io);
     }
     const QByteArray value = QByteArray::fromStdString(text).trimmed();
     if (value.size() > kMaxFileBytes) {

@@ -3,6 +3,8 @@
 // when group or others may read or write it.
 #pragma once
 
+#include "sensors/result.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -12,15 +14,14 @@ namespace zurid::serve {
 QString StateDir();
 
 struct Token {
-    QString value; // empty when refused
+    QString value;
     QString path;
     bool created = false; // made just now
-    QString error;        // when refused: names the file and why
 };
 
 // Reads the token from `path`, or makes the file (mode 0600, 256 random bits as hex, its
-// folder made with mode 0700 when missing) if there is none.
-Token LoadToken(const QString& path);
+// folder made with mode 0700 when missing) if there is none. A refusal names the file and why.
+sensors::Result<Token> LoadToken(const QString& path);
 
 enum class Auth { Ok, Missing, Wrong };
 // A token as given against the token, in time that does not depend on where it differs.

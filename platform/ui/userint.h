@@ -1,6 +1,6 @@
 // The user-interface toolkit the program runs on: one panel loaded from a resource file, typed
 // control values and attributes, graphs, a strip chart, popups and the event loop. Codes and
-// argument orders are the toolkit's; the inner working is Qt (hidden in platform/*.cpp).
+// argument orders are the toolkit's; the inner working is Qt (hidden in platform/ui/*.cpp).
 #pragma once
 
 #include "platform/serial/utility.h"
