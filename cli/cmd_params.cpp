@@ -41,19 +41,31 @@ QString Where(const PortRef& port, Memory m) {
     return QStringLiteral("%1 %2").arg(port.label, QLatin1String(MemoryName(m)));
 }
 
-// The end of a send or set: the message of a failure, and its exit status. A send lists what
-// the sensor holds instead line by line, a set on one line.
-int Failed(const PortRef& port, Memory m, const WriteResult& w, bool listLines) {
-    if (w.error.kind == ErrorKind::NotKept && !listLines) {
+// How a send that failed says so: "COM1 RAM: write failed: ...", or what the sensor holds
+// instead, line by line. Returns the exit status.
+int SendFailed(const PortRef& port, Memory m, const WriteResult& w) {
+    if (w.error.kind != ErrorKind::NotKept) {
+        Message(
+            QStringLiteral("%1: %2 failed: %3")
+                .arg(Where(port, m),
+                     QLatin1String(w.stage == WriteResult::Stage::Write ? "write" : "read-back"),
+                     w.error.message));
+        return ExitStatus(w.error.kind);
+    }
+    Message(QStringLiteral("%1: the sensor holds something else than was written "
+                           "(written -> read back):")
+                .arg(Where(port, m)));
+    for (const QString& line : DiffLines(w.wanted, w.after)) {
+        Message(QStringLiteral("  ") + line);
+    }
+    return ExitStatus(w.error.kind);
+}
+
+// How a set that failed says so; returns the exit status.
+int SetFailed(const PortRef& port, Memory m, const WriteResult& w) {
+    if (w.error.kind == ErrorKind::NotKept) {
         Message(
             QStringLiteral("%1: %2 (written -> read back)").arg(Where(port, m), w.error.message));
-    } else if (w.error.kind == ErrorKind::NotKept) {
-        Message(QStringLiteral("%1: the sensor holds something else than was written "
-                               "(written -> read back):")
-                    .arg(Where(port, m)));
-        for (const QString& line : DiffLines(w.wanted, w.after)) {
-            Message(QStringLiteral("  ") + line);
-        }
     } else if (w.error.kind == ErrorKind::Refused) {
         Message(QStringLiteral("set: %1").arg(WriteFailureText(m, w)));
     } else {
@@ -149,7 +161,7 @@ int RunSend(const QStringList& args) {
     const Memory m = MemoryOf(parser);
     WriteBlock(
         *opened.session, {m, *block, {}, false, !parser.isSet(kNoVerify)},
-        [&port, m](const WriteResult& w) { Finish(w.ok() ? kExitOk : Failed(port, m, w, true)); });
+        [&port, m](const WriteResult& w) { Finish(w.ok() ? kExitOk : SendFailed(port, m, w)); });
     return RunLoop();
 }
 
@@ -197,7 +209,7 @@ int RunSet(const QStringList& args) {
                        }
                        Out(text);
                    }
-                   Finish(w.ok() ? kExitOk : Failed(port, m, w, false));
+                   Finish(w.ok() ? kExitOk : SetFailed(port, m, w));
                });
     return RunLoop();
 }
