@@ -202,6 +202,8 @@ class ServeRolesTest : public QObject {
     void cleanupTestCase() {
         QCOMPARE(line.terminate(), 0);
         QCOMPARE(readOnly.terminate(), 0);
+        // The one lock-out is logged once.
+        QCOMPARE(line.errText().count("wrong tokens"), 1);
     }
 
     void theReadmeShowsThisTable() {
