@@ -1,5 +1,5 @@
 // zurid serve: the line on the network (serve/). Here only the command line: the options, the
-// token file, the messages; Ctrl-C and SIGTERM end it cleanly with exit 0.
+// token file and the named tokens, the messages; Ctrl-C and SIGTERM end it cleanly with exit 0.
 #include "cli/cli.h"
 #include "cli/commands.h"
 #include "cli/serve_mqtt.h"
@@ -8,6 +8,7 @@
 #include "serve/http/tls.h"
 #include "serve/line.h"
 #include "serve/token.h"
+#include "serve/tokens.h"
 
 #include <QDir>
 
@@ -42,6 +43,12 @@ const char* const kServeDetails =
     "file (made on first start, mode 0600, with a random token; a file that group or others\n"
     "may read is refused); --read-only refuses them all. Errors are JSON {\"error\": {\"code\", "
     "\"message\"}}.\n"
+    "Named tokens with roles come from --tokens FILE (kept by 'zurid token'): an operator may\n"
+    "change RAM, make backups and verify them; an engineer may also change EEPROM and\n"
+    "restore. A token whose role does not cover a write gets 403 naming the role needed. With\n"
+    "--tokens alone the token file is not used; with --token-file too, its token is accepted\n"
+    "as well, as the identity 'token-file' with every right. --private makes every request\n"
+    "but the page's own files (the API, the stream, /metrics) need a token of any role.\n"
     "Request line, headers and body have size limits, connections a cap (in all and per\n"
     "address) and an idle time; an address that gives 5 wrong tokens within a minute is\n"
     "refused (429) for a minute. A request whose Host header names neither the listen\n"
@@ -51,7 +58,7 @@ const char* const kServeDetails =
     "\n"
     "Exit status: 0 after SIGINT or SIGTERM (polling stopped, a running job interrupted\n"
     "with whole files, the ports closed), 1 when it cannot listen, 2 bad usage or a refused\n"
-    "token file.";
+    "token or tokens file.";
 
 struct Listen {
     QHostAddress address;
@@ -130,6 +137,14 @@ void AddServeOptions(QCommandLineParser& parser) {
         QStringLiteral("The token for writes (default $XDG_STATE_HOME/zurid/token, else "
                        "~/.local/state/zurid/token)."),
         QStringLiteral("FILE"));
+    const QCommandLineOption tokens(
+        QStringLiteral("tokens"),
+        QStringLiteral("Named tokens with roles, one 'NAME ROLE SHA256' a line (see 'zurid "
+                       "token'); the token file is then used only when --token-file is given."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption privateReads(
+        QStringLiteral("private"),
+        QStringLiteral("Reads need a token too: the API, the stream and /metrics (401 without)."));
     const QCommandLineOption readOnly(QStringLiteral("read-only"),
                                       QStringLiteral("Refuse every write (403)."));
     const QCommandLineOption backups(
@@ -162,8 +177,8 @@ void AddServeOptions(QCommandLineParser& parser) {
         QStringLiteral("A name clients reach this server by (repeatable): requests whose Host "
                        "names another are refused."),
         QStringLiteral("NAME"));
-    parser.addOptions({all, listen, tokenFile, readOnly, backups, maxConnections, idle, perAddress,
-                       tlsCert, tlsKey, host});
+    parser.addOptions({all, listen, tokenFile, tokens, privateReads, readOnly, backups,
+                       maxConnections, idle, perAddress, tlsCert, tlsKey, host});
     parser.addOptions(MqttOptions());
 }
 
@@ -178,6 +193,7 @@ bool ReadServeOptions(const QCommandLineParser& parser, serve::ServeOptions& opt
     }
     options.ports = ports;
     options.readOnly = parser.isSet(QStringLiteral("read-only"));
+    options.privateReads = parser.isSet(QStringLiteral("private"));
     if (parser.isSet(QStringLiteral("listen"))) {
         const QString listen = parser.value(QStringLiteral("listen"));
         const auto l = ParseListen(listen);
@@ -206,24 +222,85 @@ bool ReadServeOptions(const QCommandLineParser& parser, serve::ServeOptions& opt
     return ReadMqttOptions(parser, options) && ReadNetworkOptions(parser, options);
 }
 
-// Where it serves, and warnings for a server open to the network without TLS or with the
-// default token file, and for ports another program holds.
+// The tokens it accepts: the token file's (the default one unless --tokens alone is given) and
+// the named ones of --tokens.
+struct Credentials {
+    std::optional<serve::Token> token;
+    bool tokenFileGiven = false;
+    std::optional<serve::TokensFile> named;
+};
+
+// Loads them into the options; an exit status after a message when a file is refused.
+std::optional<int> LoadCredentials(const QCommandLineParser& parser, serve::ServeOptions& options,
+                                   Credentials& c) {
+    c.tokenFileGiven = parser.isSet(QStringLiteral("token-file"));
+    if (parser.isSet(QStringLiteral("tokens"))) {
+        Result<serve::TokensFile> named =
+            serve::LoadTokens(parser.value(QStringLiteral("tokens")), false);
+        if (!named) {
+            Message(named.error());
+            return kExitUsage;
+        }
+        for (const serve::TokenEntry& e : named->entries) {
+            options.keys.add(e);
+        }
+        c.named = std::move(*named);
+    }
+    if (!c.named || c.tokenFileGiven) {
+        const QString tokenPath = c.tokenFileGiven ? parser.value(QStringLiteral("token-file"))
+                                                   : serve::StateDir() + QStringLiteral("/token");
+        const Result<serve::Token> token = serve::LoadToken(tokenPath);
+        if (!token) {
+            Message(token.error());
+            return kExitUsage;
+        }
+        options.keys.add({QLatin1String(serve::kTokenFileName), serve::Role::Engineer,
+                          serve::TokenHash(token->value.toUtf8())});
+        c.token = *token;
+    }
+    return std::nullopt;
+}
+
+// Where it serves, who may write, and warnings for a server open to the network without TLS
+// or with the default token file, and for ports another program holds.
 void AnnounceServing(const serve::Daemon& daemon, const serve::ServeOptions& options,
-                     const serve::Token& token, bool tokenFileGiven) {
+                     const Credentials& c) {
     const QString where = Authority(daemon.address(), daemon.port());
-    if (token.created) {
-        Message(QStringLiteral("made the token file %1 (mode 0600)").arg(token.path));
+    if (c.token && c.token->created) {
+        Message(QStringLiteral("made the token file %1 (mode 0600)").arg(c.token->path));
+    }
+    QStringList who;
+    if (c.token) {
+        who << QStringLiteral("the token in %1").arg(c.token->path);
+    }
+    if (c.named) {
+        who << QStringLiteral("a token of the %1 named in %2 with the role for it")
+                   .arg(c.named->entries.size())
+                   .arg(c.named->path);
     }
     Message(
-        QStringLiteral("serving %1://%2/; writes need the token in %3%4")
-            .arg(options.tls ? QStringLiteral("https") : QStringLiteral("http"), where, token.path,
+        QStringLiteral("serving %1://%2/; writes need %3%4")
+            .arg(options.tls ? QStringLiteral("https") : QStringLiteral("http"), where,
+                 who.join(QStringLiteral(" or ")),
                  options.readOnly ? QStringLiteral(" (read-only: refused anyway)") : QString()));
+    if (c.token) {
+        Message(QStringLiteral("the token in %1 is the identity '%2', with every right")
+                    .arg(c.token->path, QLatin1String(serve::kTokenFileName)));
+    }
+    if (!c.token && c.named->entries.empty()) {
+        Message(QStringLiteral("warning: %1 names no token: nobody may write (see 'zurid token "
+                               "add')")
+                    .arg(c.named->path));
+    }
+    if (options.privateReads) {
+        Message(QStringLiteral("private: reads need a token too (the API, the stream, /metrics)"));
+    }
     if (!daemon.address().isLoopback() && !options.tls) {
         Message(QStringLiteral("warning: %1 is open to the network without TLS: the token and "
                                "the line's data cross it in clear; give --tls-cert and --tls-key")
                     .arg(where));
     }
-    if (!daemon.address().isLoopback() && !tokenFileGiven) {
+    if (!daemon.address().isLoopback() && c.token && !c.tokenFileGiven) {
         Message(QStringLiteral("warning: %1 is open to the network and its writes go by the "
                                "default token file; choose one with --token-file")
                     .arg(where));
@@ -250,15 +327,10 @@ int RunServe(const QStringList& args) {
     if (!ReadServeOptions(parser, options)) {
         return kExitUsage;
     }
-    const bool tokenFileGiven = parser.isSet(QStringLiteral("token-file"));
-    const QString tokenPath = tokenFileGiven ? parser.value(QStringLiteral("token-file"))
-                                             : serve::StateDir() + QStringLiteral("/token");
-    const Result<serve::Token> token = serve::LoadToken(tokenPath);
-    if (!token) {
-        Message(token.error());
-        return kExitUsage;
+    Credentials credentials;
+    if (const auto refused = LoadCredentials(parser, options, credentials)) {
+        return *refused;
     }
-    options.token = token->value;
 
     // A port that is missing is a failure, not bad usage.
     QList<PortRef> refs;
@@ -275,7 +347,7 @@ int RunServe(const QStringList& args) {
         Message(started.error());
         return kExitFailed;
     }
-    AnnounceServing(daemon, options, *token, tokenFileGiven);
+    AnnounceServing(daemon, options, credentials);
     platform::OnInterrupt([&daemon] { daemon.stop([] { Finish(kExitOk); }); });
     const int status = RunLoop();
     platform::OnInterrupt({});

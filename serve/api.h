@@ -1,12 +1,14 @@
 // The routes of zurid serve: the JSON API under /api/v1, the metrics and the page. Reads are
-// open; every write (PATCH of parameters, a backup, a restore) and a verify, which holds the one
-// job slot, needs the bearer token and is refused under --read-only.
+// open (under --private they need a token of any role); every write (PATCH of parameters, a
+// backup, a restore) and a verify, which holds the one job slot, needs a bearer token whose role
+// covers it and is refused under --read-only.
 #pragma once
 
 #include "core/assign.h"
 #include "serve/http/router.h"
 #include "serve/line.h"
 #include "serve/lockout.h"
+#include "serve/tokens.h"
 
 #include <QString>
 
@@ -18,16 +20,27 @@ namespace mqtt {
 class Bridge;
 }
 
+// A wrong token: by which channel ("api", "mqtt"), from which address (null when the channel
+// does not know it), and whether it locked that address out.
+struct AuthFailure {
+    QString channel;
+    QHostAddress address;
+    bool lockedOut = false;
+};
+
 struct Api {
     Line& line;
     Stream& stream;
     Jobs& jobs;
-    QString token;
+    Keys keys; // the tokens accepted, each with whom it stands for
     bool readOnly = false;
+    bool privateReads = false;          // --private: reads need a token too
     std::function<int()> connections;   // open HTTP and WebSocket connections, for the metrics
     const mqtt::Bridge* mqtt = nullptr; // the MQTT bridge when there is one, for the metrics
     Lockout lockout{};                  // addresses that guessed tokens
     std::function<void(const QString&)> note{}; // a line for the log
+    // Every wrong token is reported here, once, whatever the channel (a missing one is none).
+    std::function<void(const AuthFailure&)> authFailed{};
 };
 
 // The handlers' convention: a check returns the value it found or the Answer that refuses
@@ -40,12 +53,28 @@ http::Response ToResponse(const Answer& a);
 void Send(const http::Responder& reply, const Answer& a);
 Waiter ForClient(const http::Responder& reply);
 
-// Whether a write with this token may go ahead: NotPermitted under --read-only (whatever the
-// token) or for a wrong one, NoCredentials without one (empty). Nothing when it may.
-std::optional<Answer> TokenRefusal(const Api& api, const QByteArray& token);
+// What a request needs: a read, or the role that may do it.
+enum class Need { Read, Operator, Engineer };
+
+// Whom a request runs as (the token's identity, when it gave a known one) and, when it may not
+// go ahead, the answer that refuses it.
+struct Access {
+    std::optional<Identity> who;
+    std::optional<Answer> refusal;
+};
+
+// Whether a request with this token (empty: none) may do what it needs: a write NotPermitted
+// under --read-only (whatever the token, and nobody named); NoCredentials without a token when
+// one is needed; NotPermitted for a wrong token (reported to authFailed with `channel` and
+// `address`) or a role that does not cover the need (the message names the role needed).
+Access Authorize(Api& api, const QByteArray& token, Need need, const QString& channel,
+                 const QHostAddress& address = {});
 // The same for an HTTP request's Authorization header, and LockedOut while the request's
 // address is locked out for wrong tokens (each wrong one counts).
-std::optional<Answer> WriteRefusal(Api& api, const http::Request& request);
+Access Authorize(Api& api, const http::Request& request, Need need);
+// A read (a GET of the API, the stream's handshake, /metrics) under --private, judged as
+// above; nothing when it may go ahead: always without --private, and for the page's own files.
+std::optional<Answer> ReadRefusal(Api& api, const http::Request& request);
 
 // The port of a sensor id; NotFound when there is none.
 Checked<LinePort*> FindPort(const Api& api, const QString& id);

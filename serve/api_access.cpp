@@ -1,7 +1,6 @@
-// What every route shares: answers as HTTP responses, who may write, and finding the sensor,
+// What every route shares: answers as HTTP responses, who may do what, and finding the sensor,
 // its working session and the memory a request names.
 #include "serve/api.h"
-#include "serve/token.h"
 
 namespace zurid::serve {
 
@@ -31,53 +30,86 @@ Waiter ForClient(const Responder& reply) {
 
 namespace {
 
-// Under --read-only every write is refused before the token is judged: a read-only server
-// tells no one whether theirs is right.
-template <class Judge> std::optional<Answer> Refusal(const Api& api, Judge judge) {
-    if (api.readOnly) {
-        return Answer::failure(ErrorKind::NotPermitted, QStringLiteral("this server is read-only"),
-                               QStringLiteral("read_only"));
-    }
-    switch (judge()) {
-    case Auth::Missing:
-        return Answer::failure(
-            ErrorKind::NoCredentials,
-            QStringLiteral("a write needs the header Authorization: Bearer TOKEN"));
-    case Auth::Wrong:
-        return Answer::failure(ErrorKind::NotPermitted, QStringLiteral("wrong token"));
-    case Auth::Ok:
-        break;
-    }
-    return std::nullopt;
+// A token the role does not cover: the role needed, and whose token it is.
+Answer WrongRole(const Identity& who, Role needed) {
+    return Answer::failure(ErrorKind::NotPermitted,
+                           QStringLiteral("this needs the %1 role; %2 has the %3 role")
+                               .arg(RoleName(needed), who.name, RoleName(who.role)));
 }
 
 } // namespace
 
-std::optional<Answer> TokenRefusal(const Api& api, const QByteArray& token) {
-    return Refusal(api, [&] { return CheckToken(token, api.token); });
+// Under --read-only every write is refused before the token is judged: a read-only server
+// tells no one whether theirs is right.
+Access Authorize(Api& api, const QByteArray& token, Need need, const QString& channel,
+                 const QHostAddress& address) {
+    if (need != Need::Read && api.readOnly) {
+        return {std::nullopt,
+                Answer::failure(ErrorKind::NotPermitted, QStringLiteral("this server is read-only"),
+                                QStringLiteral("read_only"))};
+    }
+    if (need == Need::Read && !api.privateReads) {
+        return {};
+    }
+    if (token.isEmpty()) {
+        return {std::nullopt,
+                Answer::failure(ErrorKind::NoCredentials,
+                                need == Need::Read
+                                    ? QStringLiteral("this server is private: every request "
+                                                     "needs the header Authorization: Bearer TOKEN")
+                                    : QStringLiteral("a write needs the header Authorization: "
+                                                     "Bearer TOKEN"))};
+    }
+    std::optional<Identity> who = api.keys.match(token);
+    if (!who) {
+        const bool locked = !address.isNull() && api.lockout.failed(address);
+        if (locked && api.note) {
+            api.note(QStringLiteral("%1 gave %2 wrong tokens within %3 s: its writes are refused "
+                                    "for %4 s")
+                         .arg(address.toString())
+                         .arg(api.lockout.limit)
+                         .arg(api.lockout.windowS)
+                         .arg(api.lockout.lockS));
+        }
+        if (api.authFailed) {
+            api.authFailed({channel, address, locked});
+        }
+        return {std::nullopt,
+                Answer::failure(ErrorKind::NotPermitted, QStringLiteral("wrong token"))};
+    }
+    const Role needed = need == Need::Engineer ? Role::Engineer : Role::Operator;
+    if (need != Need::Read && !Covers(who->role, needed)) {
+        return {who, WrongRole(*who, needed)};
+    }
+    return {std::move(who), std::nullopt};
 }
 
-std::optional<Answer> WriteRefusal(Api& api, const Request& request) {
+Access Authorize(Api& api, const Request& request, Need need) {
+    if (need == Need::Read && !api.privateReads) {
+        return {};
+    }
     if (const int wait = api.lockout.lockedFor(request.peer)) {
-        return Answer::failure(ErrorKind::LockedOut,
-                               QStringLiteral("too many wrong tokens from %1: try again in %2 s")
-                                   .arg(request.peer.toString())
-                                   .arg(wait),
-                               {}, wait);
+        return {std::nullopt,
+                Answer::failure(ErrorKind::LockedOut,
+                                QStringLiteral("too many wrong tokens from %1: try again in %2 s")
+                                    .arg(request.peer.toString())
+                                    .arg(wait),
+                                {}, wait)};
     }
-    std::optional<Answer> refusal =
-        Refusal(api, [&] { return CheckBearer(request.header("Authorization"), api.token); });
-    // Without --read-only, NotPermitted is a wrong token.
-    if (refusal && refusal->kind == ErrorKind::NotPermitted && !api.readOnly &&
-        api.lockout.failed(request.peer) && api.note) {
-        api.note(QStringLiteral("%1 gave %2 wrong tokens within %3 s: its writes are refused "
-                                "for %4 s")
-                     .arg(request.peer.toString())
-                     .arg(api.lockout.limit)
-                     .arg(api.lockout.windowS)
-                     .arg(api.lockout.lockS));
+    // "Bearer TOKEN"; a header of another scheme is a wrong token as it stands.
+    QByteArray token = request.header("Authorization").trimmed();
+    if (token.size() >= 7 && token.left(7).toLower() == "bearer ") {
+        token = token.mid(7).trimmed();
     }
-    return refusal;
+    return Authorize(api, token, need, QStringLiteral("api"), request.peer);
+}
+
+std::optional<Answer> ReadRefusal(Api& api, const Request& request) {
+    if (!api.privateReads || request.method != "GET" || request.path == QLatin1String("/") ||
+        request.path.startsWith(QLatin1String("/static/"))) {
+        return std::nullopt;
+    }
+    return Authorize(api, request, Need::Read).refusal;
 }
 
 Checked<LinePort*> FindPort(const Api& api, const QString& id) {

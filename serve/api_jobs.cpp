@@ -49,17 +49,18 @@ void Accepted(const Jobs::Started& s, const Responder& reply) {
     reply.send(r);
 }
 
-// A write's refusal, sent; false when it may go ahead.
-bool Refused(Api& api, const Request& request, const Responder& reply) {
-    const std::optional<Answer> refusal = WriteRefusal(api, request);
-    if (refusal) {
-        Send(reply, *refusal);
+// A job's refusal for a request that does not have what it needs, sent; false when it may go
+// ahead.
+bool Refused(Api& api, const Request& request, Need need, const Responder& reply) {
+    const Access a = Authorize(api, request, need);
+    if (a.refusal) {
+        Send(reply, *a.refusal);
     }
-    return refusal.has_value();
+    return a.refusal.has_value();
 }
 
 void StartBackup(Api& api, const Request& request, const Responder& reply) {
-    if (Refused(api, request, reply)) {
+    if (Refused(api, request, Need::Operator, reply)) {
         return;
     }
     const Checked<QJsonObject> body = BodyObject(request, {QStringLiteral("name")});
@@ -73,7 +74,7 @@ void StartBackup(Api& api, const Request& request, const Responder& reply) {
 }
 
 void StartRestore(Api& api, const Request& request, const Responder& reply) {
-    if (Refused(api, request, reply)) {
+    if (Refused(api, request, Need::Engineer, reply)) {
         return;
     }
     const QStringList keys{QStringLiteral("ram"), QStringLiteral("dry_run")};
@@ -104,11 +105,11 @@ void AddJobRoutes(http::Router& router, Api& api) {
     router.add(
         "POST", QStringLiteral("/api/v1/backups"),
         [&api](const Request& request, const Responder& r) { StartBackup(api, request, r); });
-    // A verify writes nothing, yet it holds the one job slot: a write as far as who may start
-    // it goes, so that nobody without the token can keep an operator's backup waiting.
+    // A verify writes nothing, yet it holds the one job slot: an operator's, as a backup, so
+    // that nobody without a token can keep an operator's backup waiting.
     router.add("POST", QStringLiteral("/api/v1/backups/{name}/verify"),
                [&api](const Request& request, const Responder& r) {
-                   if (!Refused(api, request, r)) {
+                   if (!Refused(api, request, Need::Operator, r)) {
                        Accepted(api.jobs.verify(request.param(QStringLiteral("name"))), r);
                    }
                });

@@ -45,11 +45,15 @@ void ReadParameters(Api& api, const Request& request, const Responder& reply) {
 }
 
 void PatchParameters(Api& api, const Request& request, const Responder& reply) {
-    if (const std::optional<Answer> refusal = WriteRefusal(api, request)) {
-        Send(reply, *refusal);
+    // RAM is an operator's, EEPROM an engineer's; a memory that is none is judged as RAM and
+    // refused after.
+    const Checked<Memory> m = MemoryOf(request);
+    const bool eeprom = m && *m == Memory::Eeprom;
+    if (const Access a = Authorize(api, request, eeprom ? Need::Engineer : Need::Operator);
+        a.refusal) {
+        Send(reply, *a.refusal);
         return;
     }
-    const Checked<Memory> m = MemoryOf(request);
     Checked<std::vector<core::Assignment>> items =
         m ? ParsePatch(request.body) : Checked<std::vector<core::Assignment>>(m.failed());
     if (!items) {

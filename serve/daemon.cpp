@@ -22,7 +22,8 @@ constexpr int kTrimMs = 30'000; // how often free heap pages go back to the syst
 struct Daemon::Parts {
     explicit Parts(ServeOptions o)
         : options(std::move(o)), stream(options.stream), jobs(line, options.backups),
-          api{line, stream, jobs, options.token, options.readOnly, {}, nullptr, {}, {}},
+          api{line, stream, jobs, options.keys, options.readOnly, options.privateReads, {}, nullptr,
+              {},   {},     {}},
           server(router, options.limits), commands(api) {}
 
     ServeOptions options;
@@ -46,6 +47,17 @@ Daemon::Daemon(ServeOptions options, QObject* parent)
             note(text);
         }
     };
+    d.api.authFailed = [this](const AuthFailure& failure) {
+        if (authFailed) {
+            authFailed(failure);
+        }
+    };
+    d.server.admit([&d](const http::Request& request) -> std::optional<http::Response> {
+        if (const std::optional<Answer> refusal = ReadRefusal(d.api, request)) {
+            return ToResponse(*refusal);
+        }
+        return std::nullopt;
+    });
     if (d.options.tls) {
         d.server.useTls(*d.options.tls);
     }

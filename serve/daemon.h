@@ -3,6 +3,7 @@
 #pragma once
 
 #include "sensors/result.h"
+#include "serve/api.h"
 #include "serve/http/framer.h"
 #include "serve/mqtt/bridge.h"
 #include "serve/stream.h"
@@ -26,9 +27,10 @@ struct ServeOptions {
     bool all = false;  // every port of the table instead
     QHostAddress address = QHostAddress::LocalHost;
     quint16 port = 8480; // 0: any free one
-    QString token;
+    Keys keys;           // the tokens accepted, each with whom it stands for
     bool readOnly = false;
-    QString backups; // the folder of the backups
+    bool privateReads = false; // every request but the page's files needs a token
+    QString backups;           // the folder of the backups
     http::Limits limits;
     std::optional<QSslConfiguration> tls; // HTTPS and WSS on the port
     QStringList hosts;                    // names a request's Host may give, besides the address
@@ -58,6 +60,8 @@ class Daemon : public QObject {
     const Line& line() const;
     // Lines for the log: from the MQTT bridge (connected, lost, why), an address locked out.
     std::function<void(const QString&)> note;
+    // Each wrong token, by HTTP or MQTT, and whether it locked its address out.
+    std::function<void(const AuthFailure&)> authFailed;
 
   private:
     struct Parts;

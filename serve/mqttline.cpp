@@ -6,8 +6,11 @@ bool MqttLine::hasSensor(const QString& id) const {
     return api_.line.find(id) != nullptr;
 }
 
-std::optional<Answer> MqttLine::refuseWrite(const QString& token) const {
-    return TokenRefusal(api_, token.toUtf8());
+std::optional<Answer> MqttLine::refuseWrite(const QString& token, Memory memory) const {
+    return Authorize(api_, token.toUtf8(),
+                     memory == Memory::Eeprom ? Need::Engineer : Need::Operator,
+                     QStringLiteral("mqtt"))
+        .refusal;
 }
 
 void MqttLine::writeParameters(const QString& id, Memory memory, const QJsonObject& values,

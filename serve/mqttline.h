@@ -1,5 +1,5 @@
-// The line as the MQTT bridge's commands reach it: the same sensors, token and change of
-// parameters as the API's PATCH, with the same answers.
+// The line as the MQTT bridge's commands reach it: the same sensors, tokens, roles and change
+// of parameters as the API's PATCH, with the same answers.
 #pragma once
 
 #include "serve/api.h"
@@ -12,7 +12,7 @@ class MqttLine : public mqtt::CommandTarget {
     explicit MqttLine(Api& api) : api_(api) {}
 
     bool hasSensor(const QString& id) const override;
-    std::optional<Answer> refuseWrite(const QString& token) const override;
+    std::optional<Answer> refuseWrite(const QString& token, Memory memory) const override;
     void writeParameters(const QString& id, Memory memory, const QJsonObject& values,
                          std::function<void(const Answer&)> done) override;
 

@@ -1,14 +1,12 @@
 #include "serve/token.h"
 
 #include "platform/serial/files.h"
+#include "serve/tokens.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 
-#include <algorithm>
-#include <array>
 #include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
@@ -36,10 +34,7 @@ sensors::Result<Token> Create(const QString& path) {
             QStringLiteral("cannot make the folder %1").arg(QString::fromLocal8Bit(why.c_str())),
             sensors::ErrorKind::Io);
     }
-    std::array<quint32, 8> bits{};
-    QRandomGenerator::system()->fillRange(bits.data(), bits.size());
-    const QByteArray value =
-        QByteArray(reinterpret_cast<const char*>(bits.data()), sizeof(bits)).toHex();
+    const QByteArray value = NewToken();
     QFile f(path);
     const auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
     if (!f.open(QIODevice::WriteOnly | QIODevice::NewOnly, ownerOnly)) {
@@ -102,29 +97,6 @@ sensors::Result<Token> LoadToken(const QString& path) {
     t.value = QString::fromLatin1(value);
     t.path = path;
     return t;
-}
-
-Auth CheckBearer(const QByteArray& authorization, const QString& token) {
-    const QByteArray value = authorization.trimmed();
-    if (value.isEmpty()) {
-        return Auth::Missing;
-    }
-    if (value.size() < 7 || value.left(7).toLower() != "bearer ") {
-        return Auth::Wrong;
-    }
-    return CheckToken(value.mid(7).trimmed(), token);
-}
-
-Auth CheckToken(const QByteArray& given, const QString& token) {
-    if (given.isEmpty()) {
-        return Auth::Missing;
-    }
-    const QByteArray want = token.toLatin1();
-    unsigned diff = given.size() == want.size() ? 0U : 1U;
-    for (qsizetype i = 0; i < given.size(); ++i) {
-        diff |= static_cast<unsigned>(given[i] ^ want[i % std::max<qsizetype>(want.size(), 1)]);
-    }
-    return diff == 0 && !want.isEmpty() ? Auth::Ok : Auth::Wrong;
 }
 
 } // namespace zurid::serve

@@ -23,10 +23,4 @@ struct Token {
 // folder made with mode 0700 when missing) if there is none. A refusal names the file and why.
 sensors::Result<Token> LoadToken(const QString& path);
 
-enum class Auth { Ok, Missing, Wrong };
-// A token as given against the token, in time that does not depend on where it differs.
-Auth CheckToken(const QByteArray& given, const QString& token);
-// The same for an Authorization header ("Bearer TOKEN").
-Auth CheckBearer(const QByteArray& authorization, const QString& token);
-
 } // namespace zurid::serve

@@ -40,7 +40,7 @@ class Line : public CommandTarget {
     std::vector<std::function<void(const Answer&)>> unanswered;
 
     bool hasSensor(const QString& id) const override { return id == "COM1" || id == "COM2"; }
-    std::optional<Answer> refuseWrite(const QString& token) const override {
+    std::optional<Answer> refuseWrite(const QString& token, Memory) const override {
         if (token == kToken) {
             return std::nullopt;
         }

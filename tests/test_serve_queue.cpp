@@ -78,7 +78,10 @@ class ServeQueueTest : public QObject {
         qputenv("ZURID_PORTS", QByteArray::fromStdString(sensor->path()));
         QVERIFY(line.addPorts({"COM1"}).ok());
         jobs = std::make_unique<Jobs>(line, tmp.filePath("backups"));
-        api = std::make_unique<Api>(Api{line, stream, *jobs, kToken, false, [] { return 0; }});
+        Keys keys;
+        keys.add({"queue", Role::Engineer, TokenHash(kToken)});
+        api = std::make_unique<Api>(
+            Api{line, stream, *jobs, std::move(keys), false, false, [] { return 0; }});
         AddSensorRoutes(router, *api);
         line.start();
         QTRY_VERIFY_WITH_TIMEOUT(port().status == SensorStatus::Ok && port().readings > 3, 5000);

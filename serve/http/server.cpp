@@ -173,6 +173,10 @@ quint16 Server::port() const {
     return listener_->serverPort();
 }
 
+void Server::admit(std::function<std::optional<Response>(const Request&)> judge) {
+    admit_ = std::move(judge);
+}
+
 int Server::connections() const {
     return slots_->open;
 }
@@ -345,6 +349,14 @@ void Server::handOver(QTcpSocket* socket, const RequestHead& head) {
     } else if (!origin.isEmpty() && OriginAuthority(origin) != head.header("Host").toLower()) {
         refusal = Response::error(
             403, QStringLiteral("origin %1 is not this server's").arg(QString::fromUtf8(origin)));
+    } else if (admit_) {
+        Request r;
+        r.method = head.method;
+        r.path = path;
+        r.query = QUrlQuery(QString::fromUtf8(q < 0 ? QByteArray() : target.mid(q + 1)));
+        r.headers = head.headers;
+        r.peer = Plain(socket->peerAddress());
+        refusal = admit_(r);
     }
     if (refusal) {
         socket->skip(head.endOffset - head.startOffset);
@@ -382,6 +394,12 @@ void Server::dispatch(Connection& connection, quint64 seq, const RequestHead& he
     r.headers = head.headers;
     r.body = head.body;
     r.peer = Plain(connection.socket()->peerAddress());
+    if (admit_) {
+        if (const auto refusal = admit_(r)) {
+            reply.send(*refusal);
+            return;
+        }
+    }
     router_.dispatch(std::move(r), reply);
 }
 

@@ -55,6 +55,10 @@ class Server : public QObject {
     // `accept` owns the socket. Anywhere else a handshake is answered 404.
     void acceptWebSockets(const QString& path, std::function<void(QWebSocket*)> accept);
 
+    // Judges every request and WebSocket handshake from a host of ours before it is routed or
+    // handed over: a response refuses it (the page's --private).
+    void admit(std::function<std::optional<Response>(const Request&)> judge);
+
     // Open connections, WebSockets and TLS handshakes included.
     int connections() const;
     // Stops listening and closes every HTTP connection (WebSockets belong to `accept`).
@@ -87,6 +91,7 @@ class Server : public QObject {
     std::unique_ptr<WebSockets> webSockets_;
     QString webSocketPath_;
     std::function<void(QWebSocket*)> acceptWebSocket_;
+    std::function<std::optional<Response>(const Request&)> admit_;
     std::shared_ptr<Slots> slots_;
     QList<QPointer<Connection>> open_; // HTTP connections, for close(); emptied as they go
 };

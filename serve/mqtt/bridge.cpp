@@ -139,7 +139,7 @@ void Bridge::onMessage(const QString& topic, const QByteArray& payload, bool ret
                Answer::failure(ErrorKind::NotFound, QStringLiteral("no sensor %1").arg(*sensor)));
         return;
     }
-    if (std::optional<Answer> refusal = target_->refuseWrite(p.command->token)) {
+    if (std::optional<Answer> refusal = target_->refuseWrite(p.command->token, p.command->memory)) {
         answer(*sensor, p.id, *refusal);
         return;
     }

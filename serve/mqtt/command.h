@@ -58,9 +58,10 @@ class CommandTarget {
     virtual ~CommandTarget() = default;
     // Whether there is a sensor with this id.
     virtual bool hasSensor(const QString& id) const = 0;
-    // The refusal of a write with this token (a wrong one, or writes switched off); nothing
-    // when the write may go ahead.
-    virtual std::optional<Answer> refuseWrite(const QString& token) const = 0;
+    // The refusal of a write of `memory` with this token (a wrong one, a role that may not
+    // write there, or writes switched off); nothing when the write may go ahead.
+    virtual std::optional<Answer> refuseWrite(const QString& token,
+                                              sensors::Memory memory) const = 0;
     // Carries the write out and calls `done` once, later, from the event loop: the
     // before/after, or the error.
     virtual void writeParameters(const QString& id, sensors::Memory memory,

@@ -1,5 +1,5 @@
-// The JSON API under /api/v1: requests, the token for writes, errors as the server words
-// them, and jobs polled at their Location until they end.
+// The JSON API under /api/v1: requests, the token (for writes, and for reads under --private),
+// errors as the server words them, and jobs polled at their Location until they end.
 
 const TOKEN_KEY = 'zurid.token';
 
@@ -34,7 +34,7 @@ const STATUS_TEXT = {
 export async function request(method, path, body) {
   const headers = {Accept: 'application/json'};
   if (body !== undefined) headers['Content-Type'] = 'application/json';
-  if (method !== 'GET' && token.get()) headers.Authorization = `Bearer ${token.get()}`;
+  if (token.get()) headers.Authorization = `Bearer ${token.get()}`; // reads too: --private
   let res;
   try {
     res = await fetch(path, {
