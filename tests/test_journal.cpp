@@ -224,6 +224,16 @@ class JournalTest : public QObject {
         const ZuridRun whole = Journal(path, {"verify"});
         QCOMPARE(whole.exitCode, 0);
         QVERIFY2(whole.outText().contains("whole, 7 records"), qPrintable(whole.outText()));
+
+        // All of the last line but its end reached the disk: the next record chains to it.
+        const QString unended = Path("unended.jsonl");
+        Put(unended, Contents(pristine).chopped(1));
+        QCOMPARE(int(VerifyJournal(unended).state), int(JournalCheck::State::Torn));
+        QCOMPARE(AppendSamples(unended, 1), QString());
+        const JournalCheck after = VerifyJournal(unended);
+        QCOMPARE(int(after.state), int(JournalCheck::State::Whole));
+        QCOMPARE(after.count, 7);
+        QCOMPARE(after.tornLines, 0);
     }
 
     void appendRefusedNamingTheJournal_data() {

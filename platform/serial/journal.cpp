@@ -72,7 +72,7 @@ bool LastRecord(int fd, off_t size, JournalLine* last) {
     qsizetype lineEnd = -1; // the "\n" that ends the line being looked at, in `tail`
     while (true) {
         if (lineEnd < 0) {
-            lineEnd = tail.lastIndexOf('\n'); // what follows the last one is a fragment
+            lineEnd = tail.lastIndexOf('\n');
         }
         if (lineEnd >= 0) {
             const qsizetype start = lineEnd == 0 ? -1 : tail.lastIndexOf('\n', lineEnd - 1);
@@ -98,9 +98,12 @@ bool LastRecord(int fd, off_t size, JournalLine* last) {
             }
             return false;
         }
+        if (from == size && !block.endsWith('\n')) {
+            block.append('\n'); // a last line without its end may still be whole
+        }
         from -= n;
         if (lineEnd >= 0) {
-            lineEnd += n;
+            lineEnd += block.size();
         }
         tail.prepend(block);
     }

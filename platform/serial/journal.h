@@ -21,13 +21,15 @@
 // returns; a write cut short is taken back (truncated). What a crash of the machine itself
 // may still leave is a torn last line: no "\n" at its end. The next append then writes "\n"
 // first, so that the fragment stays on a line of its own, and chains to the last whole
-// record. verify reports a torn last line as `torn`; a torn line further up is no tampering
-// when it begins as the record after the one before it would ("{"seq":N+1,...") and the chain
-// goes on across it. Removing the last records leaves a chain that is whole: that is caught by
-// comparing the head (the newest hash) with a copy kept elsewhere.
+// record (the torn line itself when all of it but its "\n" reached the disk). verify reports a torn
+// last line as `torn`; a torn line further up is no tampering when it begins as the record after
+// the one before it would ("{"seq":N+1,...") and the chain goes on across it. Removing the last
+// records leaves a chain that is whole: that is caught by comparing the head (the newest hash) with
+// a copy kept elsewhere.
 //
 // The file is its owner's alone (0600, its folder made 0700), never a symbolic link; writers
-// take an exclusive flock on it around reading the last record and appending.
+// take an exclusive flock on it around reading the last record and appending, readers a shared
+// one, so that no line is read half written.
 #pragma once
 
 #include <QDateTime>

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -40,6 +41,9 @@ template <typename Out> bool ReadAll(const QString& path, QByteArray* text, Out*
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     int why = fd < 0 ? errno : 0;
     struct stat st {};
+    // Shared with other readers, not with a writer: no line is read half written.
+    while (fd >= 0 && ::flock(fd, LOCK_SH) != 0 && errno == EINTR) {
+    }
     if (fd >= 0 && ::fstat(fd, &st) != 0) {
         why = errno;
     }

@@ -7,6 +7,9 @@
 #include <QJsonArray>
 #include <QSysInfo>
 
+#include <array>
+#include <utility>
+
 #include <pwd.h>
 #include <unistd.h>
 
@@ -18,54 +21,18 @@ QString Key(const char* name) {
     return QString::fromLatin1(name);
 }
 
-QString EventName(JournalEvent event) {
-    switch (event) {
-    case JournalEvent::Change:
-        return Key("change");
-    case JournalEvent::Restore:
-        return Key("restore");
-    case JournalEvent::Backup:
-        return Key("backup");
-    case JournalEvent::AuthFailed:
-        return Key("auth_failed");
-    case JournalEvent::LockedOut:
-        return Key("locked_out");
-    case JournalEvent::Start:
-        return Key("start");
-    case JournalEvent::Stop:
-        break;
-    }
-    return Key("stop");
-}
+// The names as written, in the order of their enumerations.
+constexpr std::array kEvents{"change",     "restore", "backup", "auth_failed",
+                             "locked_out", "start",   "stop"};
+constexpr std::array kChannels{"window", "cli", "api", "mqtt"};
+constexpr std::array kOutcomes{"pending", "written", "unchanged", "refused", "failed"};
+static_assert(kEvents.size() == std::size_t(JournalEvent::Stop) + 1);
+static_assert(kChannels.size() == std::size_t(JournalChannel::Mqtt) + 1);
+static_assert(kOutcomes.size() == std::size_t(JournalOutcome::Failed) + 1);
 
-QString ChannelName(JournalChannel channel) {
-    switch (channel) {
-    case JournalChannel::Window:
-        return Key("window");
-    case JournalChannel::Cli:
-        return Key("cli");
-    case JournalChannel::Api:
-        return Key("api");
-    case JournalChannel::Mqtt:
-        break;
-    }
-    return Key("mqtt");
-}
-
-QString OutcomeName(JournalOutcome outcome) {
-    switch (outcome) {
-    case JournalOutcome::Pending:
-        return Key("pending");
-    case JournalOutcome::Written:
-        return Key("written");
-    case JournalOutcome::Unchanged:
-        return Key("unchanged");
-    case JournalOutcome::Refused:
-        return Key("refused");
-    case JournalOutcome::Failed:
-        break;
-    }
-    return Key("failed");
+template <std::size_t N, typename Enum>
+QString Name(const std::array<const char*, N>& names, Enum value) {
+    return QString::fromLatin1(names[static_cast<std::size_t>(value)]);
 }
 
 QJsonArray Numbers(const core::ParamBlock& block) {
@@ -100,8 +67,8 @@ QString UnixUser() {
 }
 
 JournalEntry::JournalEntry(JournalEvent event, JournalChannel channel, const QString& who) {
-    members_.insert(Key("event"), EventName(event));
-    members_.insert(Key("channel"), ChannelName(channel));
+    members_.insert(Key("event"), Name(kEvents, event));
+    members_.insert(Key("channel"), Name(kChannels, channel));
     members_.insert(Key("who"), who);
     members_.insert(Key("host"), QSysInfo::machineHostName());
 }
@@ -140,14 +107,14 @@ JournalEntry& JournalEntry::bytes(const core::ParamBlock& before, const core::Pa
 }
 
 JournalEntry& JournalEntry::outcome(JournalOutcome outcome) {
-    members_.insert(Key("outcome"), OutcomeName(outcome));
+    members_.insert(Key("outcome"), Name(kOutcomes, outcome));
     members_.remove(Key("error"));
     return *this;
 }
 
 JournalEntry& JournalEntry::error(JournalOutcome outcome, const QString& code,
                                   const QString& message) {
-    members_.insert(Key("outcome"), OutcomeName(outcome));
+    members_.insert(Key("outcome"), Name(kOutcomes, outcome));
     members_.insert(Key("error"), QJsonObject{{Key("code"), code}, {Key("message"), message}});
     return *this;
 }
