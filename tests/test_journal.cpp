@@ -322,6 +322,14 @@ class JournalTest : public QObject {
         QCOMPARE(records.size(), 2);
         QCOMPARE(records[1].toObject().value("seq").toInteger(), 4);
 
+        // The newest so many that pass the filter, oldest first.
+        const JournalRecords newest = ReadJournal(path, {"COM2", {}, 1});
+        QCOMPARE(newest.records.size(), 1);
+        QCOMPARE(newest.records[0].value("seq").toInteger(), 4);
+        const JournalRecords lastThree = ReadJournal(path, {{}, {}, 3});
+        QCOMPARE(lastThree.records.size(), 3);
+        QCOMPARE(lastThree.records[0].value("seq").toInteger(), 2);
+
         const ZuridRun csv = Journal(path, {"--sensor", "/dev/serial/by-path/pci-0:1", "--csv"});
         const QStringList csvRows = csv.outText().split('\n', Qt::SkipEmptyParts);
         QCOMPARE(csvRows.size(), 2);

@@ -63,9 +63,9 @@ class Fd {
 };
 
 // The last whole record of the open journal of `size` bytes, read backwards from the end in
-// blocks; a torn fragment after it is passed over. False when there is none (a new journal)
-// or reading failed (errno set).
-bool LastRecord(int fd, off_t size, JournalLine* last) {
+// blocks; a torn fragment after it is passed over. 0 (`last` untouched when there is none: a
+// new journal), or the error number of a failed read.
+int LastRecord(int fd, off_t size, JournalLine* last) {
     constexpr off_t kBlock = 4096;
     QByteArray tail; // the file's bytes from `from` to its end
     off_t from = size;
@@ -77,26 +77,21 @@ bool LastRecord(int fd, off_t size, JournalLine* last) {
         if (lineEnd >= 0) {
             const qsizetype start = lineEnd == 0 ? -1 : tail.lastIndexOf('\n', lineEnd - 1);
             if (start >= 0 || from == 0) {
-                if (ParseJournalLine(tail.mid(start + 1, lineEnd - start - 1), last)) {
-                    return true;
-                }
-                if (start < 0) {
-                    return false;
+                if (ParseJournalLine(tail.mid(start + 1, lineEnd - start - 1), last) || start < 0) {
+                    return 0;
                 }
                 lineEnd = start; // not a record: on to the line before it
                 continue;
             }
         }
         if (from == 0) {
-            return false;
+            return 0;
         }
         const off_t n = from < kBlock ? from : kBlock;
         QByteArray block(static_cast<qsizetype>(n), '\0');
-        if (::pread(fd, block.data(), static_cast<std::size_t>(n), from - n) != n) {
-            if (errno == 0) {
-                errno = EIO;
-            }
-            return false;
+        if (const ssize_t got = ::pread(fd, block.data(), static_cast<std::size_t>(n), from - n);
+            got != n) {
+            return got < 0 ? errno : EIO;
         }
         if (from == size && !block.endsWith('\n')) {
             block.append('\n'); // a last line without its end may still be whole
@@ -182,14 +177,10 @@ JournalAppend AppendJournal(const QString& path, const QJsonObject& members) {
         result.error = Failed(path, SystemWhy(errno));
         return result;
     }
-    JournalLine last;
-    errno = 0;
-    if (!LastRecord(fd.get(), st.st_size, &last)) {
-        if (errno != 0) {
-            result.error = Failed(path, SystemWhy(errno));
-            return result;
-        }
-        last = JournalLine{0, {}, kZeroHash};
+    JournalLine last{0, {}, kZeroHash};
+    if (const int why = LastRecord(fd.get(), st.st_size, &last); why != 0) {
+        result.error = Failed(path, SystemWhy(why));
+        return result;
     }
     QByteArray line = BuildLine(last.seq + 1, last.hash, members);
     if (st.st_size > 0) {

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QJsonDocument>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -143,14 +144,20 @@ JournalRecords ReadJournal(const QString& path, const JournalFilter& filter) {
         out.error = state.error;
         return out;
     }
-    JournalLine parsed;
+    // Newest first, so that a limit reads no more records than it keeps.
+    QList<QByteArrayView> lines;
     for (qsizetype pos = 0; pos < text.size();) {
         qsizetype end = text.indexOf('\n', pos);
         if (end < 0) {
             end = text.size();
         }
-        const QByteArray line = text.sliced(pos, end - pos);
+        lines.append(QByteArrayView(text).sliced(pos, end - pos));
         pos = end + 1;
+    }
+    JournalLine parsed;
+    for (qsizetype i = lines.size() - 1;
+         i >= 0 && (filter.limit <= 0 || out.records.size() < filter.limit); --i) {
+        const QByteArray line = lines[i].toByteArray();
         if (!ParseJournalLine(line, &parsed)) {
             continue; // a torn line
         }
@@ -171,9 +178,7 @@ JournalRecords ReadJournal(const QString& path, const JournalFilter& filter) {
         }
         out.records.append(record);
     }
-    if (filter.limit > 0 && out.records.size() > filter.limit) {
-        out.records.remove(0, out.records.size() - filter.limit);
-    }
+    std::reverse(out.records.begin(), out.records.end());
     return out;
 }
 
