@@ -76,6 +76,16 @@ bool OutJson(const QJsonValue& value) {
     return Out(QString::fromUtf8(doc.toJson(QJsonDocument::Indented)));
 }
 
+QString CsvField(const QString& text) {
+    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) &&
+        !text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r'))) {
+        return text;
+    }
+    QString quoted = text;
+    quoted.replace(QLatin1Char('"'), QLatin1String("\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
 QString CommandHelp(const QString& name, QCommandLineParser& parser, const QString& details) {
     const Command* c = FindCommand(name);
     QString summary = QLatin1String(c != nullptr ? c->summary : "");

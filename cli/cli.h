@@ -32,6 +32,9 @@ bool Out(const QString& text);
 bool StdoutFailed();
 // A JSON document on stdout, indented; as Out.
 bool OutJson(const QJsonValue& value);
+// A CSV field as RFC 4180 has it: quoted when it holds a comma, a quote or a line end, with
+// its quotes doubled (a device path may hold any of them).
+QString CsvField(const QString& text);
 
 // Parses a command's arguments (args[0] is its name). Returns an exit status when the command
 // is over already: 0 after --help, 2 after a message for an unknown option or a wrong number of

@@ -19,18 +19,6 @@ namespace zurid::cli {
 
 namespace {
 
-// A CSV field as RFC 4180 has it: quoted when it holds a comma, a quote or a line end, with
-// its quotes doubled (a device path may hold any of them).
-QString CsvField(const QString& text) {
-    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) &&
-        !text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r'))) {
-        return text;
-    }
-    QString quoted = text;
-    quoted.replace(QLatin1Char('"'), QLatin1String("\"\""));
-    return QLatin1Char('"') + quoted + QLatin1Char('"');
-}
-
 // "FILE: cannot write: why".
 QString CannotWrite(const QString& name, const std::string& why) {
     return QStringLiteral("%1: cannot write: %2").arg(name, QString::fromLocal8Bit(why.c_str()));

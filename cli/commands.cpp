@@ -19,6 +19,7 @@ constexpr std::array kCommands{
     Command{"backup", "DIR [PORT... | --all]", "save every sensor's RAM and EEPROM set in DIR, all ports at once", RunBackup},
     Command{"restore", "DIR [PORT...] [--ram] [--dry-run]", "write each sensor's saved set back and read it back", RunRestore},
     Command{"verify", "DIR [PORT...] [--json]", "name the parameters in which each sensor differs from its backup", RunVerify},
+    Command{"journal", "[verify] [--sensor PORT|LOCATION] [--since TIME] [--json | --csv]", "who changed which sensor, when and why; verify its chain", RunJournal},
     Command{"serve", "[PORT... | --all] [--listen ADDR:PORT] [--token-file FILE] [--tokens FILE] [--private] [--read-only]", "the line on the network: JSON API, live stream, metrics, web page", ExecServe},
     Command{"token", "add NAME --role ROLE | list | remove NAME [--tokens FILE]", "the named tokens of serve --tokens, with their roles", RunToken},
 };

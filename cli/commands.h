@@ -30,6 +30,7 @@ int RunBuffer(const QStringList& args);  // cmd_buffer.cpp
 int RunBackup(const QStringList& args);  // cmd_backup.cpp
 int RunRestore(const QStringList& args); // cmd_restore.cpp
 int RunVerify(const QStringList& args);  // cmd_restore.cpp
+int RunJournal(const QStringList& args); // cmd_journal.cpp
 int RunToken(const QStringList& args);   // cmd_token.cpp
 // serve runs as a program of its own, zurid-serve: the network libraries it needs would slow
 // every other command's start. ExecServe replaces this process with it (same pid, so SIGTERM

@@ -138,7 +138,7 @@ class CliUsageTest : public QObject {
             QCOMPARE(help.exitCode, 0);
             QCOMPARE(help.out, r.out);
         }
-        QCOMPARE(commands, 13);
+        QCOMPARE(commands, 14);
         for (const char* section :
              {"EXIT STATUS", "ENVIRONMENT", "FILES", "EXAMPLES", "SEE ALSO"}) {
             QVERIFY2(page.contains(QByteArray(".SH \"") + section + '"') ||
