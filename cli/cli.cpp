@@ -189,6 +189,7 @@ int ExitStatus(ErrorKind kind) {
     case ErrorKind::LockedOut:
     case ErrorKind::NotFound:
     case ErrorKind::Io:
+    case ErrorKind::Unrecorded:
         break;
     }
     return kExitFailed;

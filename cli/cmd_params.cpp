@@ -4,6 +4,7 @@
 #include "cli/commands.h"
 #include "cli/paramfiles.h"
 #include "core/assign.h"
+#include "platform/serial/journal.h"
 #include "sensors/paramtext.h"
 #include "sensors/write.h"
 
@@ -27,7 +28,35 @@ QCommandLineOption VerifyAlias() {
     return o;
 }
 
+const QCommandLineOption kReason(QStringLiteral("reason"),
+                                 QStringLiteral("Why, for the journal (every write is recorded "
+                                                "there with who, when, before and after)."),
+                                 QStringLiteral("TEXT"));
+
+// Every write of this command, for the journal.
+WriteOrigin Origin(const QCommandLineParser& parser, const PortRef& port) {
+    WriteOrigin o;
+    o.journal = platform::JournalPath();
+    o.channel = platform::JournalChannel::Cli;
+    o.who = platform::UnixUser();
+    o.sensor = port.label;
+    o.location = StableLocation(port.device);
+    o.reason = parser.value(kReason);
+    return o;
+}
+
+// A write that went through, whose outcome the journal could not take: said, and exit 1.
+int Recorded(const WriteResult& w, int status) {
+    if (status == kExitOk && !w.notRecorded.isEmpty()) {
+        Message(QStringLiteral("written, but its outcome is not in the journal: %1")
+                    .arg(w.notRecorded));
+        return kExitFailed;
+    }
+    return status;
+}
+
 void AddWriteOptions(QCommandLineParser& parser) {
+    parser.addOption(kReason);
     parser.addOption(kEeprom);
     parser.addOption(kNoVerify);
     parser.addOption(VerifyAlias());
@@ -44,6 +73,10 @@ QString Where(const PortRef& port, Memory m) {
 // How a send that failed says so: "COM1 RAM: write failed: ...", or what the sensor holds
 // instead, line by line. Returns the exit status.
 int SendFailed(const PortRef& port, Memory m, const WriteResult& w) {
+    if (w.error.kind == ErrorKind::Unrecorded) {
+        Message(QStringLiteral("%1: %2").arg(Where(port, m), w.error.message));
+        return ExitStatus(w.error.kind);
+    }
     if (w.error.kind != ErrorKind::NotKept) {
         Message(
             QStringLiteral("%1: %2 failed: %3")
@@ -159,9 +192,11 @@ int RunSend(const QStringList& args) {
     }
     const PortRef port = opened.ref;
     const Memory m = MemoryOf(parser);
-    WriteBlock(
-        *opened.session, {m, *block, {}, false, !parser.isSet(kNoVerify)},
-        [&port, m](const WriteResult& w) { Finish(w.ok() ? kExitOk : SendFailed(port, m, w)); });
+    WriteBlock(*opened.session,
+               {m, *block, {}, false, !parser.isSet(kNoVerify), Origin(parser, port)},
+               [&port, m](const WriteResult& w) {
+                   Finish(Recorded(w, w.ok() ? kExitOk : SendFailed(port, m, w)));
+               });
     return RunLoop();
 }
 
@@ -197,7 +232,8 @@ int RunSet(const QStringList& args) {
     }
     const PortRef port = opened.ref;
     const Memory m = MemoryOf(parser);
-    WriteBlock(*opened.session, {m, std::nullopt, list.items, true, !parser.isSet(kNoVerify)},
+    WriteBlock(*opened.session,
+               {m, std::nullopt, list.items, true, !parser.isSet(kNoVerify), Origin(parser, port)},
                [&port, m](const WriteResult& w) {
                    if (w.state == WriteResult::State::Unchanged) {
                        Message(QStringLiteral("%1 holds these values already; nothing written")
@@ -209,7 +245,7 @@ int RunSet(const QStringList& args) {
                        }
                        Out(text);
                    }
-                   Finish(w.ok() ? kExitOk : SetFailed(port, m, w));
+                   Finish(Recorded(w, w.ok() ? kExitOk : SetFailed(port, m, w)));
                });
     return RunLoop();
 }

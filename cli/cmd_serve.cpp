@@ -4,6 +4,7 @@
 #include "cli/commands.h"
 #include "cli/serve_mqtt.h"
 #include "platform/serial/interrupt.h"
+#include "platform/serial/journal.h"
 #include "serve/daemon.h"
 #include "serve/http/tls.h"
 #include "serve/line.h"
@@ -258,6 +259,9 @@ std::optional<int> LoadCredentials(const QCommandLineParser& parser, serve::Serv
                           serve::TokenHash(token->value.toUtf8())});
         c.token = *token;
     }
+    // Beside the token file, or the tokens file when there is no token file.
+    options.journal = platform::JournalPathBeside(c.token ? c.token->path
+                                                          : parser.value(QStringLiteral("tokens")));
     return std::nullopt;
 }
 

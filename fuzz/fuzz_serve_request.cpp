@@ -80,9 +80,9 @@ void Route(const http::RequestHead& head, const QByteArray& stream) {
     FUZZ_CHECK(patch.ok() || patch.kind() == ErrorKind::Invalid ||
                    patch.kind() == ErrorKind::Refused,
                "PATCH body refused as %s", qPrintable(KindCode(patch.kind())));
-    FUZZ_CHECK(!patch.ok() || !patch->empty(), "PATCH body accepted without items");
+    FUZZ_CHECK(!patch.ok() || !patch->items.empty(), "PATCH body accepted without items");
     if (patch.ok()) {
-        for (const auto& item : *patch) {
+        for (const auto& item : patch->items) {
             FUZZ_CHECK(item.param != nullptr, "an item without its parameter");
         }
     }

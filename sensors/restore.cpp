@@ -27,9 +27,16 @@ FleetStep ReadTwice(Memory m) {
 }
 
 // The saved block written and read back; a failure names its stage ("EEPROM read-back: ...").
-FleetStep Write(const core::ParamBlock& block, Memory m) {
-    return {{}, [block, m](FleetPort&, PortSession& s, StepDone done) {
-                WriteBlock(s, {m, block, {}, false, true}, [m, done](const WriteResult& w) {
+// With an origin it is journaled as a restore of the port.
+FleetStep Write(const core::ParamBlock& block, Memory m, std::optional<WriteOrigin> origin) {
+    return {{}, [block, m, origin](FleetPort& p, PortSession& s, StepDone done) {
+                BlockWrite what{m, block, {}, false, true, origin};
+                if (what.origin) {
+                    what.origin->event = platform::JournalEvent::Restore;
+                    what.origin->sensor = p.ref.label;
+                    what.origin->location = p.location;
+                }
+                WriteBlock(s, std::move(what), [m, done](const WriteResult& w) {
                     if (w.ok()) {
                         done({});
                         return;
@@ -158,13 +165,14 @@ std::vector<FleetStep> ComparePlan(const QList<Memory>& memories) {
     return steps;
 }
 
-std::vector<FleetStep> RestorePlan(const ManifestEntry& e, const QList<Memory>& memories) {
+std::vector<FleetStep> RestorePlan(const ManifestEntry& e, const QList<Memory>& memories,
+                                   const std::optional<WriteOrigin>& origin) {
     std::vector<FleetStep> steps{LineCheckStep()};
     for (Memory m : memories) {
         steps.push_back(ReadTwice(m));
     }
     for (Memory m : memories) {
-        steps.push_back(Write(SavedBlock(e, m), m));
+        steps.push_back(Write(SavedBlock(e, m), m, origin));
     }
     return steps;
 }

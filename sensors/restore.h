@@ -8,6 +8,7 @@
 #include "sensors/fleet.h"
 #include "sensors/manifest.h"
 #include "sensors/result.h"
+#include "sensors/write.h"
 
 #include <QList>
 #include <QString>
@@ -41,7 +42,9 @@ QString NameList(const core::ParamBlock& a, const core::ParamBlock& b);
 std::vector<FleetStep> ComparePlan(const QList<Memory>& memories);
 // Line check, each memory read twice (they must agree: else nothing is written), then for each
 // memory the saved block written and read back.
-std::vector<FleetStep> RestorePlan(const ManifestEntry& e, const QList<Memory>& memories);
+// With an origin, each write is journaled as a restore of its port (who, channel, reason).
+std::vector<FleetStep> RestorePlan(const ManifestEntry& e, const QList<Memory>& memories,
+                                   const std::optional<WriteOrigin>& origin = {});
 
 // After a compare: the port's note says what differs from the entry ("same as the backup",
 // "EEPROM: THRESHOLD"; for a dry run "would change EEPROM: THRESHOLD"); with

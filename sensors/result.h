@@ -26,7 +26,12 @@ enum class ErrorKind {
     Refused,       // a value that is not allowed: nothing was sent
     NotFound,      // no such port, sensor, backup or file
     Io,            // a file or the system failed
+    Unrecorded,    // the journal cannot take the record: nothing was written to the sensor
 };
+
+// Each kind's code, as the API's errors, MQTT answers and journal records name it
+// ("sensor_timeout", "busy", ...).
+QString KindCode(ErrorKind kind);
 
 struct Error {
     ErrorKind kind = ErrorKind::None;

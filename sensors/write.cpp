@@ -1,12 +1,26 @@
 #include "sensors/write.h"
 
+#include "platform/serial/journal.h"
 #include "sensors/paramtext.h"
+
+#include <QTimer>
 
 #include <memory>
 
 namespace zurid::sensors {
 
 namespace {
+
+platform::JournalEntry Entry(const WriteOrigin& o, Memory m) {
+    platform::JournalEntry e(o.event, o.channel, o.who);
+    if (!o.address.isEmpty()) {
+        e.address(o.address);
+    }
+    e.sensor(o.sensor, o.location)
+        .memory(m == Memory::Ram ? platform::JournalMemory::Ram : platform::JournalMemory::Eeprom)
+        .reason(o.reason);
+    return e;
+}
 
 struct Run {
     PortSession& session;
@@ -16,7 +30,33 @@ struct Run {
 
     void finish(WriteResult::State state) {
         result.state = state;
+        if (what.origin && result.attemptSeq > 0) {
+            record();
+        }
         done(result);
+    }
+    // The outcome's record: what the sensor held before and holds now, as far as known.
+    void record() {
+        using platform::JournalOutcome;
+        platform::JournalEntry e = Entry(*what.origin, what.memory);
+        e.attempt(result.attemptSeq);
+        if (result.before) {
+            e.bytes(*result.before, result.touched() ? result.after : *result.before);
+        } else if (result.touched()) {
+            e.after(result.after);
+        }
+        if (result.state == WriteResult::State::Written) {
+            e.outcome(JournalOutcome::Written);
+        } else if (result.state == WriteResult::State::Unchanged) {
+            e.outcome(JournalOutcome::Unchanged);
+        } else {
+            e.error(result.error.kind == ErrorKind::Refused ? JournalOutcome::Refused
+                                                            : JournalOutcome::Failed,
+                    KindCode(result.error.kind), result.error.message);
+        }
+        const platform::JournalAppend added =
+            platform::AppendJournal(what.origin->journal, e.members());
+        result.notRecorded = added.error;
     }
     void fail(WriteResult::Stage stage, ErrorKind kind, QString message) {
         result.stage = stage;
@@ -102,6 +142,21 @@ void WriteBlock(PortSession& session, BlockWrite what, WriteDone done) {
         run->result.wanted = *run->what.block;
         run->result.after = run->result.wanted;
     }
+    if (run->what.origin) {
+        // On disk before the sensor is touched; a write that cannot be recorded is not made.
+        platform::JournalEntry e = Entry(*run->what.origin, run->what.memory);
+        e.outcome(platform::JournalOutcome::Pending);
+        const platform::JournalAppend added =
+            platform::AppendJournal(run->what.origin->journal, e.members());
+        if (!added.ok()) {
+            QTimer::singleShot(0, &session, [run, why = added.error] {
+                run->fail(WriteResult::Stage::Read, ErrorKind::Unrecorded,
+                          why + QStringLiteral("; nothing written"));
+            });
+            return;
+        }
+        run->result.attemptSeq = added.seq;
+    }
     if (run->what.readFirst || !run->what.block) {
         ReadFirst(run);
     } else {
@@ -115,6 +170,7 @@ QString WriteFailureText(Memory m, const WriteResult& r) {
         return r.error.message + QStringLiteral("; nothing written");
     case ErrorKind::Unsteady:
     case ErrorKind::NotKept:
+    case ErrorKind::Unrecorded:
         return r.error.message;
     default:
         break;

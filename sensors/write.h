@@ -7,6 +7,7 @@
 
 #include "core/assign.h"
 #include "core/protocol.h"
+#include "platform/serial/journal_record.h"
 #include "sensors/result.h"
 #include "sensors/session.h"
 
@@ -17,6 +18,20 @@
 #include <vector>
 
 namespace zurid::sensors {
+
+// Who writes, from where and why. A write with an origin is recorded in its journal: the
+// attempt before the sensor is touched (a write whose attempt cannot be recorded is not made:
+// Unrecorded), the outcome at its end with what the sensor held before and holds after.
+struct WriteOrigin {
+    QString journal; // the journal's path
+    platform::JournalEvent event = platform::JournalEvent::Change;
+    platform::JournalChannel channel = platform::JournalChannel::Cli;
+    QString who;
+    QString address; // the client's, over the network
+    QString sensor;  // the port as it was named ("COM1")
+    QString location;
+    QString reason;
+};
 
 struct BlockWrite {
     Memory memory = Memory::Ram;
@@ -30,6 +45,7 @@ struct BlockWrite {
     // the block already (EEPROM wear).
     bool readFirst = false;
     bool readBack = true;
+    std::optional<WriteOrigin> origin;
 };
 
 struct WriteResult {
@@ -48,6 +64,10 @@ struct WriteResult {
     std::optional<core::ParamBlock> before; // as read twice, when read first
     core::ParamBlock after{};               // as written; NotKept: as read back
     core::ParamBlock wanted{};              // the block that was to be written
+    // With an origin: the seq of the attempt's record, and why the outcome's record could not
+    // be written when it could not (the attempt then stays pending in the journal).
+    qint64 attemptSeq = 0;
+    QString notRecorded;
 
     bool ok() const { return state != State::Failed; }
     // Whether the sensor may hold something else than before (a write went out).

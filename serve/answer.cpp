@@ -1,42 +1,41 @@
 #include "serve/answer.h"
 
-#include <iterator>
-
 namespace zurid::serve {
 
 namespace {
 
-struct KindWords {
-    ErrorKind kind;
-    int status;
-    const char* code;
-};
-
-constexpr KindWords kKinds[] = {
-    {ErrorKind::None, 200, "ok"},
-    {ErrorKind::Timeout, 504, "sensor_timeout"},
-    {ErrorKind::WrongReply, 503, "sensor_error"},
-    {ErrorKind::Unsteady, 504, "sensor_unsteady"},
-    {ErrorKind::NotKept, 503, "not_kept"},
-    {ErrorKind::Gone, 503, "sensor_absent"},
-    {ErrorKind::Busy, 409, "busy"},
-    {ErrorKind::Unavailable, 503, "unavailable"},
-    {ErrorKind::NotPermitted, 403, "forbidden"},
-    {ErrorKind::NoCredentials, 401, "unauthorized"},
-    {ErrorKind::LockedOut, 429, "too_many_requests"},
-    {ErrorKind::Invalid, 400, "bad_request"},
-    {ErrorKind::Refused, 422, "value_not_allowed"},
-    {ErrorKind::NotFound, 404, "not_found"},
-    {ErrorKind::Io, 500, "io_error"},
-};
-
-const KindWords& Find(ErrorKind kind) {
-    for (const KindWords& k : kKinds) {
-        if (k.kind == kind) {
-            return k;
-        }
+// The HTTP status of each kind; the codes are the kinds' own (sensors::KindCode).
+int StatusOf(ErrorKind kind) {
+    switch (kind) {
+    case ErrorKind::None:
+        return 200;
+    case ErrorKind::Timeout:
+    case ErrorKind::Unsteady:
+        return 504;
+    case ErrorKind::WrongReply:
+    case ErrorKind::NotKept:
+    case ErrorKind::Gone:
+    case ErrorKind::Unavailable:
+    case ErrorKind::Unrecorded:
+        return 503;
+    case ErrorKind::Busy:
+        return 409;
+    case ErrorKind::NotPermitted:
+        return 403;
+    case ErrorKind::NoCredentials:
+        return 401;
+    case ErrorKind::LockedOut:
+        return 429;
+    case ErrorKind::Invalid:
+        return 400;
+    case ErrorKind::Refused:
+        return 422;
+    case ErrorKind::NotFound:
+        return 404;
+    case ErrorKind::Io:
+        break;
     }
-    return kKinds[std::size(kKinds) - 1];
+    return 500;
 }
 
 } // namespace
@@ -70,11 +69,7 @@ QJsonObject Answer::toJson() const {
 }
 
 int HttpStatus(ErrorKind kind) {
-    return Find(kind).status;
-}
-
-QString KindCode(ErrorKind kind) {
-    return QLatin1String(Find(kind).code);
+    return StatusOf(kind);
 }
 
 } // namespace zurid::serve

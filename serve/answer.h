@@ -28,8 +28,9 @@ struct Answer : sensors::Error {
 // A value, or the answer that refuses it.
 template <class T> using Checked = sensors::Result<T, Answer>;
 
-// The one table of zurid serve: each kind's HTTP status and error code.
+using sensors::KindCode;
+
+// The one table of zurid serve: each kind's HTTP status (its code is sensors::KindCode).
 int HttpStatus(ErrorKind kind);
-QString KindCode(ErrorKind kind);
 
 } // namespace zurid::serve

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "core/assign.h"
+#include "platform/serial/journal_record.h"
 #include "serve/http/router.h"
 #include "serve/line.h"
 #include "serve/lockout.h"
@@ -41,6 +42,7 @@ struct Api {
     std::function<void(const QString&)> note{}; // a line for the log
     // Every wrong token is reported here, once, whatever the channel (a missing one is none).
     std::function<void(const AuthFailure&)> authFailed{};
+    QString journal{}; // where every change is recorded; empty: not recorded (tests)
 };
 
 // The handlers' convention: a check returns the value it found or the Answer that refuses
@@ -88,7 +90,12 @@ Checked<Memory> MemoryOf(const http::Request& request);
 // allows).
 Checked<std::vector<core::Assignment>> ParseValues(const QJsonObject& values);
 // The same from a PATCH body, which must be a JSON object.
-Checked<std::vector<core::Assignment>> ParsePatch(const QByteArray& body);
+// With the reason for the change, {"reason": "TEXT"} beside the parameters, when given.
+struct Patch {
+    std::vector<core::Assignment> items;
+    QString reason;
+};
+Checked<Patch> ParsePatch(const QByteArray& body);
 
 // A change of parameters on one sensor, whatever it came by (the API's PATCH, an MQTT
 // command): by the rules of `zurid set` (two reads agree, only the named bytes change, read
@@ -98,6 +105,11 @@ struct ParameterChange {
     QString id;
     Memory memory = Memory::Ram;
     std::vector<core::Assignment> items;
+    // For the journal: who asks (the token's name), how and from where, and why.
+    platform::JournalChannel channel = platform::JournalChannel::Api;
+    QString who{};
+    QString address{};
+    QString reason{};
 };
 void ChangeParameters(Api& api, ParameterChange change, Waiter waiter);
 

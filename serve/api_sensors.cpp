@@ -49,18 +49,20 @@ void PatchParameters(Api& api, const Request& request, const Responder& reply) {
     // refused after.
     const Checked<Memory> m = MemoryOf(request);
     const bool eeprom = m && *m == Memory::Eeprom;
-    if (const Access a = Authorize(api, request, eeprom ? Need::Engineer : Need::Operator);
-        a.refusal) {
+    const Access a = Authorize(api, request, eeprom ? Need::Engineer : Need::Operator);
+    if (a.refusal) {
         Send(reply, *a.refusal);
         return;
     }
-    Checked<std::vector<core::Assignment>> items =
-        m ? ParsePatch(request.body) : Checked<std::vector<core::Assignment>>(m.failed());
-    if (!items) {
-        Send(reply, items.failed());
+    Checked<Patch> patch = m ? ParsePatch(request.body) : Checked<Patch>(m.failed());
+    if (!patch) {
+        Send(reply, patch.failed());
         return;
     }
-    ChangeParameters(api, {request.param(QStringLiteral("id")), *m, std::move(*items)},
+    ChangeParameters(api,
+                     {request.param(QStringLiteral("id")), *m, std::move(patch->items),
+                      platform::JournalChannel::Api, a.who ? a.who->name : QString(),
+                      request.peer.toString(), patch->reason},
                      ForClient(reply));
 }
 

@@ -21,6 +21,8 @@ using Items = std::vector<core::Assignment>;
 // No parameter takes a number beyond this (codes are 0-255, POWER a percentage, HOLD at most
 // 1000 ms): a larger one is refused before it is turned into an integer.
 constexpr double kLargestValue = 1e6;
+// A reason is a sentence for the journal, not a document.
+constexpr qsizetype kMaxReason = 500;
 
 // Each changed parameter: {"name", "key", "before": {...}, "after": {...}}.
 QJsonArray Changes(const core::ParamBlock& before, const core::ParamBlock& after) {
@@ -103,9 +105,20 @@ Checked<Items> ParseValues(const QJsonObject& o) {
     return std::move(list.items);
 }
 
-Checked<Items> ParsePatch(const QByteArray& body) {
+Checked<Patch> ParsePatch(const QByteArray& body) {
     const QJsonDocument doc = QJsonDocument::fromJson(body);
-    return ParseValues(doc.isObject() ? doc.object() : QJsonObject());
+    QJsonObject values = doc.isObject() ? doc.object() : QJsonObject();
+    const QJsonValue reason = values.take(QStringLiteral("reason"));
+    if (!reason.isUndefined() && (!reason.isString() || reason.toString().size() > kMaxReason)) {
+        return Checked<Patch>::failure(
+            ErrorKind::Invalid,
+            QStringLiteral("reason is a text of at most %1 characters").arg(kMaxReason));
+    }
+    Checked<Items> items = ParseValues(values);
+    if (!items) {
+        return items.failed();
+    }
+    return Patch{std::move(*items), reason.toString()};
 }
 
 void ChangeParameters(Api& api, ParameterChange change, Waiter waiter) {
@@ -125,9 +138,16 @@ void ChangeParameters(Api& api, ParameterChange change, Waiter waiter) {
     // Held from now until the change has ended, however it ends, or until it is dropped unrun.
     const auto hold = HoldWriter(*p, QStringLiteral("a parameter change"));
     const Memory memory = change.memory;
-    const auto run = [&api, p, memory, items = std::move(change.items),
+    std::optional<sensors::WriteOrigin> origin;
+    if (!api.journal.isEmpty()) {
+        origin = sensors::WriteOrigin{api.journal,    platform::JournalEvent::Change,
+                                      change.channel, change.who,
+                                      change.address, p->ref.label,
+                                      p->location,    change.reason};
+    }
+    const auto run = [&api, p, memory, items = std::move(change.items), origin,
                       hold](PortSession& s, const ClientTurn& turn) {
-        sensors::WriteBlock(s, {memory, std::nullopt, items, true, true},
+        sensors::WriteBlock(s, {memory, std::nullopt, items, true, true, origin},
                             [&api, p, memory, turn, hold](const sensors::WriteResult& w) {
                                 // What the sensor holds now, as far as the change knows it.
                                 if (w.ok() || w.error.kind == ErrorKind::NotKept) {

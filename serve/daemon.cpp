@@ -42,6 +42,7 @@ Daemon::Daemon(ServeOptions options, QObject* parent)
     : QObject(parent), d_(std::make_unique<Parts>(std::move(options))) {
     Parts& d = *d_;
     d.api.connections = [&d] { return d.server.connections(); };
+    d.api.journal = d.options.journal;
     d.api.note = [this](const QString& text) {
         if (note) {
             note(text);

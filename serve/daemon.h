@@ -36,6 +36,7 @@ struct ServeOptions {
     QStringList hosts;                    // names a request's Host may give, besides the address
     StreamLimits stream;
     std::optional<mqtt::BridgeOptions> mqtt; // publish the line to an MQTT broker too
+    QString journal;                         // where every change is recorded
 };
 
 inline constexpr char kStreamPath[] = "/api/v1/stream";

@@ -106,6 +106,11 @@ JournalEntry& JournalEntry::bytes(const core::ParamBlock& before, const core::Pa
     return *this;
 }
 
+JournalEntry& JournalEntry::after(const core::ParamBlock& after) {
+    members_.insert(Key("after"), Numbers(after));
+    return *this;
+}
+
 JournalEntry& JournalEntry::outcome(JournalOutcome outcome) {
     members_.insert(Key("outcome"), Name(kOutcomes, outcome));
     members_.remove(Key("error"));

@@ -45,6 +45,9 @@ class JournalEntry {
     JournalEntry& memory(JournalMemory memory);
     // before and after, and the changes between them by parameter key.
     JournalEntry& bytes(const core::ParamBlock& before, const core::ParamBlock& after);
+    // Only the bytes written, when what the sensor held before is not known (a whole block
+    // sent without reading it first).
+    JournalEntry& after(const core::ParamBlock& after);
     JournalEntry& outcome(JournalOutcome outcome);
     // refused or failed, with the error's kind and message.
     JournalEntry& error(JournalOutcome outcome, const QString& code, const QString& message);
