@@ -13,7 +13,7 @@ class MqttLine : public mqtt::CommandTarget {
 
     bool hasSensor(const QString& id) const override;
     std::optional<Answer> refuseWrite(const QString& token, Memory memory) const override;
-    void writeParameters(const QString& id, Memory memory, const QJsonObject& values,
+    void writeParameters(const QString& id, const mqtt::Command& command,
                          std::function<void(const Answer&)> done) override;
 
   private:

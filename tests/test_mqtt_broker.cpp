@@ -46,9 +46,10 @@ class Line : public CommandTarget {
         }
         return Answer::failure(ErrorKind::NotPermitted, "wrong token");
     }
-    void writeParameters(const QString& id, Memory m, const QJsonObject& values,
+    void writeParameters(const QString& id, const Command& c,
                          std::function<void(const Answer&)> done) override {
-        writes.push_back({id, m, values});
+        writes.push_back({id, c.memory, c.values});
+        const QJsonObject values = c.values;
         if (!answers) {
             unanswered.push_back(std::move(done));
             return;

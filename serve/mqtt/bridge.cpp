@@ -153,7 +153,7 @@ void Bridge::onMessage(const QString& topic, const QByteArray& payload, bool ret
     ++inFlight_;
     const QJsonValue commandId = p.id;
     target_->writeParameters(
-        *sensor, p.command->memory, p.command->values,
+        *sensor, *p.command,
         [self = QPointer<Bridge>(this), sensor = *sensor, commandId](const Answer& a) {
             if (self) {
                 --self->inFlight_;

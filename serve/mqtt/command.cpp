@@ -94,7 +94,8 @@ ParsedCommand ParseCommand(const QByteArray& payload) {
     }
     for (auto it = o.begin(); it != o.end(); ++it) {
         if (it.key() != QLatin1String("id") && it.key() != QLatin1String("memory") &&
-            it.key() != QLatin1String("values") && it.key() != QLatin1String("token")) {
+            it.key() != QLatin1String("values") && it.key() != QLatin1String("token") &&
+            it.key() != QLatin1String("reason")) {
             return Refused(
                 QStringLiteral("unknown member \"%1\"").arg(it.key().left(kMaxNameChars)), id);
         }
@@ -123,6 +124,14 @@ ParsedCommand ParseCommand(const QByteArray& payload) {
         return Refused(QStringLiteral("\"token\" is missing (every write needs the token)"), id);
     }
     c.token = token.toString();
+    const QJsonValue reason = o.value(QLatin1String("reason"));
+    if (!reason.isUndefined() &&
+        (!reason.isString() || reason.toString().size() > kMaxReasonChars)) {
+        return Refused(
+            QStringLiteral("\"reason\" is a text of at most %1 characters").arg(kMaxReasonChars),
+            id);
+    }
+    c.reason = reason.toString();
 
     ParsedCommand p;
     p.id = id;

@@ -27,12 +27,14 @@ inline constexpr int kMaxValues = 15;     // one block's worth of parameters
 inline constexpr int kMaxNameChars = 32;  // a parameter name
 inline constexpr int kMaxValueChars = 32; // a value as text ("50ms", "ADJ EXT", "#12")
 inline constexpr int kMaxTokenChars = 4096;
+inline constexpr int kMaxReasonChars = 500;
 
 struct Command {
     QString id;
     sensors::Memory memory = sensors::Memory::Ram;
     QJsonObject values; // name -> a whole number or a text, as the API's PATCH takes them
     QString token;
+    QString reason; // why, for the journal; empty when not given
 };
 
 struct ParsedCommand {
@@ -62,10 +64,10 @@ class CommandTarget {
     // write there, or writes switched off); nothing when the write may go ahead.
     virtual std::optional<Answer> refuseWrite(const QString& token,
                                               sensors::Memory memory) const = 0;
-    // Carries the write out and calls `done` once, later, from the event loop: the
-    // before/after, or the error.
-    virtual void writeParameters(const QString& id, sensors::Memory memory,
-                                 const QJsonObject& values,
+    // Carries the write of sensor `id` out (the command's token already judged by
+    // refuseWrite) and calls `done` once, later, from the event loop: the before/after, or
+    // the error.
+    virtual void writeParameters(const QString& id, const Command& command,
                                  std::function<void(const Answer&)> done) = 0;
 };
 
