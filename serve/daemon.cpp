@@ -1,5 +1,7 @@
 #include "serve/daemon.h"
 
+#include "platform/serial/journal.h"
+#include "platform/serial/journal_record.h"
 #include "platform/serial/utility.h"
 #include "serve/api.h"
 #include "serve/http/server.h"
@@ -17,6 +19,20 @@ namespace {
 
 constexpr int kGoodbyeMs = 300; // for the stream's close frames
 constexpr int kTrimMs = 30'000; // how often free heap pages go back to the system
+
+// The server's own events in the journal (its start and stop, wrong tokens): empty when
+// recorded, else why not, naming the journal.
+QString Record(const QString& journal, platform::JournalEntry entry) {
+    if (journal.isEmpty()) {
+        return {};
+    }
+    return platform::AppendJournal(journal, entry.members()).error;
+}
+
+platform::JournalEntry ServerEvent(platform::JournalEvent event) {
+    return platform::JournalEntry(event, platform::JournalChannel::Api, platform::UnixUser());
+}
+
 } // namespace
 
 struct Daemon::Parts {
@@ -48,7 +64,19 @@ Daemon::Daemon(ServeOptions options, QObject* parent)
             note(text);
         }
     };
-    d.api.authFailed = [this](const AuthFailure& failure) {
+    d.api.authFailed = [this, &d](const AuthFailure& failure) {
+        platform::JournalEntry e(failure.lockedOut ? platform::JournalEvent::LockedOut
+                                                   : platform::JournalEvent::AuthFailed,
+                                 failure.channel == QLatin1String("mqtt")
+                                     ? platform::JournalChannel::Mqtt
+                                     : platform::JournalChannel::Api,
+                                 QString());
+        if (!failure.address.isNull()) {
+            e.address(failure.address.toString());
+        }
+        if (const QString why = Record(d.api.journal, e); !why.isEmpty() && note) {
+            note(QStringLiteral("a wrong token is not in the journal: %1").arg(why));
+        }
         if (authFailed) {
             authFailed(failure);
         }
@@ -125,6 +153,12 @@ sensors::Status Daemon::start() {
                                             .arg(d.options.port)
                                             .arg(listening.error()));
     }
+    // No start without a journal that takes records: every change would be refused.
+    if (const QString why = Record(d.api.journal, ServerEvent(platform::JournalEvent::Start));
+        !why.isEmpty()) {
+        d.server.close();
+        return sensors::Status::failure(ErrorKind::Unrecorded, why);
+    }
     d.line.start();
     if (d.options.mqtt) {
         d.bridge = std::make_unique<mqtt::Bridge>(*d.options.mqtt, &d.commands);
@@ -147,6 +181,10 @@ sensors::Status Daemon::start() {
 
 void Daemon::stop(std::function<void()> stopped) {
     Parts& d = *d_;
+    if (const QString why = Record(d.api.journal, ServerEvent(platform::JournalEvent::Stop));
+        !why.isEmpty() && note) {
+        note(why);
+    }
     d.server.close();
     d.jobs.interrupt();
     d.line.stop();
