@@ -116,5 +116,6 @@ void ChangeParameters(Api& api, ParameterChange change, Waiter waiter);
 void AddSensorRoutes(http::Router& router, Api& api);
 void AddJobRoutes(http::Router& router, Api& api);
 void AddSiteRoutes(http::Router& router, Api& api);
+void AddJournalRoutes(http::Router& router, Api& api);
 
 } // namespace zurid::serve

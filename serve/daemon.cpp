@@ -94,6 +94,7 @@ Daemon::Daemon(ServeOptions options, QObject* parent)
     AddSensorRoutes(d.router, d.api);
     AddJobRoutes(d.router, d.api);
     AddSiteRoutes(d.router, d.api);
+    AddJournalRoutes(d.router, d.api);
 
     d.line.statusChanged = [&d](LinePort& p) {
         d.stream.publish(p.ref.label, StatusMessage(p));
