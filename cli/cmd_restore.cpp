@@ -3,6 +3,7 @@
 // The backup is read and checked whole before any port is opened.
 #include "cli/cli.h"
 #include "cli/commands.h"
+#include "platform/serial/journal.h"
 #include "sensors/fleet.h"
 #include "sensors/manifest.h"
 #include "sensors/paramtext.h"
@@ -188,7 +189,11 @@ int RunRestore(const QStringList& args) {
         QStringLiteral("Write the saved RAM block too (takes effect at once)."));
     const QCommandLineOption dryRun(QStringLiteral("dry-run"),
                                     QStringLiteral("Print the differences; write nothing."));
-    parser.addOptions({ram, dryRun});
+    const QCommandLineOption reason(
+        QStringLiteral("reason"),
+        QStringLiteral("Why, for the journal (each sensor's restore is recorded there)."),
+        QStringLiteral("TEXT"));
+    parser.addOptions({ram, dryRun, reason});
     if (const auto status = plan.prepare(parser, args, kRestoreDetails)) {
         return *status;
     }
@@ -199,9 +204,18 @@ int RunRestore(const QStringList& args) {
     if (parser.isSet(dryRun)) {
         return CompareRun(plan, memories, false);
     }
+    // Each sensor's writes are journaled as its restore (the port and location filled in).
+    const WriteOrigin origin{platform::JournalPath(),
+                             platform::JournalEvent::Restore,
+                             platform::JournalChannel::Cli,
+                             platform::UnixUser(),
+                             {},
+                             {},
+                             {},
+                             parser.value(reason)};
     return RunFleet(
         plan.verb, plan.fleet,
-        [&](FleetPort& p) { return RestorePlan(plan.manifest.entries[p.entry], memories); },
+        [&](FleetPort& p) { return RestorePlan(plan.manifest.entries[p.entry], memories, origin); },
         [&](FleetPort& p) { p.note = RestoredNote(memories); });
 }
 

@@ -74,24 +74,44 @@ void StartBackup(Api& api, const Request& request, const Responder& reply) {
 }
 
 void StartRestore(Api& api, const Request& request, const Responder& reply) {
-    if (Refused(api, request, Need::Engineer, reply)) {
+    const Access a = Authorize(api, request, Need::Engineer);
+    if (a.refusal) {
+        Send(reply, *a.refusal);
         return;
     }
-    const QStringList keys{QStringLiteral("ram"), QStringLiteral("dry_run")};
+    const QStringList keys{QStringLiteral("ram"), QStringLiteral("dry_run"),
+                           QStringLiteral("reason")};
     const Checked<QJsonObject> body = BodyObject(request, keys);
     if (!body) {
         Send(reply, body.failed());
         return;
     }
-    for (const QString& key : keys) {
+    for (const QString& key : {QStringLiteral("ram"), QStringLiteral("dry_run")}) {
         if (body->contains(key) && !body->value(key).isBool()) {
             reply.error(400, QStringLiteral("%1 is true or false").arg(key));
             return;
         }
     }
+    const QJsonValue reason = body->value(QStringLiteral("reason"));
+    if (!reason.isUndefined() && !reason.isString()) {
+        reply.error(400, QStringLiteral("reason is a text"));
+        return;
+    }
+    std::optional<sensors::WriteOrigin> origin;
+    if (!api.journal.isEmpty()) {
+        origin = sensors::WriteOrigin{api.journal,
+                                      platform::JournalEvent::Restore,
+                                      platform::JournalChannel::Api,
+                                      a.who ? a.who->name : QString(),
+                                      request.peer.toString(),
+                                      {},
+                                      {},
+                                      reason.toString().left(500)};
+    }
     Accepted(api.jobs.restore(request.param(QStringLiteral("name")),
                               body->value(QStringLiteral("ram")).toBool(false),
-                              body->value(QStringLiteral("dry_run")).toBool(false)),
+                              body->value(QStringLiteral("dry_run")).toBool(false),
+                              std::move(origin)),
              reply);
 }
 

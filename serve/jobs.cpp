@@ -51,6 +51,7 @@ struct Jobs::Job {
     QStringList notes; // an incomplete backup, kept sets, files that stay behind
     bool dryRun = false;
     QList<Memory> memories;
+    std::optional<sensors::WriteOrigin> origin; // a restore's, for the journal
     std::unique_ptr<sensors::Fleet> fleet;
     std::unique_ptr<sensors::BackupRun> backup;
     sensors::Manifest manifest;
@@ -198,16 +199,17 @@ Jobs::Started Jobs::verify(const QString& name) {
     return startCompare(name, {Memory::Ram, Memory::Eeprom}, true, false);
 }
 
-Jobs::Started Jobs::restore(const QString& name, bool ram, bool dryRun) {
+Jobs::Started Jobs::restore(const QString& name, bool ram, bool dryRun,
+                            std::optional<sensors::WriteOrigin> origin) {
     QList<Memory> memories{Memory::Eeprom};
     if (ram) {
         memories << Memory::Ram;
     }
-    return startCompare(name, memories, false, !dryRun);
+    return startCompare(name, memories, false, !dryRun, std::move(origin));
 }
 
 Jobs::Started Jobs::startCompare(const QString& name, const QList<Memory>& memories, bool verify,
-                                 bool restore) {
+                                 bool restore, std::optional<sensors::WriteOrigin> origin) {
     if (const auto refused = checkName(name)) {
         return *refused;
     }
@@ -231,6 +233,7 @@ Jobs::Started Jobs::startCompare(const QString& name, const QList<Memory>& memor
     job.manifest = found->manifest;
     job.notes = found->notes;
     job.memories = memories;
+    job.origin = std::move(origin);
     job.dryRun = !verify && !restore;
     for (const auto& p : job.fleet->ports()) {
         if (p->state != FleetPort::State::Running) {
@@ -266,7 +269,8 @@ Jobs::Started Jobs::startCompare(const QString& name, const QList<Memory>& memor
     Job* j = &job;
     const sensors::Fleet::Plan plan = [j, restore](FleetPort& p) {
         const sensors::ManifestEntry& e = j->manifest.entries[p.entry];
-        return restore ? sensors::RestorePlan(e, j->memories) : sensors::ComparePlan(j->memories);
+        return restore ? sensors::RestorePlan(e, j->memories, j->origin)
+                       : sensors::ComparePlan(j->memories);
     };
     const sensors::Fleet::Finished finished = [j, restore, verify](FleetPort& p) {
         if (restore) {

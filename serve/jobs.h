@@ -6,6 +6,7 @@
 // time; the last finished ones stay to be asked for.
 #pragma once
 
+#include "sensors/write.h"
 #include "serve/line.h"
 
 #include "sensors/backup.h"
@@ -38,7 +39,9 @@ class Jobs : public QObject {
     using Started = Checked<int>;
     Started backup(const QString& name);
     Started verify(const QString& name);
-    Started restore(const QString& name, bool ram, bool dryRun);
+    // With an origin (who asked, how, why) each sensor's writes are journaled as its restore.
+    Started restore(const QString& name, bool ram, bool dryRun,
+                    std::optional<sensors::WriteOrigin> origin = {});
 
     // {"id", "kind", "name", "state": "running" | "done" | "failed", "started", "ended",
     // "summary", "error", "ports": [{"port", "location", "result", "note", "code" (when it
@@ -58,7 +61,7 @@ class Jobs : public QObject {
     std::optional<Started> checkName(const QString& name) const;
     std::optional<Started> checkFolder(const QString& name, const QString& dir) const;
     Started startCompare(const QString& name, const QList<Memory>& memories, bool verify,
-                         bool restore);
+                         bool restore, std::optional<sensors::WriteOrigin> origin = {});
     Job& add(const QString& kind, const QString& name);
     void lendPorts(Job& job);
     void launch(Job& job, sensors::Fleet::Plan plan, sensors::Fleet::Finished finished);
