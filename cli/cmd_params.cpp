@@ -193,7 +193,7 @@ int RunSend(const QStringList& args) {
     const PortRef port = opened.ref;
     const Memory m = MemoryOf(parser);
     WriteBlock(*opened.session,
-               {m, *block, {}, false, !parser.isSet(kNoVerify), Origin(parser, port)},
+               {m, *block, {}, false, !parser.isSet(kNoVerify), Origin(parser, port), {}},
                [&port, m](const WriteResult& w) {
                    Finish(Recorded(w, w.ok() ? kExitOk : SendFailed(port, m, w)));
                });
@@ -232,21 +232,22 @@ int RunSet(const QStringList& args) {
     }
     const PortRef port = opened.ref;
     const Memory m = MemoryOf(parser);
-    WriteBlock(*opened.session,
-               {m, std::nullopt, list.items, true, !parser.isSet(kNoVerify), Origin(parser, port)},
-               [&port, m](const WriteResult& w) {
-                   if (w.state == WriteResult::State::Unchanged) {
-                       Message(QStringLiteral("%1 holds these values already; nothing written")
-                                   .arg(Where(port, m)));
-                   } else if (w.ok()) {
-                       QString text;
-                       for (const QString& line : DiffLines(*w.before, w.after)) {
-                           text += line + QLatin1Char('\n');
-                       }
-                       Out(text);
-                   }
-                   Finish(Recorded(w, w.ok() ? kExitOk : SetFailed(port, m, w)));
-               });
+    WriteBlock(
+        *opened.session,
+        {m, std::nullopt, list.items, true, !parser.isSet(kNoVerify), Origin(parser, port), {}},
+        [&port, m](const WriteResult& w) {
+            if (w.state == WriteResult::State::Unchanged) {
+                Message(QStringLiteral("%1 holds these values already; nothing written")
+                            .arg(Where(port, m)));
+            } else if (w.ok()) {
+                QString text;
+                for (const QString& line : DiffLines(*w.before, w.after)) {
+                    text += line + QLatin1Char('\n');
+                }
+                Out(text);
+            }
+            Finish(Recorded(w, w.ok() ? kExitOk : SetFailed(port, m, w)));
+        });
     return RunLoop();
 }
 

@@ -15,22 +15,29 @@ namespace {
 
 // Two reads that agree before anything is written to the port.
 FleetStep ReadTwice(Memory m) {
-    return TransactionStep(QStringLiteral("%1 read").arg(QLatin1String(MemoryName(m))),
-                           [m](PortSession& s, Done d) {
-                               s.readParamsTwice(m, [d = std::move(d)](TransactionResult r) {
-                                   if (!r.ok() && r.kind != ErrorKind::Unsteady) {
-                                       r.error += QStringLiteral("; nothing written");
-                                   }
-                                   d(r);
-                               });
-                           });
+    return TransactionStep(
+        QStringLiteral("%1 read").arg(QLatin1String(MemoryName(m))),
+        [m](PortSession& s, Done d) {
+            s.readParamsTwice(m, [d = std::move(d)](TransactionResult r) {
+                if (!r.ok() && r.kind != ErrorKind::Unsteady) {
+                    r.error += QStringLiteral("; nothing written");
+                }
+                d(r);
+            });
+        },
+        // What the sensor holds before the restore, for the journal.
+        [m](FleetPort& p, const TransactionResult& r) {
+            (m == Memory::Ram ? p.ram : p.eeprom) = ToBlock(r.bytes);
+            return Status();
+        });
 }
 
 // The saved block written and read back; a failure names its stage ("EEPROM read-back: ...").
 // With an origin it is journaled as a restore of the port.
 FleetStep Write(const core::ParamBlock& block, Memory m, std::optional<WriteOrigin> origin) {
     return {{}, [block, m, origin](FleetPort& p, PortSession& s, StepDone done) {
-                BlockWrite what{m, block, {}, false, true, origin};
+                BlockWrite what{
+                    m, block, {}, false, true, origin, m == Memory::Ram ? p.ram : p.eeprom};
                 if (what.origin) {
                     what.origin->event = platform::JournalEvent::Restore;
                     what.origin->sensor = p.ref.label;

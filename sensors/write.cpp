@@ -142,6 +142,7 @@ void WriteBlock(PortSession& session, BlockWrite what, WriteDone done) {
         run->result.wanted = *run->what.block;
         run->result.after = run->result.wanted;
     }
+    run->result.before = run->what.known;
     if (run->what.origin) {
         // On disk before the sensor is touched; a write that cannot be recorded is not made.
         platform::JournalEntry e = Entry(*run->what.origin, run->what.memory);

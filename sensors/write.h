@@ -46,6 +46,9 @@ struct BlockWrite {
     bool readFirst = false;
     bool readBack = true;
     std::optional<WriteOrigin> origin;
+    // What the sensor holds, as the caller read it (twice) just before: recorded as "before"
+    // in the journal, and not read again.
+    std::optional<core::ParamBlock> known;
 };
 
 struct WriteResult {

@@ -147,7 +147,7 @@ void ChangeParameters(Api& api, ParameterChange change, Waiter waiter) {
     }
     const auto run = [&api, p, memory, items = std::move(change.items), origin,
                       hold](PortSession& s, const ClientTurn& turn) {
-        sensors::WriteBlock(s, {memory, std::nullopt, items, true, true, origin},
+        sensors::WriteBlock(s, {memory, std::nullopt, items, true, true, origin, {}},
                             [&api, p, memory, turn, hold](const sensors::WriteResult& w) {
                                 // What the sensor holds now, as far as the change knows it.
                                 if (w.ok() || w.error.kind == ErrorKind::NotKept) {
