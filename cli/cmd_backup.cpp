@@ -3,6 +3,7 @@
 #include "cli/cli.h"
 #include "cli/commands.h"
 #include "platform/serial/files.h"
+#include "platform/serial/journal.h"
 #include "sensors/backup.h"
 
 #include <QFile>
@@ -83,6 +84,13 @@ int RunBackup(const QStringList& args) {
     }
     for (const QString& line : committed->kept + committed->notes) {
         Message(QStringLiteral("backup: %1").arg(line));
+    }
+    WriteOrigin origin;
+    origin.journal = platform::JournalPath();
+    origin.who = platform::UnixUser();
+    if (const QString why = JournalBackup(fleet, origin); !why.isEmpty()) {
+        Message(QStringLiteral("backup: saved, but not in the journal: %1").arg(why));
+        return kExitFailed;
     }
     if (fleet.ports().empty() ||
         std::all_of(fleet.ports().begin(), fleet.ports().end(),

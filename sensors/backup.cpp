@@ -1,5 +1,7 @@
 #include "sensors/backup.h"
 
+#include "platform/serial/journal.h"
+
 #include "platform/serial/files.h"
 #include "sensors/paramtext.h"
 
@@ -226,6 +228,40 @@ QStringList BackupRun::removeUnnamed(const Manifest& m) const {
         }
     }
     return notes;
+}
+
+QString JournalBackup(const Fleet& fleet, const WriteOrigin& origin) {
+    const auto append = [&origin](const platform::JournalEntry& e) {
+        return platform::AppendJournal(origin.journal, e.members()).error;
+    };
+    for (const auto& p : fleet.ports()) {
+        if (p->state == FleetPort::State::Skipped) {
+            continue;
+        }
+        platform::JournalEntry e(platform::JournalEvent::Backup, origin.channel, origin.who);
+        if (!origin.address.isEmpty()) {
+            e.address(origin.address);
+        }
+        e.sensor(p->ref.label, p->location).reason(origin.reason);
+        if (p->state != FleetPort::State::Ok || !p->ram || !p->eeprom) {
+            e.error(platform::JournalOutcome::Failed, KindCode(p->kind), p->note);
+            if (QString why = append(e); !why.isEmpty()) {
+                return why;
+            }
+            continue;
+        }
+        // A record per memory saved, its block as "after".
+        for (const auto& [memory, block] :
+             {std::pair{platform::JournalMemory::Ram, *p->ram},
+              std::pair{platform::JournalMemory::Eeprom, *p->eeprom}}) {
+            platform::JournalEntry saved = e;
+            saved.memory(memory).after(block).outcome(platform::JournalOutcome::Written);
+            if (QString why = append(saved); !why.isEmpty()) {
+                return why;
+            }
+        }
+    }
+    return {};
 }
 
 } // namespace zurid::sensors

@@ -15,6 +15,7 @@
 #include "sensors/fleet.h"
 #include "sensors/manifest.h"
 #include "sensors/result.h"
+#include "sensors/write.h"
 
 #include <QHash>
 #include <QSet>
@@ -68,5 +69,9 @@ class BackupRun {
     QHash<const FleetPort*, std::pair<QString, QString>> files_; // port -> ram, eeprom file
     QStringList damaged_;
 };
+
+// A backup run in the journal: a record per port that took part ("backup", its RAM and EEPROM
+// as saved, written or failed with why). Empty when recorded, else why not, naming the journal.
+QString JournalBackup(const Fleet& fleet, const WriteOrigin& origin);
 
 } // namespace zurid::sensors

@@ -60,7 +60,9 @@ bool Refused(Api& api, const Request& request, Need need, const Responder& reply
 }
 
 void StartBackup(Api& api, const Request& request, const Responder& reply) {
-    if (Refused(api, request, Need::Operator, reply)) {
+    const Access a = Authorize(api, request, Need::Operator);
+    if (a.refusal) {
+        Send(reply, *a.refusal);
         return;
     }
     const Checked<QJsonObject> body = BodyObject(request, {QStringLiteral("name")});
@@ -69,7 +71,19 @@ void StartBackup(Api& api, const Request& request, const Responder& reply) {
     } else if (!body->value(QStringLiteral("name")).isString()) {
         reply.error(400, QStringLiteral("send {\"name\": \"line-7\"}"));
     } else {
-        Accepted(api.jobs.backup(body->value(QStringLiteral("name")).toString()), reply);
+        std::optional<sensors::WriteOrigin> origin;
+        if (!api.journal.isEmpty()) {
+            origin = sensors::WriteOrigin{api.journal,
+                                          platform::JournalEvent::Backup,
+                                          platform::JournalChannel::Api,
+                                          a.who ? a.who->name : QString(),
+                                          request.peer.toString(),
+                                          {},
+                                          {},
+                                          {}};
+        }
+        Accepted(api.jobs.backup(body->value(QStringLiteral("name")).toString(), std::move(origin)),
+                 reply);
     }
 }
 

@@ -164,7 +164,7 @@ void Jobs::launch(Job& job, sensors::Fleet::Plan plan, sensors::Fleet::Finished 
     job.fleet->start(std::move(plan), std::move(finished));
 }
 
-Jobs::Started Jobs::backup(const QString& name) {
+Jobs::Started Jobs::backup(const QString& name, std::optional<sensors::WriteOrigin> origin) {
     if (const auto refused = checkName(name)) {
         return *refused;
     }
@@ -186,6 +186,7 @@ Jobs::Started Jobs::backup(const QString& name) {
         return Started::failure(ErrorKind::Refused, run.error());
     }
     Job& job = add(QStringLiteral("backup"), name);
+    job.origin = std::move(origin);
     lendPorts(job);
     job.backup = std::make_unique<sensors::BackupRun>(std::move(*run));
     sensors::BackupRun* backup = job.backup.get();
@@ -291,6 +292,12 @@ void Jobs::ended(Job& job) {
             job.error = committed.error();
         } else {
             job.notes << committed->kept << committed->notes;
+            if (job.origin) {
+                if (const QString why = sensors::JournalBackup(*job.fleet, *job.origin);
+                    !why.isEmpty()) {
+                    job.error = QStringLiteral("saved, but not in the journal: %1").arg(why);
+                }
+            }
         }
     }
     // What the job read or wrote is what the sensors hold now.

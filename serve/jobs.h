@@ -37,7 +37,8 @@ class Jobs : public QObject {
     // NotFound (no such backup), Busy (a job is running), Refused (the backup or its folder
     // cannot be used), Io (the folder cannot be made).
     using Started = Checked<int>;
-    Started backup(const QString& name);
+    // With an origin, the backup's sensors are journaled when it has ended.
+    Started backup(const QString& name, std::optional<sensors::WriteOrigin> origin = {});
     Started verify(const QString& name);
     // With an origin (who asked, how, why) each sensor's writes are journaled as its restore.
     Started restore(const QString& name, bool ram, bool dryRun,
