@@ -155,6 +155,13 @@ void ChangeParameters(Api& api, ParameterChange change, Waiter waiter) {
                                 } else if (w.before && !w.touched()) {
                                     api.line.keepBlock(*p, memory, *w.before);
                                 }
+                                // Made, but its outcome is not in the journal: the log
+                                // says so (the attempt stays there, pending).
+                                if (!w.notRecorded.isEmpty() && api.note) {
+                                    api.note(QStringLiteral("%1: a change's outcome is not in "
+                                                            "the journal: %2")
+                                                 .arg(p->ref.label, w.notRecorded));
+                                }
                                 turn.answer(ChangeAnswer(*p, memory, w));
                             });
     };
