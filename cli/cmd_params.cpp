@@ -78,11 +78,8 @@ int SendFailed(const PortRef& port, Memory m, const WriteResult& w) {
         return ExitStatus(w.error.kind);
     }
     if (w.error.kind != ErrorKind::NotKept) {
-        Message(
-            QStringLiteral("%1: %2 failed: %3")
-                .arg(Where(port, m),
-                     QLatin1String(w.stage == WriteResult::Stage::Write ? "write" : "read-back"),
-                     w.error.message));
+        Message(QStringLiteral("%1: %2 failed: %3")
+                    .arg(Where(port, m), QLatin1String(StageName(w.stage)), w.error.message));
         return ExitStatus(w.error.kind);
     }
     Message(QStringLiteral("%1: the sensor holds something else than was written "

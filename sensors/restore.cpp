@@ -48,15 +48,13 @@ FleetStep Write(const core::ParamBlock& block, Memory m, std::optional<WriteOrig
                         done({});
                         return;
                     }
-                    const QString stage =
-                        QLatin1String(w.stage == WriteResult::Stage::Write ? "write" : "read-back");
-                    const QString why = w.error.kind == ErrorKind::NotKept
-                                            ? QStringLiteral("the sensor holds something else (%1)")
-                                                  .arg(NameList(w.wanted, w.after))
-                                            : w.error.message;
+                    // A block that did not stay is named in short, as in the table.
                     done(Status::failure(
                         w.error.kind,
-                        QStringLiteral("%1 %2: %3").arg(QLatin1String(MemoryName(m)), stage, why)));
+                        w.error.kind != ErrorKind::NotKept
+                            ? WriteFailureText(m, w)
+                            : QStringLiteral("%1 read-back: the sensor holds something else (%2)")
+                                  .arg(QLatin1String(MemoryName(m)), NameList(w.wanted, w.after))));
                 });
             }};
 }

@@ -98,7 +98,6 @@ void ReadFirst(const std::shared_ptr<Run>& run) {
         }
         run->result.after = run->result.wanted;
         if (run->result.wanted == before) {
-            run->result.after = before;
             run->finish(WriteResult::State::Unchanged);
             return;
         }
@@ -165,6 +164,18 @@ void WriteBlock(PortSession& session, BlockWrite what, WriteDone done) {
     }
 }
 
+const char* StageName(WriteResult::Stage stage) {
+    switch (stage) {
+    case WriteResult::Stage::Read:
+        return "read";
+    case WriteResult::Stage::Write:
+        return "write";
+    case WriteResult::Stage::ReadBack:
+        break;
+    }
+    return "read-back";
+}
+
 QString WriteFailureText(Memory m, const WriteResult& r) {
     switch (r.error.kind) {
     case ErrorKind::Refused:
@@ -176,10 +187,8 @@ QString WriteFailureText(Memory m, const WriteResult& r) {
     default:
         break;
     }
-    static const char* const kStage[] = {"read", "write", "read-back"};
     return QStringLiteral("%1 %2: %3%4")
-        .arg(QLatin1String(MemoryName(m)), QLatin1String(kStage[static_cast<int>(r.stage)]),
-             r.error.message,
+        .arg(QLatin1String(MemoryName(m)), QLatin1String(StageName(r.stage)), r.error.message,
              r.stage == WriteResult::Stage::Read ? QStringLiteral("; nothing written") : QString());
 }
 

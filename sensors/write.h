@@ -79,6 +79,9 @@ struct WriteResult {
 
 using WriteDone = std::function<void(const WriteResult&)>;
 
+// "read", "write", "read-back".
+const char* StageName(WriteResult::Stage stage);
+
 // Runs the write on the session's queue and calls `done` once, from the event loop.
 void WriteBlock(PortSession& session, BlockWrite what, WriteDone done);
 

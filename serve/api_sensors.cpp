@@ -33,7 +33,7 @@ void ReadParameters(Api& api, const Request& request, const Responder& reply) {
         s.readParams(memory, [&api, p, memory, turn](const sensors::TransactionResult& r) {
             const auto block = sensors::ToBlock(r.bytes);
             if (!r.ok() || !block) {
-                turn.answer(Failure(*p, r));
+                turn.answer(Failure(*p, r.kind, r.error));
                 return;
             }
             api.line.keepBlock(*p, memory, *block);
@@ -80,7 +80,7 @@ void ReadBuffer(Api& api, const Request& request, const Responder& reply) {
         s.readParams(Memory::Ram, [&api, p, &s, turn](const sensors::TransactionResult& params) {
             const auto block = sensors::ToBlock(params.bytes);
             if (!params.ok() || !block) {
-                turn.answer(Failure(*p, params));
+                turn.answer(Failure(*p, params.kind, params.error));
                 return;
             }
             api.line.keepBlock(*p, Memory::Ram, *block);
@@ -92,7 +92,7 @@ void ReadBuffer(Api& api, const Request& request, const Responder& reply) {
                 (*block)[static_cast<std::size_t>(core::FindParam("THRESHOLD")->pos)];
             s.readJumpBuffer(0, [p, threshold, turn](const sensors::TransactionResult& r) {
                 if (!r.ok()) {
-                    turn.answer(Failure(*p, r));
+                    turn.answer(Failure(*p, r.kind, r.error));
                     return;
                 }
                 QJsonArray values;

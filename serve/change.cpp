@@ -47,17 +47,13 @@ Answer ChangeAnswer(const LinePort& p, Memory memory, const sensors::WriteResult
         return Answer::json(o);
     }
     const QString text = sensors::WriteFailureText(memory, w);
-    if (w.error.kind == ErrorKind::Gone || p.status == SensorStatus::Absent) {
-        return Answer::failure(ErrorKind::Gone,
-                               QStringLiteral("%1 is absent: %2").arg(p.ref.label, text));
-    }
     switch (w.error.kind) {
     case ErrorKind::Refused:
     case ErrorKind::Unsteady:
     case ErrorKind::NotKept:
         return Answer::failure(w.error.kind, text);
     default:
-        return Answer::failure(w.error.kind, QStringLiteral("%1: %2").arg(p.ref.label, text));
+        return Failure(p, w.error.kind, text);
     }
 }
 

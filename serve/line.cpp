@@ -108,12 +108,12 @@ Answer Unavailable(const LinePort& p) {
                            QStringLiteral("sensor_error"));
 }
 
-Answer Failure(const LinePort& p, const sensors::TransactionResult& r) {
-    if (p.status == SensorStatus::Absent || r.kind == ErrorKind::Gone) {
+Answer Failure(const LinePort& p, ErrorKind kind, const QString& why) {
+    if (p.status == SensorStatus::Absent || kind == ErrorKind::Gone) {
         return Answer::failure(ErrorKind::Gone,
-                               QStringLiteral("%1 is absent: %2").arg(p.ref.label, r.error));
+                               QStringLiteral("%1 is absent: %2").arg(p.ref.label, why));
     }
-    return Answer::failure(r.kind, QStringLiteral("%1: %2").arg(p.ref.label, r.error));
+    return Answer::failure(kind, QStringLiteral("%1: %2").arg(p.ref.label, why));
 }
 
 std::shared_ptr<void> HoldWriter(LinePort& p, const QString& what) {

@@ -130,9 +130,8 @@ struct LinePort {
 // Why a port that does not work takes no transaction: Gone (absent), Unavailable (starting, a
 // line error), Timeout (the sensor does not answer), Busy (another program holds it).
 Answer Unavailable(const LinePort& p);
-// The answer to a failed transaction of a working port: Gone when the port is, else the
-// transaction's kind.
-Answer Failure(const LinePort& p, const sensors::TransactionResult& r);
+// The answer to a failure on a working port ("COM1: why"): Gone when the port is, else `kind`.
+Answer Failure(const LinePort& p, ErrorKind kind, const QString& why);
 
 // Marks the port's parameters as being changed by `what` until the last copy of the returned
 // hold is gone, however the change ends.
