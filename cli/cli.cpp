@@ -2,6 +2,7 @@
 
 #include "cli/commands.h"
 #include "platform/serial/interrupt.h"
+#include "platform/serial/journal_record.h"
 #include "sensors/fleettable.h"
 
 #include <QCoreApplication>
@@ -138,6 +139,18 @@ std::optional<int> ParseCommand(QCommandLineParser& parser, const QStringList& a
         return kExitUsage;
     }
     return std::nullopt;
+}
+
+std::optional<int> RefuseReason(const QCommandLineParser& parser, const QString& verb) {
+    const QString reason = QStringLiteral("reason");
+    const QString why =
+        platform::ReasonRefusal(parser.isSet(reason) ? QJsonValue(parser.value(reason))
+                                                     : QJsonValue(QJsonValue::Undefined));
+    if (why.isEmpty()) {
+        return std::nullopt;
+    }
+    Message(QStringLiteral("%1: --%2").arg(verb, why));
+    return kExitUsage;
 }
 
 std::optional<qint64> IntOption(const QCommandLineParser& parser, const QString& name,

@@ -48,6 +48,9 @@ QString CommandHelp(const QString& name, QCommandLineParser& parser, const QStri
 std::optional<qint64> IntOption(const QCommandLineParser& parser, const QString& name,
                                 qint64 fallback, qint64 min, qint64 max);
 
+// --reason's text when it fits a journal record; else a message and 2 (bad usage).
+std::optional<int> RefuseReason(const QCommandLineParser& parser, const QString& verb);
+
 // Runs the event loop until Finish(status); returns that status. Finish may come first.
 int RunLoop();
 void Finish(int status);

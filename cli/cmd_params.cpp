@@ -179,6 +179,9 @@ int RunSend(const QStringList& args) {
     if (const auto done = ParseCommand(parser, args, details, 2, 2)) {
         return *done;
     }
+    if (const auto refused = RefuseReason(parser, QStringLiteral("send"))) {
+        return *refused;
+    }
     const auto block = LoadParamFile(parser.positionalArguments().at(1));
     if (!block) {
         return kExitUsage;
@@ -211,6 +214,9 @@ int RunSet(const QStringList& args) {
         "a message says so; exit 0.");
     if (const auto done = ParseCommand(parser, args, details, 2, -1)) {
         return *done;
+    }
+    if (const auto refused = RefuseReason(parser, QStringLiteral("set"))) {
+        return *refused;
     }
     std::vector<std::string> words;
     for (const QString& w : parser.positionalArguments().mid(1)) {

@@ -197,6 +197,9 @@ int RunRestore(const QStringList& args) {
     if (const auto status = plan.prepare(parser, args, kRestoreDetails)) {
         return *status;
     }
+    if (const auto refused = RefuseReason(parser, plan.verb)) {
+        return *refused;
+    }
     QList<Memory> memories{Memory::Eeprom};
     if (parser.isSet(ram)) {
         memories << Memory::Ram;

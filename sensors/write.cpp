@@ -46,7 +46,7 @@ struct Run {
             e.after(result.after);
         }
         if (result.state == WriteResult::State::Written) {
-            e.outcome(JournalOutcome::Written);
+            e.outcome(what.readBack ? JournalOutcome::Written : JournalOutcome::Sent);
         } else if (result.state == WriteResult::State::Unchanged) {
             e.outcome(JournalOutcome::Unchanged);
         } else {

@@ -1,5 +1,6 @@
 // /api/v1/backups and /api/v1/jobs: backup, verify and restore as jobs, 202 with the job's
 // Location, and the jobs' results.
+#include "platform/serial/journal_record.h"
 #include "serve/api.h"
 #include "serve/jobs.h"
 
@@ -107,8 +108,8 @@ void StartRestore(Api& api, const Request& request, const Responder& reply) {
         }
     }
     const QJsonValue reason = body->value(QStringLiteral("reason"));
-    if (!reason.isUndefined() && !reason.isString()) {
-        reply.error(400, QStringLiteral("reason is a text"));
+    if (const QString why = platform::ReasonRefusal(reason); !why.isEmpty()) {
+        reply.error(400, why);
         return;
     }
     std::optional<sensors::WriteOrigin> origin;
@@ -120,7 +121,7 @@ void StartRestore(Api& api, const Request& request, const Responder& reply) {
                                       request.peer.toString(),
                                       {},
                                       {},
-                                      reason.toString().left(500)};
+                                      reason.toString()};
     }
     Accepted(api.jobs.restore(request.param(QStringLiteral("name")),
                               body->value(QStringLiteral("ram")).toBool(false),

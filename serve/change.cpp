@@ -4,6 +4,7 @@
 #include "serve/api.h"
 #include "serve/sensorjson.h"
 
+#include "platform/serial/journal_record.h"
 #include "sensors/paramtext.h"
 #include "sensors/write.h"
 
@@ -21,8 +22,6 @@ using Items = std::vector<core::Assignment>;
 // No parameter takes a number beyond this (codes are 0-255, POWER a percentage, HOLD at most
 // 1000 ms): a larger one is refused before it is turned into an integer.
 constexpr double kLargestValue = 1e6;
-// A reason is a sentence for the journal, not a document.
-constexpr qsizetype kMaxReason = 500;
 
 // Each changed parameter: {"name", "key", "before": {...}, "after": {...}}.
 QJsonArray Changes(const core::ParamBlock& before, const core::ParamBlock& after) {
@@ -105,10 +104,8 @@ Checked<Patch> ParsePatch(const QByteArray& body) {
     const QJsonDocument doc = QJsonDocument::fromJson(body);
     QJsonObject values = doc.isObject() ? doc.object() : QJsonObject();
     const QJsonValue reason = values.take(QStringLiteral("reason"));
-    if (!reason.isUndefined() && (!reason.isString() || reason.toString().size() > kMaxReason)) {
-        return Checked<Patch>::failure(
-            ErrorKind::Invalid,
-            QStringLiteral("reason is a text of at most %1 characters").arg(kMaxReason));
+    if (const QString why = platform::ReasonRefusal(reason); !why.isEmpty()) {
+        return Checked<Patch>::failure(ErrorKind::Invalid, why);
     }
     Checked<Items> items = ParseValues(values);
     if (!items) {

@@ -25,10 +25,10 @@ QString Key(const char* name) {
 constexpr std::array kEvents{"change",     "restore", "backup", "auth_failed",
                              "locked_out", "start",   "stop"};
 constexpr std::array kChannels{"window", "cli", "api", "mqtt"};
-constexpr std::array kOutcomes{"pending", "written", "unchanged", "refused", "failed"};
+constexpr std::array kOutcomes{"pending", "written", "unchanged", "refused", "failed", "sent"};
 static_assert(kEvents.size() == std::size_t(JournalEvent::Stop) + 1);
 static_assert(kChannels.size() == std::size_t(JournalChannel::Mqtt) + 1);
-static_assert(kOutcomes.size() == std::size_t(JournalOutcome::Failed) + 1);
+static_assert(kOutcomes.size() == std::size_t(JournalOutcome::Sent) + 1);
 
 template <std::size_t N, typename Enum>
 QString Name(const std::array<const char*, N>& names, Enum value) {
@@ -57,6 +57,13 @@ std::optional<core::ParamBlock> BlockOf(const QJsonValue& value) {
 }
 
 } // namespace
+
+QString ReasonRefusal(const QJsonValue& reason) {
+    if (reason.isUndefined() || (reason.isString() && reason.toString().size() <= kMaxReason)) {
+        return {};
+    }
+    return QStringLiteral("reason is a text of at most %1 characters").arg(kMaxReason);
+}
 
 QString UnixUser() {
     const uid_t uid = ::geteuid();

@@ -11,7 +11,8 @@
 //   memory    ram, eeprom
 //   before, after   the 15 parameter bytes as an array of numbers
 //   changes   [{"key": "THRESHOLD", "before": 100, "after": 80}, ...] with the codes
-//   outcome   pending (the attempt), written (read back), unchanged, refused, failed
+//   outcome   pending (the attempt), written (read back), unchanged, refused, failed, sent
+//             (written, not read back)
 //   error     {"code": KIND, "message": TEXT} when refused or failed
 //   reason    why, when the person or system gave one
 //   attempt   on an outcome: the seq of its attempt
@@ -20,6 +21,7 @@
 #include "core/protocol.h"
 
 #include <QJsonObject>
+#include <QJsonValue>
 #include <QString>
 
 #include <optional>
@@ -30,7 +32,13 @@ namespace zurid::platform {
 enum class JournalEvent { Change, Restore, Backup, AuthFailed, LockedOut, Start, Stop };
 enum class JournalChannel { Window, Cli, Api, Mqtt };
 enum class JournalMemory { Ram, Eeprom };
-enum class JournalOutcome { Pending, Written, Unchanged, Refused, Failed };
+// Sent: written without reading it back (zurid --no-verify), so not known to be held.
+enum class JournalOutcome { Pending, Written, Unchanged, Refused, Failed, Sent };
+
+// A reason is a sentence for the journal, not a document.
+inline constexpr qsizetype kMaxReason = 500;
+// "" when `reason` (a JSON value: absent, or a text) can go into a record, else why not.
+QString ReasonRefusal(const QJsonValue& reason);
 
 // The user this process runs as (the login name; the uid as a number when it has none).
 QString UnixUser();

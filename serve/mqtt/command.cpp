@@ -1,5 +1,6 @@
 #include "serve/mqtt/command.h"
 
+#include "platform/serial/journal_record.h"
 #include "serve/mqtt/topics.h"
 
 #include <QJsonDocument>
@@ -125,11 +126,8 @@ ParsedCommand ParseCommand(const QByteArray& payload) {
     }
     c.token = token.toString();
     const QJsonValue reason = o.value(QLatin1String("reason"));
-    if (!reason.isUndefined() &&
-        (!reason.isString() || reason.toString().size() > kMaxReasonChars)) {
-        return Refused(
-            QStringLiteral("\"reason\" is a text of at most %1 characters").arg(kMaxReasonChars),
-            id);
+    if (const QString why = zurid::platform::ReasonRefusal(reason); !why.isEmpty()) {
+        return Refused(why, id);
     }
     c.reason = reason.toString();
 

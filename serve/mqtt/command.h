@@ -27,7 +27,6 @@ inline constexpr int kMaxValues = 15;     // one block's worth of parameters
 inline constexpr int kMaxNameChars = 32;  // a parameter name
 inline constexpr int kMaxValueChars = 32; // a value as text ("50ms", "ADJ EXT", "#12")
 inline constexpr int kMaxTokenChars = 4096;
-inline constexpr int kMaxReasonChars = 500;
 
 struct Command {
     QString id;
