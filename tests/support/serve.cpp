@@ -137,9 +137,11 @@ bool ServeProcess::start(const QStringList& args, const std::vector<std::string>
     env.insert(QStringLiteral("ZURID_PORTS"), list.join(QLatin1Char(':')));
     env.insert(QStringLiteral("XDG_STATE_HOME"), stateHome);
     process_.setProcessEnvironment(env);
-    process_.start(QCoreApplication::applicationDirPath() + QStringLiteral("/zurid"),
-                   QStringList{QStringLiteral("serve")} + args +
-                       QStringList{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")});
+    QStringList command = wrapper_;
+    command << QCoreApplication::applicationDirPath() + QStringLiteral("/zurid")
+            << QStringLiteral("serve") << args << QStringLiteral("--listen")
+            << QStringLiteral("127.0.0.1:0");
+    process_.start(command.takeFirst(), command);
     static const QRegularExpression serving(
         QStringLiteral("serving https?://127\\.0\\.0\\.1:(\\d+)/"));
     QElapsedTimer t;

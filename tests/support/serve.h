@@ -60,6 +60,9 @@ class ServeProcess {
     // and waits for its "serving" line; false if it ended or said nothing in time.
     bool start(const QStringList& args, const std::vector<std::string>& ports,
                const QString& stateHome);
+    // A program (and its arguments) that runs zurid as the rest of its command line, from the
+    // next start on.
+    void runUnder(const QStringList& wrapper) { wrapper_ = wrapper; }
     // Until every sensor's status is `status` (polling /api/v1/sensors); false on time-out.
     bool waitForStatus(const QString& status, int timeoutMs = 15000) const;
     // SIGTERM, then the exit code (-1 if it did not end in time or crashed).
@@ -72,6 +75,7 @@ class ServeProcess {
 
   private:
     QProcess process_;
+    QStringList wrapper_;
     quint16 port_ = 0;
     QString err_;
 };
