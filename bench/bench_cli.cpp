@@ -1,12 +1,14 @@
 // zurid's speed against the simulator with the wire time of 4800 baud: the watch rate against
 // what the wire and the pause allow (default pause and --pause 0), its CPU share, the wall time
-// of `get` against its wire-and-settle floor, and process start to the first request.
+// of `get` against its wire-and-settle floor, process start to the first request, and the wall
+// time of `set` with its journal (against another zurid, e.g. one built before the journal).
 //
-// bench_cli [SECONDS]  (watch length, default 20)
+// bench_cli [SECONDS [OTHER_ZURID]]  (watch length, default 20; 0 leaves the watch out)
 #include "sim/sensorsim.h"
 #include "support/cputime.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -79,6 +81,34 @@ void Watch(const QString& zurid, sim::SensorSim& s, int pauseMs, double seconds,
                 100.0 * cpu / wall);
 }
 
+// `set` of THRESHOLD, 41 times, each time to the value the sensor does not hold (a write and
+// read-back),
+// journaled into a fresh file per program; each program's median wall time in seconds (empty
+// when a run failed). The programs take turns, so that a machine busy for a while slows both.
+std::vector<double> SetMedians(const QStringList& programs, sim::SensorSim& s,
+                               const QTemporaryDir& journals) {
+    std::vector<std::vector<double>> times(programs.size());
+    for (int i = 0; i < 41; ++i) {
+        for (qsizetype k = 0; k < programs.size(); ++k) {
+            qputenv("ZURID_JOURNAL", QFile::encodeName(journals.filePath(QString::number(k))));
+            const double t =
+                Run(programs[k],
+                    {"set", "COM1",
+                     QStringLiteral("THRESHOLD=%1").arg(80 + (i * programs.size() + k) % 2)},
+                    s.path());
+            if (t < 0) {
+                return {};
+            }
+            times[k].push_back(t);
+        }
+    }
+    std::vector<double> medians;
+    for (const auto& t : times) {
+        medians.push_back(Median(t));
+    }
+    return medians;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -95,8 +125,10 @@ int main(int argc, char** argv) {
     std::printf("zurid against the simulator, wire time on (%.3f ms a byte), no answer delay\n",
                 kByte * 1000);
 
-    Watch(zurid, s, 50, seconds, dir.filePath("pause50.csv"));
-    Watch(zurid, s, 0, seconds, dir.filePath("pause0.csv"));
+    if (seconds > 0) {
+        Watch(zurid, s, 50, seconds, dir.filePath("pause50.csv"));
+        Watch(zurid, s, 0, seconds, dir.filePath("pause0.csv"));
+    }
 
     // get: the settle delay, the request and the 15-byte reply.
     const double floor = 0.1 + 32 * kByte;
@@ -128,5 +160,21 @@ int main(int argc, char** argv) {
     std::sort(starts.begin(), starts.end());
     std::printf("process start to first request (check): median %.1f ms, worst %.1f ms\n",
                 Median(starts) * 1000, starts.back() * 1000);
+
+    // The journals in the current folder: on a disk, as the user's is (/tmp may be in memory).
+    QTemporaryDir journals(QDir::currentPath() + "/bench-journal-XXXXXX");
+    QStringList programs{zurid};
+    if (argc > 2) {
+        programs << QString::fromLocal8Bit(argv[2]);
+    }
+    const std::vector<double> sets = SetMedians(programs, s, journals);
+    if (sets.empty()) {
+        return 1;
+    }
+    std::printf("set (read twice, write, read back, journaled): median %.1f ms\n", sets[0] * 1000);
+    if (sets.size() > 1) {
+        std::printf("set by %s, in turns with it: median %.1f ms; this one %+.1f ms\n", argv[2],
+                    sets[1] * 1000, (sets[0] - sets[1]) * 1000);
+    }
     return 0;
 }
