@@ -45,14 +45,16 @@ WriteOrigin Origin(const QCommandLineParser& parser, const PortRef& port) {
     return o;
 }
 
-// A write that went through, whose outcome the journal could not take: said, and exit 1.
+// A write whose outcome the journal could not take: said, and never exit 0.
 int Recorded(const WriteResult& w, int status) {
-    if (status == kExitOk && !w.notRecorded.isEmpty()) {
-        Message(QStringLiteral("written, but its outcome is not in the journal: %1")
-                    .arg(w.notRecorded));
-        return kExitFailed;
+    if (w.notRecorded.isEmpty()) {
+        return status;
     }
-    return status;
+    Message(QStringLiteral("%1its outcome is not in the journal: %2")
+                .arg(w.state == WriteResult::State::Written ? QStringLiteral("written, but ")
+                                                            : QString(),
+                     w.notRecorded));
+    return status == kExitOk ? kExitFailed : status;
 }
 
 void AddWriteOptions(QCommandLineParser& parser) {

@@ -44,6 +44,13 @@ FleetStep Write(const core::ParamBlock& block, Memory m, std::optional<WriteOrig
                     what.origin->location = p.location;
                 }
                 WriteBlock(s, std::move(what), [m, done](const WriteResult& w) {
+                    if (w.ok() && !w.notRecorded.isEmpty()) {
+                        done(Status::failure(
+                            ErrorKind::Unrecorded,
+                            QStringLiteral("written, but its outcome is not in the journal: %1")
+                                .arg(w.notRecorded)));
+                        return;
+                    }
                     if (w.ok()) {
                         done({});
                         return;

@@ -27,13 +27,36 @@ struct Run {
     BlockWrite what;
     WriteDone done;
     WriteResult result;
+    bool unrecorded = false; // the journal refused the attempt
 
     void finish(WriteResult::State state) {
         result.state = state;
-        if (what.origin && result.attemptSeq > 0) {
-            record();
+        // A write that ended before the sensor was written (a failed read, a refused value,
+        // nothing to change) is its attempt and its outcome at once.
+        if (what.origin && !unrecorded) {
+            const QString refused = result.attemptSeq > 0 ? QString() : attempt();
+            if (refused.isEmpty()) {
+                record();
+            } else {
+                result.notRecorded = refused;
+            }
         }
         done(result);
+    }
+    // The attempt's record, pending, with the bytes about to be written (and those held, when
+    // read); else why the journal does not take it (then nothing may be written).
+    QString attempt() {
+        platform::JournalEntry e = Entry(*what.origin, what.memory);
+        if (result.before) {
+            e.bytes(*result.before, result.wanted);
+        } else if (what.block) {
+            e.after(result.wanted);
+        }
+        e.outcome(platform::JournalOutcome::Pending);
+        const platform::JournalAppend added =
+            platform::AppendJournal(what.origin->journal, e.members());
+        result.attemptSeq = added.seq;
+        return added.error;
     }
     // The outcome's record: what the sensor held before and holds now, as far as known.
     void record() {
@@ -106,6 +129,14 @@ void ReadFirst(const std::shared_ptr<Run>& run) {
 }
 
 void Write(const std::shared_ptr<Run>& run) {
+    if (run->what.origin) {
+        if (const QString refused = run->attempt(); !refused.isEmpty()) {
+            run->unrecorded = true;
+            run->fail(WriteResult::Stage::Read, ErrorKind::Unrecorded,
+                      refused + QStringLiteral("; nothing written"));
+            return;
+        }
+    }
     const Memory m = run->what.memory;
     run->result.stage = WriteResult::Stage::Write;
     run->session.writeParams(m, run->result.wanted, [run, m](const TransactionResult& w) {
@@ -142,25 +173,11 @@ void WriteBlock(PortSession& session, BlockWrite what, WriteDone done) {
         run->result.after = run->result.wanted;
     }
     run->result.before = run->what.known;
-    if (run->what.origin) {
-        // On disk before the sensor is touched; a write that cannot be recorded is not made.
-        platform::JournalEntry e = Entry(*run->what.origin, run->what.memory);
-        e.outcome(platform::JournalOutcome::Pending);
-        const platform::JournalAppend added =
-            platform::AppendJournal(run->what.origin->journal, e.members());
-        if (!added.ok()) {
-            QTimer::singleShot(0, &session, [run, why = added.error] {
-                run->fail(WriteResult::Stage::Read, ErrorKind::Unrecorded,
-                          why + QStringLiteral("; nothing written"));
-            });
-            return;
-        }
-        run->result.attemptSeq = added.seq;
-    }
     if (run->what.readFirst || !run->what.block) {
         ReadFirst(run);
     } else {
-        Write(run);
+        // Answered from the event loop, as a transaction is, also when nothing is written.
+        QTimer::singleShot(0, &session, [run] { Write(run); });
     }
 }
 
