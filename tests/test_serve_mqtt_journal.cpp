@@ -13,8 +13,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <sys/stat.h>
-
 using namespace testing_support;
 
 namespace {
@@ -38,14 +36,14 @@ QJsonObject HeadOf(const QByteArray& line) {
 class ServeMqttJournalTest : public QObject {
     Q_OBJECT
 
-    QTemporaryDir tmp;
-    QString journal;
     Mosquitto broker;
-    std::unique_ptr<sim::SensorFleet> fleet;
     std::unique_ptr<Subscriber> early; // there before the server
+    qsizetype seen = 0;                // journal lines it was checked for
+    QTemporaryDir tmp;
+    QString journal; // serve's
+    std::unique_ptr<sim::SensorFleet> fleet;
     ServeProcess serve;
     QByteArray token;
-    qsizetype seen = 0; // journal lines the early subscriber was checked for
 
     // Until the early subscriber has `count` more journal lines than were checked; then checks
     // them: QoS 1, not retained, byte for byte the journal's lines after those checked before,
@@ -85,15 +83,11 @@ class ServeMqttJournalTest : public QObject {
         journal = tmp.filePath("journal.jsonl");
         qputenv("ZURID_JOURNAL", QFile::encodeName(journal));
         QCOMPARE(AppendSamples(journal, 3), QString());
-        token = "0123456789abcdef0123456789abcdef";
-        Put(tmp.filePath("token"), token);
-        QCOMPARE(::chmod(QFile::encodeName(tmp.filePath("token")).constData(), 0600), 0);
         early = std::make_unique<Subscriber>(broker.port(), "t/j/#");
-        QVERIFY2(serve.start({"COM1", "--token-file", tmp.filePath("token"), "--mqtt", broker.url(),
-                              "--mqtt-prefix", "t/j"},
+        QVERIFY2(serve.start({"COM1", "--mqtt", broker.url(), "--mqtt-prefix", "t/j"},
                              fleet->paths(), tmp.filePath("state")),
                  qPrintable(serve.errText()));
-        token = Contents(tmp.filePath("token")).trimmed();
+        token = Contents(tmp.filePath("state/zurid/token")).trimmed(); // made by serve
         QVERIFY(serve.waitForStatus("ok"));
     }
 

@@ -6,6 +6,8 @@ namespace {
 
 // Records published at once after the broker was away; older ones are skipped (and said so).
 constexpr qsizetype kJournalBacklog = 1000;
+// How often the journal's size is looked at, besides the watch on the file.
+constexpr int kJournalLookMs = 2000;
 
 ClientOptions WithBroker(const BridgeOptions& o) {
     ClientOptions c = o.client;
@@ -31,7 +33,7 @@ Bridge::Bridge(BridgeOptions options, CommandTarget* target, QObject* parent)
     liveTimer_.setInterval(options_.liveMs);
     connect(&liveTimer_, &QTimer::timeout, this, &Bridge::flushLive);
     if (!options_.journal.isEmpty()) {
-        journal_ = std::make_unique<JournalFeed>(options_.journal, options_.journalCheckMs);
+        journal_ = std::make_unique<JournalFeed>(options_.journal, kJournalLookMs);
         connect(journal_.get(), &JournalFeed::note, this, &Bridge::note);
         connect(journal_.get(), &JournalFeed::changed, this, &Bridge::publishJournal);
     }

@@ -29,12 +29,11 @@ struct BridgeOptions {
     BrokerAddress broker;
     QString caFile;
     std::optional<Credentials> credentials;
-    QString prefix;            // valid as CheckPrefix says
-    int liveMs = 0;            // 0: every reading; else at most one per sensor in that many ms
-    bool commands = false;     // subscribe to PREFIX/sensors/+/set (MQTT 5 brokers only)
-    int commandsInFlight = 8;  // more at once are answered "busy"
-    QString journal;           // its new records on PREFIX/journal, the head retained; "": none
-    int journalCheckMs = 2000; // a look at the journal's size besides the watch on the file
+    QString prefix;           // valid as CheckPrefix says
+    int liveMs = 0;           // 0: every reading; else at most one per sensor in that many ms
+    bool commands = false;    // subscribe to PREFIX/sensors/+/set (MQTT 5 brokers only)
+    int commandsInFlight = 8; // more at once are answered "busy"
+    QString journal;          // its new records on PREFIX/journal, the head retained; "": none
     // Connection details for tests (back-off, time-outs); the broker and will are set here.
     ClientOptions client;
 };
