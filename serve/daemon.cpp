@@ -162,7 +162,9 @@ sensors::Status Daemon::start() {
     }
     d.line.start();
     if (d.options.mqtt) {
-        d.bridge = std::make_unique<mqtt::Bridge>(*d.options.mqtt, &d.commands);
+        mqtt::BridgeOptions bridge = *d.options.mqtt;
+        bridge.journal = d.api.journal; // its records and head published too
+        d.bridge = std::make_unique<mqtt::Bridge>(std::move(bridge), &d.commands);
         d.api.mqtt = d.bridge.get();
         QObject::connect(d.bridge.get(), &mqtt::Bridge::note, this, [this](const QString& text) {
             if (note) {

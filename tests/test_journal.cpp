@@ -1,6 +1,6 @@
 // The journal: the line as written and its chain, several writers at once, every kind of
 // tampering named by `zurid journal verify`, a torn last line, appends that cannot be made,
-// and the listing.
+// following it as it grows, and the listing.
 #include "support/files.h"
 #include "support/journal.h"
 #include "support/permissions.h"
@@ -15,6 +15,8 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <functional>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -41,6 +43,13 @@ QByteArray ExpectedHash(QByteArray line) {
     const QRegularExpressionMatch m = hashMember.match(QString::fromUtf8(line));
     line.chop(m.capturedLength());
     return QCryptographicHash::hash(line + '}', QCryptographicHash::Sha256).toHex();
+}
+
+// The hash of the journal's last line.
+QByteArray HeadOf(const QString& path) {
+    JournalLine last;
+    ParseJournalLine(JournalLines(path).constLast(), &last);
+    return last.hash;
 }
 
 } // namespace
@@ -234,6 +243,77 @@ class JournalTest : public QObject {
         QCOMPARE(int(after.state), int(JournalCheck::State::Whole));
         QCOMPARE(after.count, 7);
         QCOMPARE(after.tornLines, 0);
+    }
+
+    // What the MQTT bridge publishes: the records after a place, whoever appended them; a torn
+    // line passed over, a last line not taken before its end, a file replaced or cut short
+    // followed from its end, a limit that keeps the newest.
+    void followingTheJournal() {
+        const QString path = Path("followed.jsonl");
+        const auto tail = [&](const JournalPlace& from, qsizetype limit = 100) {
+            return ReadJournalAfter(path, from, limit);
+        };
+        const auto lines = [&](const JournalTail& t) {
+            QList<QByteArray> out;
+            for (const JournalTail::Record& r : t.records) {
+                out << r.line;
+            }
+            return out;
+        };
+        JournalTail t = tail({});
+        QVERIFY(t.missing);
+        QCOMPARE(t.end.offset, 0);
+        QVERIFY(QFile::copy(pristine, path));
+        QCOMPARE(lines(tail(t.end)), JournalLines(pristine)); // made anew: all of it
+
+        t = tail({}); // no place yet: none, at the end with the newest record
+        QVERIFY(t.records.isEmpty() && !t.restarted);
+        QCOMPARE(t.end.offset, QFileInfo(path).size());
+        QCOMPARE(t.end.seq, 6);
+        QCOMPARE(t.end.hash, HeadOf(path));
+
+        QCOMPARE(AppendSamples(path, 2, 6), QString());
+        t = tail(t.end);
+        QCOMPARE(lines(t), JournalLines(path).mid(6));
+        QCOMPARE(t.records[0].after.seq, 7);
+        QCOMPARE(t.records[0].after.offset, t.end.offset - t.records[1].line.size() - 1);
+        QCOMPARE(t.end.seq, 8);
+        QCOMPARE(tail(t.end).records.size(), 0);
+
+        {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::Append));
+            f.write("{\"seq\":9,\"ti"); // torn: no line end
+        }
+        const JournalTail unended = tail(t.end);
+        QVERIFY(unended.records.isEmpty());
+        QCOMPARE(unended.end.offset, t.end.offset);
+        QCOMPARE(AppendSamples(path, 3, 8), QString());
+        t = tail(unended.end, 2); // the fragment passed over, and the oldest left out
+        QCOMPARE(t.skipped, 1);
+        QCOMPARE(lines(t), JournalLines(path).mid(10));
+        QCOMPARE(t.end.seq, 11);
+
+        const struct {
+            const char* how;
+            std::function<bool()> change;
+        } replaced[] = {
+            {"renamed over",
+             [&] {
+                 return QFile::copy(pristine, Path("new.jsonl")) &&
+                        std::rename(qPrintable(Path("new.jsonl")), qPrintable(path)) == 0;
+             }},
+            {"cut short", [&] { return QFile::resize(path, QFileInfo(path).size() / 2); }},
+        };
+        for (const auto& r : replaced) {
+            const JournalPlace before = tail({}).end;
+            QCOMPARE(AppendSamples(path, 1), QString());
+            QVERIFY2(r.change(), r.how);
+            t = tail(before);
+            QVERIFY2(t.restarted && t.records.isEmpty(), r.how);
+            QCOMPARE(t.end.offset, tail({}).end.offset);
+            QCOMPARE(t.end.hash, tail({}).end.hash);
+        }
     }
 
     void appendRefusedNamingTheJournal_data() {

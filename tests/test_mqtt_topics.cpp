@@ -67,6 +67,10 @@ class MqttTopicsTest : public QObject {
                  QStringLiteral("plant/line-7/sensors/COM3/parameters/eeprom"));
         QCOMPARE(t.setResponse("COM3"), QStringLiteral("plant/line-7/sensors/COM3/set/response"));
         QCOMPARE(t.setFilter(), QStringLiteral("plant/line-7/sensors/+/set"));
+        QCOMPARE(t.journal(), QStringLiteral("plant/line-7/journal"));
+        QCOMPARE(t.journalHead(), QStringLiteral("plant/line-7/journal/head"));
+        const QByteArray hash(64, 'a');
+        QCOMPARE(JournalHeadPayload(12, hash), "{\"hash\":\"" + hash + "\",\"seq\":12}");
 
         // Only a command topic of this prefix names a sensor; the answer topic is none.
         QCOMPARE(t.sensorOfSet(t.set("COM3")), std::optional<QString>("COM3"));

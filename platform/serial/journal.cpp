@@ -1,6 +1,7 @@
 // Appending to the journal (see journal.h): the lock, the last whole record read from the end,
-// the line built and written with one write() and synced. Plain POSIX calls, so that every
-// step's failure is reported with the system's own reason.
+// the line built and written with one write() and synced; and following it, the lines appended
+// after a place. Plain POSIX calls, so that every step's failure is reported with the system's
+// own reason.
 #include "platform/serial/journal.h"
 
 #include "platform/serial/files.h"
@@ -102,6 +103,43 @@ int LastRecord(int fd, off_t size, JournalLine* last) {
         }
         tail.prepend(block);
     }
+}
+
+// The byte after the last "\n" of the open journal of `size` bytes (0 without one), read
+// backwards in blocks; the error number of a failed read as a negative number.
+off_t WholeEnd(int fd, off_t size) {
+    constexpr off_t kBlock = 4096;
+    QByteArray block;
+    for (off_t to = size; to > 0;) {
+        const off_t n = to < kBlock ? to : kBlock;
+        block.resize(static_cast<qsizetype>(n));
+        if (const ssize_t got = ::pread(fd, block.data(), static_cast<std::size_t>(n), to - n);
+            got != n) {
+            return got < 0 ? -errno : -EIO;
+        }
+        to -= n;
+        if (const qsizetype at = block.lastIndexOf('\n'); at >= 0) {
+            return to + at + 1;
+        }
+    }
+    return 0;
+}
+
+// Bytes [from, from + n) of the open journal; 0, or the error number.
+int ReadSpan(int fd, off_t from, QByteArray* text, qsizetype n) {
+    text->resize(n);
+    for (qsizetype have = 0; have < n;) {
+        const ssize_t got =
+            ::pread(fd, text->data() + have, static_cast<std::size_t>(n - have), from + have);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            return got < 0 ? errno : EIO;
+        }
+        have += got;
+    }
+    return 0;
 }
 
 QByteArray BuildLine(qint64 seq, const QByteArray& prev, QJsonObject members) {
@@ -218,6 +256,67 @@ JournalAppend AppendJournal(const QString& path, const QJsonObject& members) {
     }
     result.seq = last.seq + 1;
     return result;
+}
+
+JournalTail ReadJournalAfter(const QString& path, const JournalPlace& from, qsizetype limit) {
+    JournalTail out;
+    out.end = from;
+    const Fd fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    int why = fd.get() < 0 ? errno : 0;
+    struct stat st {};
+    if (why == 0) {
+        // Shared with other readers, not with a writer: no line is read half written.
+        int locked;
+        while ((locked = ::flock(fd.get(), LOCK_SH)) != 0 && errno == EINTR) {
+        }
+        why = locked != 0 || ::fstat(fd.get(), &st) != 0 ? errno : 0;
+    }
+    if (why == ENOENT) {
+        out.missing = true;
+        out.end = JournalPlace{0, 0, 0, {}};
+        return out;
+    }
+    if (why != 0 || !S_ISREG(st.st_mode)) {
+        out.error = Failed(path, why == ELOOP ? QStringLiteral("a symbolic link, not followed")
+                                 : why != 0   ? SystemWhy(why)
+                                              : QStringLiteral("not a regular file"));
+        return out;
+    }
+    const auto file = static_cast<quint64>(st.st_ino);
+    if (from.offset < 0 || (from.file != 0 && from.file != file) || st.st_size < from.offset) {
+        out.restarted = from.offset >= 0;
+        const off_t end = WholeEnd(fd.get(), st.st_size);
+        JournalLine last{0, {}, {}};
+        if (const int failed = end < 0 ? static_cast<int>(-end) : LastRecord(fd.get(), end, &last);
+            failed != 0) {
+            out.error = Failed(path, SystemWhy(failed));
+            return out;
+        }
+        out.end = JournalPlace{end, file, last.seq, last.hash};
+        return out;
+    }
+    QByteArray text;
+    if (const int failed = ReadSpan(fd.get(), from.offset, &text, st.st_size - from.offset);
+        failed != 0) {
+        out.error = Failed(path, SystemWhy(failed));
+        return out;
+    }
+    out.end.file = file;
+    JournalLine parsed;
+    for (qsizetype pos = 0, end; (end = text.indexOf('\n', pos)) >= 0; pos = end + 1) {
+        const QByteArray line = text.sliced(pos, end - pos);
+        out.end.offset = from.offset + end + 1;
+        if (ParseJournalLine(line, &parsed)) { // else a torn line: no record
+            out.end.seq = parsed.seq;
+            out.end.hash = parsed.hash;
+            out.records.append({line, out.end});
+        }
+    }
+    if (out.records.size() > limit) {
+        out.skipped = out.records.size() - limit;
+        out.records.remove(0, out.skipped);
+    }
+    return out;
 }
 
 } // namespace zurid::platform

@@ -100,4 +100,31 @@ bool ParseJournalLine(const QByteArray& line, JournalLine* parsed);
 // The hash a whole line should carry: SHA-256 over its text without the hash member.
 QByteArray JournalLineHash(const QByteArray& line);
 
+// Following the journal as it grows, whoever appends (the MQTT bridge publishes each new record):
+// where a reader stands, and the whole records written after that.
+struct JournalPlace {
+    qint64 offset = -1; // the bytes of whole lines read; -1: none yet (start at the end)
+    quint64 file = 0;   // the file's inode when it was read, to see it replaced; 0: none yet
+    qint64 seq = 0;     // the newest record up to `offset` (0: none)
+    QByteArray hash;
+};
+
+struct JournalTail {
+    struct Record {
+        QByteArray line; // as written, without its "\n"
+        JournalPlace after;
+    };
+    QList<Record> records;  // oldest first; at most the limit, the newest
+    JournalPlace end;       // after the last whole line: where the next read goes on
+    qint64 skipped = 0;     // records left out for the limit (the oldest)
+    bool restarted = false; // the file was replaced or is shorter than the place: read from its end
+    bool missing = false;   // there is no journal; `end` is the place before the first record
+    QString error;          // it cannot be read, naming the journal
+};
+
+// The records after `from` in whole lines: a last line without its "\n" waits until it has one,
+// and a torn line is passed over. With no place yet, or one the file no longer has, none: `end`
+// is the journal's end, with its newest record.
+JournalTail ReadJournalAfter(const QString& path, const JournalPlace& from, qsizetype limit);
+
 } // namespace zurid::platform

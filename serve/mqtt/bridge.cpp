@@ -4,6 +4,11 @@ namespace zurid::serve::mqtt {
 
 namespace {
 
+// Records published at once after the broker was away; older ones are skipped (and said so).
+constexpr qsizetype kJournalBacklog = 1000;
+// How often the journal's size is looked at, besides the watch on the file.
+constexpr int kJournalLookMs = 2000;
+
 ClientOptions WithBroker(const BridgeOptions& o) {
     ClientOptions c = o.client;
     c.broker = o.broker;
@@ -27,6 +32,11 @@ Bridge::Bridge(BridgeOptions options, CommandTarget* target, QObject* parent)
     connect(&client_, &Client::message, this, &Bridge::onMessage);
     liveTimer_.setInterval(options_.liveMs);
     connect(&liveTimer_, &QTimer::timeout, this, &Bridge::flushLive);
+    if (!options_.journal.isEmpty()) {
+        journal_ = std::make_unique<JournalFeed>(options_.journal, kJournalLookMs);
+        connect(journal_.get(), &JournalFeed::note, this, &Bridge::note);
+        connect(journal_.get(), &JournalFeed::changed, this, &Bridge::publishJournal);
+    }
 }
 
 sensors::Status Bridge::start() {
@@ -53,11 +63,17 @@ sensors::Status Bridge::start() {
     if (options_.liveMs > 0) {
         liveTimer_.start();
     }
+    if (journal_) {
+        // Only the head of what was written before: it goes out on every connect.
+        journal_->start();
+        publishJournal();
+    }
     return client_.start();
 }
 
 void Bridge::stop() {
     liveTimer_.stop();
+    publishJournal(); // this server's last records (its stop) before "offline"
     client_.stop();
 }
 
@@ -162,7 +178,34 @@ void Bridge::onMessage(const QString& topic, const QByteArray& payload, bool ret
         });
 }
 
+void Bridge::publishJournal() {
+    if (!journal_) {
+        return;
+    }
+    if (client_.connected()) {
+        const platform::JournalTail tail = journal_->read(kJournalBacklog);
+        bool all = true;
+        for (const platform::JournalTail::Record& r : tail.records) {
+            // Not taken (the connection lost or full): from here on at the next change or connect.
+            if (!client_.publish(topics_.journal(), r.line, 1)) {
+                all = false;
+                break;
+            }
+            journal_->advance(r.after);
+        }
+        if (all) {
+            journal_->advance(tail.end);
+        }
+    }
+    if (const platform::JournalPlace& head = journal_->place(); head.seq > 0) {
+        client_.retain(topics_.journalHead(), JournalHeadPayload(head.seq, head.hash));
+    }
+}
+
 void Bridge::onConnectedChanged(bool connected) {
+    if (connected) {
+        publishJournal(); // what was appended while the broker was away
+    }
     if (!connected || client_.protocol() == Protocol::Mqtt5 || toldMqtt311_) {
         return;
     }

@@ -4,11 +4,14 @@
 // connect, publishes readings live (every one, or the newest per sensor once a period) and
 // drops and counts them while there is no connection. With commands on, it carries out
 // parameter commands through a CommandTarget and answers each, but never a retained one; they
-// need an MQTT 5 broker, the only kind that tells us which messages are retained.
+// need an MQTT 5 broker, the only kind that tells us which messages are retained. Given a
+// journal, it publishes each record appended to it, by whichever program, and retains the
+// newest one's hash: a copy of the chain's head off this machine.
 #pragma once
 
 #include "serve/mqtt/client.h"
 #include "serve/mqtt/command.h"
+#include "serve/mqtt/journalfeed.h"
 #include "serve/mqtt/topics.h"
 
 #include <QHash>
@@ -17,6 +20,8 @@
 #include <QPointer>
 #include <QString>
 #include <QTimer>
+
+#include <memory>
 
 namespace zurid::serve::mqtt {
 
@@ -28,6 +33,7 @@ struct BridgeOptions {
     int liveMs = 0;           // 0: every reading; else at most one per sensor in that many ms
     bool commands = false;    // subscribe to PREFIX/sensors/+/set (MQTT 5 brokers only)
     int commandsInFlight = 8; // more at once are answered "busy"
+    QString journal;          // its new records on PREFIX/journal, the head retained; "": none
     // Connection details for tests (back-off, time-outs); the broker and will are set here.
     ClientOptions client;
 };
@@ -71,16 +77,21 @@ class Bridge : public QObject {
     void publishLive(const QString& id, const QByteArray& json);
     void flushLive();
     void onMessage(const QString& topic, const QByteArray& payload, bool retained);
-    // Says once why there are no commands when the broker speaks only MQTT 3.1.1.
+    // Publishes the journal's records of the time away; says once why there are no commands
+    // when the broker speaks only MQTT 3.1.1.
     void onConnectedChanged(bool connected);
     void answer(const QString& sensor, const QJsonValue& commandId, const Answer& a);
     // Clears the retained topics of a sensor this server does not serve.
     void forget(const QString& sensor);
+    // The journal's records since the last one published, in order, then its head (retained).
+    // While there is no connection nothing is read: the records wait in the file.
+    void publishJournal();
 
     BridgeOptions options_;
     Topics topics_;
     CommandTarget* target_;
     Client client_;
+    std::unique_ptr<JournalFeed> journal_;
     QTimer liveTimer_;
     QHash<QString, QByteArray> newest_;  // with a live period: the newest reading per sensor
     QHash<QString, QString> liveTopics_; // topic per sensor, made once

@@ -158,6 +158,14 @@ std::optional<QString> Topics::sensorOfStatus(const QString& topic) const {
     return sensorOf(topic, QStringLiteral("/status"));
 }
 
+QString Topics::journal() const {
+    return prefix_ + QStringLiteral("/journal");
+}
+
+QString Topics::journalHead() const {
+    return journal() + QStringLiteral("/head");
+}
+
 std::optional<QString> Topics::sensorOf(const QString& topic, const QString& tail) const {
     const QString head = prefix_ + QStringLiteral("/sensors/");
     if (!topic.startsWith(head) || !topic.endsWith(tail) ||
@@ -184,6 +192,11 @@ QByteArray SensorStatusPayload(const QJsonObject& apiSensor) {
 
 QByteArray Compact(const QJsonObject& object) {
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+QByteArray JournalHeadPayload(qint64 seq, const QByteArray& hash) {
+    return Compact(
+        {{QStringLiteral("seq"), seq}, {QStringLiteral("hash"), QString::fromLatin1(hash)}});
 }
 
 } // namespace zurid::serve::mqtt

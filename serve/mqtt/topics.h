@@ -7,6 +7,8 @@
 //   PREFIX/sensors/ID/parameters/ram   the API's parameter set (retained); .../eeprom likewise
 //   PREFIX/sensors/ID/set              a command (only with commands on)
 //   PREFIX/sensors/ID/set/response     its answer
+//   PREFIX/journal                     each new journal record, its line as written (QoS 1)
+//   PREFIX/journal/head                {"seq": N, "hash": "<64 hex>"} of the newest (retained)
 #pragma once
 
 #include "sensors/result.h"
@@ -51,6 +53,8 @@ class Topics {
     // The subscription for every sensor's status, and the sensor id of such a topic.
     QString statusFilter() const;
     std::optional<QString> sensorOfStatus(const QString& topic) const;
+    QString journal() const;
+    QString journalHead() const;
 
   private:
     QString sensor(const QString& id) const;
@@ -64,5 +68,8 @@ class Topics {
 QByteArray SensorStatusPayload(const QJsonObject& apiSensor);
 
 QByteArray Compact(const QJsonObject& object);
+
+// The journal head topic's payload: {"hash":"<64 hex>","seq":N}.
+QByteArray JournalHeadPayload(qint64 seq, const QByteArray& hash);
 
 } // namespace zurid::serve::mqtt

@@ -175,6 +175,21 @@ bool ServeProcess::waitForStatus(const QString& status, int timeoutMs) const {
         .has_value();
 }
 
+bool ServeProcess::waitForLog(const QString& text, int timeoutMs) {
+    QElapsedTimer t;
+    t.start();
+    while (true) {
+        err_ += QString::fromUtf8(process_.readAllStandardError());
+        if (err_.contains(text)) {
+            return true;
+        }
+        if (t.elapsed() >= timeoutMs) {
+            return false;
+        }
+        process_.waitForReadyRead(50);
+    }
+}
+
 int ServeProcess::terminate(int timeoutMs) {
     if (process_.state() == QProcess::NotRunning) {
         err_ += QString::fromUtf8(process_.readAllStandardError());

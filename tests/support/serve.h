@@ -65,6 +65,8 @@ class ServeProcess {
     void runUnder(const QStringList& wrapper) { wrapper_ = wrapper; }
     // Until every sensor's status is `status` (polling /api/v1/sensors); false on time-out.
     bool waitForStatus(const QString& status, int timeoutMs = 15000) const;
+    // Until its log holds `text`; false on time-out.
+    bool waitForLog(const QString& text, int timeoutMs = 10000);
     // SIGTERM, then the exit code (-1 if it did not end in time or crashed).
     int terminate(int timeoutMs = 10000);
 
