@@ -42,19 +42,21 @@ function who(r) {
   return [h('span', {class: 'who'}, r.who || '–'), via ? h('span', {class: 'via'}, ` (${via})`) : ''];
 }
 
-// Each changed parameter as "THRESHOLD 100 → 77" (the codes); a backup saves, changes nothing.
+// Each changed parameter as "THRESHOLD 100 → 77" (the codes). A backup changes nothing; a
+// write whose record holds no changes (nothing needed changing, or the bytes to be written
+// were not recorded) shows a dash.
 function changes(r, names) {
-  if (r.event === 'backup') return r.outcome === 'written' ? 'saved' : '';
   const list = r.changes || [];
-  if (!list.length) return r.outcome === 'unchanged' || r.outcome === 'written' ? 'none' : '';
+  if (!list.length) return '–';
   return h('ul', {class: 'diffs'}, list.map((c) => h('li', {},
       h('span', {class: 'param'}, names.get(c.key) || c.key), ` ${c.before} → ${c.after}`)));
 }
 
+// The outcome's word (a backup written is saved), and the error's message.
 function outcome(r) {
-  const word = OUTCOMES[r.outcome] || r.outcome || '–';
-  const message = r.error && r.error.message ? `: ${r.error.message}` : '';
-  return h('span', {class: `outcome outcome-${r.outcome}`}, word, message);
+  const word = r.event === 'backup' && r.outcome === 'written'
+      ? 'Saved' : OUTCOMES[r.outcome] || r.outcome || '–';
+  return [h('span', {class: 'outcome'}, word), r.error && r.error.message ? `: ${r.error.message}` : ''];
 }
 
 function table(list, names) {

@@ -371,7 +371,7 @@ def run(line, driver):
         "token-file (API, 127.0.0.1)", "Change RAM", "THRESHOLD 100 → 77", "Written",
         "drift after cleaning"])
     backups = [r[1:] for r in rows if r[2].startswith("Backup")]
-    if sorted(backups) != [["token-file (API, 127.0.0.1)", f"Backup {m}", "saved", "Written", ""]
+    if sorted(backups) != [["token-file (API, 127.0.0.1)", f"Backup {m}", "–", "Saved", ""]
                            for m in ("EEPROM", "RAM")] or len(rows) != 3:
         raise Failed(f"COM2's History shows {rows}")
     print("ok: History:", rows[0])
