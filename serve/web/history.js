@@ -21,7 +21,7 @@ const OUTCOMES = {
 };
 
 // The entries to show, newest first: an attempt that has its outcome gives way to it.
-export function entries(records) {
+function entries(records) {
   const answered = new Set(records.filter((r) => r.attempt).map((r) => r.attempt));
   return records.filter((r) => WRITES.has(r.event) &&
                                !(r.outcome === 'pending' && answered.has(r.seq))).reverse();
@@ -74,14 +74,19 @@ function table(list, names) {
 
 export function historyPanel(id) {
   const names = new Map(); // parameter key -> name, from the tables the page has read
-  const out = h('div', {class: 'history-result', role: 'status', 'aria-live': 'polite'});
+  // The table is no live region (a screen reader would read all of it at every refresh); the
+  // note says when there is nothing, or why the history cannot be read.
+  const out = h('div', {class: 'history-result'});
+  const note = h('div', {class: 'history-note', role: 'status', 'aria-live': 'polite'});
   const button = h('button', {type: 'button', onclick: () => read()}, 'Refresh');
-  let shown = null; // the entries on show
+  let shown = []; // the entries on show
+  let shownSeqs = null; // their seqs, none before the first read
   let reading = null;
   let again = false;
 
   function render() {
-    fill(out, shown.length ? table(shown, names) : h('p', {class: 'empty'}, 'No changes recorded.'));
+    fill(out, shown.length ? table(shown, names) : '');
+    fill(note, shown.length ? '' : h('p', {class: 'empty'}, 'No changes recorded.'));
   }
 
   // One read at a time; a request meanwhile reads once more after it.
@@ -96,11 +101,15 @@ export function historyPanel(id) {
         again = false;
         try {
           const q = `sensor=${encodeURIComponent(id)}&limit=${LIMIT}`;
-          shown = entries((await get(`/api/v1/journal?${q}`)).records || []);
+          const list = entries((await get(`/api/v1/journal?${q}`)).records || []);
+          const seqs = list.map((r) => r.seq).join(',');
+          if (seqs === shownSeqs && !note.querySelector('.problem')) continue;
+          shown = list;
+          shownSeqs = seqs;
           render();
         } catch (err) {
-          fill(out, h('p', {class: 'problem'}, `Reading the history failed: ${err.message}`,
-                      err.status === 401 && !token.get() ? ' (enter the token above)' : ''));
+          fill(note, h('p', {class: 'problem'}, `Reading the history failed: ${err.message}`,
+                       err.status === 401 && !token.get() ? ' (enter the token above)' : ''));
         }
       } while (again);
     })();
@@ -116,7 +125,7 @@ export function historyPanel(id) {
       const known = names.size;
       for (const p of detail.parameters || []) names.set(p.key || p.name, p.name);
       if (detail.stream) read();
-      else if (!known && names.size && shown && shown.length) render();
+      else if (!known && names.size && shown.length) render();
     } else if (what === 'journal' && (!ids || ids.has(id))) {
       read();
     }
@@ -126,7 +135,7 @@ export function historyPanel(id) {
   const el = h('section', {class: 'panel history-panel', 'aria-labelledby': 'history-title'},
     h('div', {class: 'panel-head'}, h('h2', {id: 'history-title'}, 'History'), button),
     h('p', {class: 'help'}, `The newest first, from the journal of who changed what (up to ${LIMIT / 2} writes).`),
-    out);
+    note, out);
   read();
   return {el, destroy: () => { off(); window.removeEventListener('zurid:token', read); }};
 }

@@ -2,7 +2,8 @@
 """The web page of `zurid serve` in a real headless Chromium, against the real server on
 `sensor-sim --count 3` (with the wire time):
 
-  1. The overview shows the three sensors, each with values that change.
+  1. The overview shows the three sensors, each with values that change; a sensor's History
+     says that nothing was recorded yet.
   2. With the token entered, the line is backed up from the page.
   3. On COM2's page a THRESHOLD written with a wrong token is refused and shown as such;
      with the right token again it is written, the page shows before and after, and only that
@@ -322,6 +323,8 @@ def run(line, driver):
     line.start()
     overview(line, driver)
     print("ok:", card_values(driver))
+    driver.get(line.base + "/#/sensor/COM1")
+    wait(driver, "an empty History", lambda d: text(d, ".history-note") == "No changes recorded.")
     line.stop()
 
     print("== 1: the same over HTTPS and WSS; the rest of the way too")
