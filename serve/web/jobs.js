@@ -4,6 +4,7 @@
 // with the differences.
 import {h, fill} from './dom.js';
 import {runJob} from './api.js';
+import {journalChanged} from './live.js';
 
 const NAME_KEY = 'zurid.backup';
 
@@ -77,6 +78,7 @@ export function backupPanel(current = '') {
                   err.status === 401 ? ' (enter the token above)' : ''));
     } finally {
       buttons.forEach((b) => { b.disabled = false; });
+      if (!verify) journalChanged(); // a backup is in every sensor's history
     }
   });
   return h('section', {class: 'panel backups', 'aria-labelledby': 'backups-title'},

@@ -75,11 +75,17 @@ export async function refreshOne(id) {
 }
 
 // A parameter table just read, or sent by the server after a change: the THRESHOLD and
-// HYSTERESIS lines follow the RAM; an open table hears of it.
-export function setParameters(id, memory, parameters) {
+// HYSTERESIS lines follow the RAM; an open table hears of it (and a sensor's history, of a
+// change the stream brought).
+export function setParameters(id, memory, parameters, stream = false) {
   const r = record(id);
   if (memory === 'ram') setLines(r, parameters);
-  emit('parameters', new Set([id]), {memory, parameters});
+  emit('parameters', new Set([id]), {memory, parameters, stream});
+}
+
+// The page wrote to sensors (`ids`; all of them when none): their history is read again.
+export function journalChanged(ids) {
+  emit('journal', ids ? new Set(ids) : null);
 }
 
 function push(r, m) {
@@ -128,7 +134,7 @@ function onMessage(text) {
     push(record(m.sensor), m);
     readingArrived(m.sensor);
   } else if (m.type === 'parameters') {
-    setParameters(m.sensor, m.memory, m.parameters);
+    setParameters(m.sensor, m.memory, m.parameters, true);
   } else if (m.type === 'status') {
     const r = record(m.sensor);
     setStatus(r, m.status, m.message);

@@ -1,6 +1,7 @@
 // A sensor's parameter table: name, value with its unit, code (an unknown code as `? N`),
 // read fresh from RAM or EEPROM. With a token it is editable: only the changed values go to
-// the sensor (PATCH), and the answer's before/after, or the error, is shown.
+// the sensor (PATCH), with the reason when one is given (for the journal), and the answer's
+// before/after, or the error, is shown.
 import {h, fill} from './dom.js';
 import {get, request, sensorPath, token} from './api.js';
 import * as live from './live.js';
@@ -49,7 +50,13 @@ export function parameterPanel(id) {
   const readButton = h('button', {type: 'button', onclick: () => read()}, 'Read');
   const write = h('button', {type: 'submit', disabled: true}, 'Write changes');
   const undo = h('button', {type: 'button', disabled: true, onclick: () => render()}, 'Undo');
-  const form = h('form', {class: 'params-form', novalidate: true}, table,
+  // The server takes a reason of at most 500 characters.
+  const reason = h('input', {id: 'change-reason', type: 'text', maxlength: 500, autocomplete: 'off',
+                             'aria-describedby': 'change-reason-help'});
+  const reasonField = h('div', {class: 'reason-field'},
+    h('label', {for: 'change-reason'}, 'Reason (recorded in the journal)'), reason,
+    h('p', {id: 'change-reason-help', class: 'help'}, 'Optional: why the values change.'));
+  const form = h('form', {class: 'params-form', novalidate: true}, table, reasonField,
       h('div', {class: 'actions'}, write, undo));
 
   function edits() {
@@ -83,6 +90,7 @@ export function parameterPanel(id) {
         h('td', {class: 'code'}, String(p.code)),
         editable ? h('td', {}, editor(p, `edit-${i}`)) : '')))));
     form.hidden = !params.length;
+    reasonField.hidden = !editable;
     refreshButtons();
   }
 
@@ -115,6 +123,7 @@ export function parameterPanel(id) {
           ? Number(el.value) : el.value.trim();
     }
     if (!Object.keys(body).length) return;
+    if (reason.value.trim()) body.reason = reason.value.trim();
     write.disabled = true;
     fill(result, h('p', {class: 'running'}, `Writing to ${memory.toUpperCase()}…`));
     try {
@@ -122,6 +131,7 @@ export function parameterPanel(id) {
       const answer = (await request('PATCH', sensorPath(id, `/parameters?memory=${memory}`), body)).body;
       params = answer.parameters;
       live.setParameters(id, memory, params);
+      reason.value = '';
       render();
       fill(result, beforeAfter(answer));
     } catch (err) {
@@ -129,6 +139,7 @@ export function parameterPanel(id) {
                      err.status === 401 ? ' (enter the token above)' : ''));
       refreshButtons();
     }
+    live.journalChanged([id]);
   });
 
   // Someone else changed the sensor: show it, unless the operator is editing.

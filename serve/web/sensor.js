@@ -1,6 +1,6 @@
 // A sensor's own page (#/sensor/COM3): the window's five-trace strip chart of the last 100
 // readings with DAT0/DAT1/NORM beside it, the parameter table, the jump buffer against the
-// THRESHOLD, and the line's backup with this sensor's row marked.
+// THRESHOLD, the line's backup with this sensor's row marked, and the sensor's history.
 import {h, fill, setText, num} from './dom.js';
 import * as live from './live.js';
 import {get, sensorPath} from './api.js';
@@ -8,6 +8,7 @@ import {stripChart, bufferChart} from './charts.js';
 import {badge, details, statusHint, valueBoxes, showValues} from './status.js';
 import {parameterPanel} from './params.js';
 import {backupPanel} from './jobs.js';
+import {historyPanel} from './history.js';
 
 function bufferPanel(id) {
   const canvas = h('canvas', {role: 'img', 'aria-label': `Jump buffer of ${id} against THRESHOLD`});
@@ -58,6 +59,7 @@ export function mount(main, id) {
   const info = h('p', {class: 'details'});
   const params = parameterPanel(id);
   const buffer = bufferPanel(id);
+  const history = historyPanel(id);
   fill(main,
     h('nav', {class: 'crumbs', 'aria-label': 'Breadcrumb'}, h('a', {href: '#/'}, 'All sensors'),
       ' › ', id),
@@ -70,7 +72,8 @@ export function mount(main, id) {
           h('div', {class: 'chart chart-strip'}, canvas),
           h('dl', {class: 'values display'}, valueBoxes('live')))),
       params.el,
-      h('div', {class: 'column'}, buffer.el, backupPanel(id))));
+      h('div', {class: 'column'}, buffer.el, backupPanel(id)),
+      history.el));
   const chart = stripChart(canvas);
 
   function status() {
@@ -101,5 +104,6 @@ export function mount(main, id) {
     params.destroy();
     if (chart) chart.destroy();
     buffer.destroy();
+    history.destroy();
   };
 }

@@ -2,13 +2,17 @@
 """The web page of `zurid serve` in a real headless Chromium, against the real server on
 `sensor-sim --count 3` (with the wire time):
 
-  1. The overview shows the three sensors, each with values that change.
+  1. The overview shows the three sensors, each with values that change; a sensor's History
+     says that nothing was recorded yet.
   2. With the token entered, the line is backed up from the page.
   3. On COM2's page a THRESHOLD written with a wrong token is refused and shown as such;
      with the right token again it is written, the page shows before and after, and only that
      sensor's RAM gets one write, of that byte alone (the simulator's request log). The
-     jump buffer, read from the page, stands against the new THRESHOLD.
+     jump buffer, read from the page, stands against the new THRESHOLD. The write carries a
+     reason; COM2's History then shows it first, with who, the channel, before → after and
+     the reason, above the line's backup.
   4. A verify started on the page shows its result: COM2 differs in THRESHOLD, the rest agree.
+     A change made through the API shows in the History after Refresh.
   5. The server stops: the page says the live data is lost; it starts again: the page
      reconnects by itself and the values move again.
   6. With the server gone, `zurid get COM2` reads the THRESHOLD from the simulator's RAM.
@@ -70,8 +74,12 @@ def free_port():
         return s.getsockname()[1]
 
 
-def api(base, path, context=None):
-    with urllib.request.urlopen(base + path, timeout=10, context=context) as r:
+def api(base, path, context=None, method="GET", body=None, token=None):
+    request = urllib.request.Request(
+        base + path, method=method, data=None if body is None else json.dumps(body).encode(),
+        headers={"Content-Type": "application/json"} | (
+            {"Authorization": f"Bearer {token}"} if token else {}))
+    with urllib.request.urlopen(request, timeout=10, context=context) as r:
         return json.load(r)
 
 
@@ -131,7 +139,9 @@ class Line:
         if not all(paths):
             self.sim.kill()
             raise Failed("sensor-sim did not print its three ports")
-        self.env = dict(os.environ, ZURID_PORTS=":".join(paths))
+        # A journal of its own, so that the History shows this line's writes alone.
+        self.env = dict(os.environ, ZURID_PORTS=":".join(paths),
+                        ZURID_JOURNAL=os.path.join(work, "journal", "journal.jsonl"))
         self.port = free_port()
         self.cert, self.key, self.spki = make_certificate(work)
         self.tls = False
@@ -262,11 +272,13 @@ def overview_changes(driver, seconds=10):
     raise Failed(f"the cards' values did not change: {[(s, len(v)) for s, v in seen.items()]}")
 
 
-def write_threshold(driver, value):
+def write_threshold(driver, value, reason=""):
     field = wait(driver, "THRESHOLD is editable", lambda d: d.find_element(
         By.CSS_SELECTOR, 'tr[data-key="THRESHOLD"] input'))
     field.clear()
     field.send_keys(str(value))
+    if reason:
+        driver.find_element(By.ID, "change-reason").send_keys(reason)
     driver.find_element(By.CSS_SELECTOR, ".params-form button[type=submit]").click()
 
 
@@ -275,6 +287,21 @@ def use_token(driver, token):
     field.clear()
     field.send_keys(token)
     driver.find_element(By.CSS_SELECTOR, "#token button[type=submit]").click()
+
+
+def history(driver):
+    """COM2's History, newest first: each row's cells as text."""
+    return [[c.text for c in r.find_elements(By.CSS_SELECTOR, "th, td")]
+            for r in driver.find_elements(By.CSS_SELECTOR, ".history tbody tr")]
+
+
+def history_shows(driver, what, first):
+    """Waits for the History's newest row to be `first` (When left out); all rows."""
+    try:
+        return wait(driver, what, lambda d: (rows := history(d)) and rows[0][1:] == first and rows)
+    except Failed as e:
+        raise Failed(f"{e}; it shows {history(driver) or text(driver, '.history-result')!r}") \
+            from None
 
 
 def run_job(driver, button):
@@ -296,6 +323,8 @@ def run(line, driver):
     line.start()
     overview(line, driver)
     print("ok:", card_values(driver))
+    driver.get(line.base + "/#/sensor/COM1")
+    wait(driver, "an empty History", lambda d: text(d, ".history-note") == "No changes recorded.")
     line.stop()
 
     print("== 1: the same over HTTPS and WSS; the rest of the way too")
@@ -328,8 +357,10 @@ def run(line, driver):
         raise Failed(f"written with a wrong token: {writes(line.log)}")
     print("ok: refused:", refusal)
     use_token(driver, token)
-    write_threshold(driver, 77)
+    write_threshold(driver, 77, "drift after cleaning")
     wait(driver, "before and after", lambda d: "100 77" in text(d, ".before-after tbody tr"))
+    if driver.find_element(By.ID, "change-reason").get_attribute("value"):
+        raise Failed("the reason stays in its field after the write")
     wait(driver, "the table read again", lambda d: text(
         d, 'tr[data-key="THRESHOLD"] td.value') == "77")
     done = writes(line.log)
@@ -339,6 +370,14 @@ def run(line, driver):
     if list(done[0][2][1:]) != ram_before[1:]:
         raise Failed(f"bytes other than THRESHOLD changed: {list(done[0][2])}")
     print("ok:", text(driver, ".before-after tbody tr"))
+    rows = history_shows(driver, "the change in the History", [
+        "token-file (API, 127.0.0.1)", "Change RAM", "THRESHOLD 100 → 77", "Written",
+        "drift after cleaning"])
+    backups = [r[1:] for r in rows if r[2].startswith("Backup")]
+    if sorted(backups) != [["token-file (API, 127.0.0.1)", f"Backup {m}", "–", "Saved", ""]
+                           for m in ("EEPROM", "RAM")] or len(rows) != 3:
+        raise Failed(f"COM2's History shows {rows}")
+    print("ok: History:", rows[0])
 
     driver.find_element(By.CSS_SELECTOR, ".buffer-panel button").click()
     values = wait(driver, "the jump buffer", lambda d: (t := text(d, ".buffer-values")) and t)
@@ -356,8 +395,15 @@ def run(line, driver):
             not rows["COM2"].endswith("RAM THRESHOLD: 100 → 77") or \
             any(not rows[p].startswith(f"{p} OK") or "→" in rows[p] for p in ("COM1", "COM3")):
         raise Failed(f"verify shows {result!r}")
-    shot(driver, "sensor.png")
     print("ok:", rows["COM2"])
+    api(line.base, "/api/v1/sensors/COM2/parameters?memory=ram", line.context, "PATCH",
+        {"HYSTERESIS": 110, "reason": "made by a script"}, token)
+    driver.find_element(By.CSS_SELECTOR, ".history-panel button").click()
+    history_shows(driver, "the API's change in the History after Refresh", [
+        "token-file (API, 127.0.0.1)", "Change RAM", "HYSTERESIS 120 → 110", "Written",
+        "made by a script"])
+    shot(driver, "sensor.png")
+    print("ok: History after Refresh:", history(driver)[0])
 
     print("== 5: the server goes away and comes back")
     line.stop()
