@@ -17,6 +17,7 @@ const OUTCOMES = {
   unchanged: 'Unchanged',
   refused: 'Refused',
   failed: 'Failed',
+  sent: 'Sent, not read back',
   pending: 'Pending: no outcome recorded',
 };
 
