@@ -25,7 +25,7 @@ QString Key(const char* name) {
 constexpr std::array kEvents{"change",     "restore", "backup", "auth_failed",
                              "locked_out", "start",   "stop"};
 constexpr std::array kChannels{"window", "cli", "api", "mqtt"};
-constexpr std::array kOutcomes{"pending", "written", "unchanged", "refused", "failed"};
+constexpr std::array kOutcomes{"pending", "written", "sent", "unchanged", "refused", "failed"};
 static_assert(kEvents.size() == std::size_t(JournalEvent::Stop) + 1);
 static_assert(kChannels.size() == std::size_t(JournalChannel::Mqtt) + 1);
 static_assert(kOutcomes.size() == std::size_t(JournalOutcome::Failed) + 1);

@@ -11,7 +11,8 @@
 //   memory    ram, eeprom
 //   before, after   the 15 parameter bytes as an array of numbers
 //   changes   [{"key": "THRESHOLD", "before": 100, "after": 80}, ...] with the codes
-//   outcome   pending (the attempt), written (read back), unchanged, refused, failed
+//   outcome   pending (the attempt), written (read back), sent (the whole frame handed to the
+//             port, not read back: the window's SEND), unchanged, refused, failed
 //   error     {"code": KIND, "message": TEXT} when refused or failed
 //   reason    why, when the person or system gave one
 //   attempt   on an outcome: the seq of its attempt
@@ -30,7 +31,7 @@ namespace zurid::platform {
 enum class JournalEvent { Change, Restore, Backup, AuthFailed, LockedOut, Start, Stop };
 enum class JournalChannel { Window, Cli, Api, Mqtt };
 enum class JournalMemory { Ram, Eeprom };
-enum class JournalOutcome { Pending, Written, Unchanged, Refused, Failed };
+enum class JournalOutcome { Pending, Written, Sent, Unchanged, Refused, Failed };
 
 // The user this process runs as (the login name; the uid as a number when it has none).
 QString UnixUser();
@@ -70,7 +71,7 @@ class JournalWrite {
     JournalWrite(const QString& path, JournalEntry attempt);
 
     QString begin();
-    // Written or unchanged; `readBack`, when given, becomes "after" (and the changes).
+    // Written, sent or unchanged; `readBack`, when given, becomes "after" (and the changes).
     QString finish(JournalOutcome outcome, const std::optional<core::ParamBlock>& readBack = {});
     // Refused or failed.
     QString finish(JournalOutcome outcome, const QString& code, const QString& message);
