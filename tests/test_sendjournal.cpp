@@ -3,6 +3,7 @@
 // that `zurid journal verify` finds whole; and a journal that cannot take the attempt, which
 // sends nothing and says why in the status line and the INFO popup.
 #include "gui/state.h"
+#include "platform/serial/rs232.h"
 #include "platform/ui/Dovarid10.h"
 #include "platform/ui/userint.h"
 #include "support/files.h"
@@ -17,8 +18,10 @@
 #include <QTest>
 
 #include <cerrno>
+#include <csignal>
 #include <pwd.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 using namespace testing_support;
@@ -122,6 +125,56 @@ class SendJournalTest : public QObject {
         env.insert("ZURID_JOURNAL", journal);
         const ZuridRun verify = RunZuridIn(env, {"journal", "verify"});
         QVERIFY2(verify.finished && verify.exitCode == 0, qPrintable(verify.errText()));
+    }
+
+    // A port that is not open takes nothing: the time-out report as before, and a failure on
+    // record.
+    void sendOnAClosedPortIsAFailure() {
+        const QString journal = dir.filePath("gone.jsonl");
+        JournalAt(journal);
+        zurid::platform::CloseCom(zurid::com);
+        Click(PANEL_SEND);
+        QCOMPARE(TextVal(PANEL_STATUS), QString("TIMEOUT"));
+        QCOMPARE(popups->popups.size(), std::size_t(1));
+        const JournalRecords read = ReadJournal(journal);
+        QCOMPARE(read.records.size(), qsizetype(2));
+        const QJsonObject outcome = read.records.at(1);
+        QCOMPARE(outcome["outcome"].toString(), QString("failed"));
+        QCOMPARE(outcome["error"].toObject(),
+                 QJsonObject({{"code", "sensor_absent"}, {"message", "port is not open"}}));
+        QCOMPARE(outcome["attempt"].toInteger(), read.records.at(0)["seq"].toInteger());
+    }
+
+    // The attempt is taken, the outcome is not (the file may grow by one attempt's line only):
+    // the block is sent all the same and the status line says what is missing.
+    void outcomeNotRecordedIsSaid() {
+        const QString journal = dir.filePath("limit.jsonl");
+        JournalAt(journal);
+        Click(PANEL_SEND);
+        QVERIFY(sensor.waitForRequests(1, 1.0));
+        const QList<QByteArray> lines = JournalLines(journal);
+        QCOMPARE(lines.size(), qsizetype(2));
+        sensor.clearRequests();
+        SetCtrlVal(zurid::panel, PANEL_THRESHOLD, 177); // as many digits as 100
+
+        rlimit saved{};
+        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+        rlimit small = saved; // an attempt's line is as long as the first one
+        small.rlim_cur = static_cast<rlim_t>(Contents(journal).size() + lines[0].size() + 1);
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
+        Click(PANEL_SEND);
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, oldHandler);
+
+        QVERIFY(sensor.waitForRequests(1, 1.0));
+        QCOMPARE(int(sensor.ram()[0]), 177);
+        QCOMPARE(TextVal(PANEL_STATUS), "sent, but its outcome is not in the journal: journal " +
+                                            journal + ": " + SystemText(EFBIG));
+        QVERIFY(popups->popups.empty());
+        const JournalRecords read = ReadJournal(journal);
+        QCOMPARE(read.records.size(), qsizetype(3));
+        QCOMPARE(read.records.at(2)["outcome"].toString(), QString("pending"));
     }
 
     void unjournaledSendSendsNothing_data() {
