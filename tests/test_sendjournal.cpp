@@ -63,11 +63,7 @@ class SendJournalTest : public QObject {
     }
     void init() {
         popups = new PopupWatcher(this);
-        ResetSensor(sensor, kRam);
-        sensor.setEeprom(kEeprom);
-        QCOMPARE(StartProgram(), 0);
-        QCOMPARE(TextVal(PANEL_STATUS), kLineOk);
-        sensor.clearRequests();
+        StartOnHealthySensor(sensor);
     }
     void cleanup() {
         StopProgram();
