@@ -13,4 +13,10 @@ void ReportTimeout() {
     MessagePopup(TimeoutTitle, InfoTimeout);
 }
 
+void ReportUnjournaled(const std::string& why) {
+    szStatus = why;
+    SetCtrlVal(panel, PANEL_STATUS, szStatus);
+    MessagePopup(TimeoutTitle, why.c_str());
+}
+
 } // namespace zurid

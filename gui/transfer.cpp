@@ -25,9 +25,19 @@ void SendPara() {
     order = static_cast<unsigned char>(core::WriteOrder(target == RAM));
     GetPanelValues();
     CopyVarsToPP();
-    nBytesW = WriteParaFrame(order);
+    const ParaWrite done = WriteParaFrame(order);
+    if (!done.refused.empty()) {
+        ReportUnjournaled(done.refused + "; nothing sent");
+        return;
+    }
+    nBytesW = done.written;
     if (nBytesW != kRequestLen) {
         ReportTimeout();
+    }
+    if (!done.unrecorded.empty()) {
+        szStatus = (nBytesW == kRequestLen ? "sent" : "TIMEOUT") +
+                   std::string(", but its outcome is not in the journal: ") + done.unrecorded;
+        SetCtrlVal(panel, PANEL_STATUS, szStatus);
     }
 }
 

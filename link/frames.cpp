@@ -3,6 +3,7 @@
 #include "core/exchange.h"
 #include "link/state.h"
 #include "platform/serial/eventpump.h"
+#include "platform/serial/journal_send.h"
 #include "platform/serial/rs232.h"
 #include "platform/serial/utility.h"
 
@@ -46,9 +47,17 @@ void FillTxBuf(unsigned char ord) {
     std::copy(frame.begin(), frame.end(), szWriteBuf.begin());
 }
 
-int WriteParaFrame(unsigned char ord) {
+ParaWrite WriteParaFrame(unsigned char ord) {
     FillTxBuf(ord);
-    return ComWrt(com, szWriteBuf.data(), kRequestLen);
+    JournalSend journal(com, static_cast<core::Order>(ord), pp);
+    ParaWrite done;
+    done.refused = journal.begin();
+    if (!done.refused.empty()) {
+        return done;
+    }
+    done.written = ComWrt(com, szWriteBuf.data(), kRequestLen);
+    done.unrecorded = journal.finish(done.written);
+    return done;
 }
 
 void GetRxBufPara() {

@@ -8,6 +8,7 @@
 #include "link/blocks.h"
 
 #include <array>
+#include <string>
 
 namespace zurid {
 
@@ -29,10 +30,18 @@ extern std::array<unsigned char, kFrameBufSize> szReadBuf;
 
 // Builds a request in szWriteBuf: sync, order, pp.
 void FillTxBuf(unsigned char order);
+// What became of the window's one write.
+struct ParaWrite {
+    int written = 0;        // bytes the port took (kRequestLen when all)
+    std::string refused;    // the attempt could not be journaled, why (naming the journal): then
+                            // nothing was sent
+    std::string unrecorded; // written (or tried), but its outcome is not in the journal: why
+};
+
 // The window's one write into the sensor (SEND to RAM or EEPROM): the request for `order`
-// carrying pp, handed to the port. Returns the bytes the port took (kRequestLen when all); a
-// write has no reply. Whatever records the window's writes belongs here.
-int WriteParaFrame(unsigned char order);
+// carrying pp, handed to the port, journaled as an attempt before and its outcome after. A
+// write has no reply; nothing is read, flushed or dispatched here.
+ParaWrite WriteParaFrame(unsigned char order);
 // Reply bytes from szReadBuf into pp or databuf.
 void GetRxBufPara();
 void GetRxBufData();

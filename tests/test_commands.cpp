@@ -52,12 +52,8 @@ class CommandsTest : public QObject {
     void initTestCase() { ConnectAsCom1(sensor); }
     void init() {
         popups = new PopupWatcher(this);
-        ResetSensor(sensor, kRam);
-        sensor.setEeprom(kEeprom);
         zurid::pp.fill(0);
-        QCOMPARE(StartProgram(), 0);
-        QCOMPARE(TextVal(PANEL_STATUS), kLineOk);
-        sensor.clearRequests();
+        StartOnHealthySensor(sensor);
     }
     void cleanup() {
         StopProgram();

@@ -12,7 +12,7 @@
 //   before, after   the 15 parameter bytes as an array of numbers
 //   changes   [{"key": "THRESHOLD", "before": 100, "after": 80}, ...] with the codes
 //   outcome   pending (the attempt), written (read back), unchanged, refused, failed, sent
-//             (written, not read back)
+//             (written, not read back: the window's SEND, zurid --no-verify)
 //   error     {"code": KIND, "message": TEXT} when refused or failed
 //   reason    why, when the person or system gave one
 //   attempt   on an outcome: the seq of its attempt
@@ -32,7 +32,8 @@ namespace zurid::platform {
 enum class JournalEvent { Change, Restore, Backup, AuthFailed, LockedOut, Start, Stop };
 enum class JournalChannel { Window, Cli, Api, Mqtt };
 enum class JournalMemory { Ram, Eeprom };
-// Sent: written without reading it back (zurid --no-verify), so not known to be held.
+// Sent: written without reading it back (the window's SEND, zurid --no-verify), so not known
+// to be held.
 enum class JournalOutcome { Pending, Written, Unchanged, Refused, Failed, Sent };
 
 // A reason is a sentence for the journal, not a document.
@@ -78,7 +79,7 @@ class JournalWrite {
     JournalWrite(const QString& path, JournalEntry attempt);
 
     QString begin();
-    // Written or unchanged; `readBack`, when given, becomes "after" (and the changes).
+    // Written, sent or unchanged; `readBack`, when given, becomes "after" (and the changes).
     QString finish(JournalOutcome outcome, const std::optional<core::ParamBlock>& readBack = {});
     // Refused or failed.
     QString finish(JournalOutcome outcome, const QString& code, const QString& message);

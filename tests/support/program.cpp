@@ -3,6 +3,7 @@
 #include "app/shell.h"
 #include "gui/state.h"
 #include "platform/serial/rs232.h"
+#include "platform/ui/Dovarid10.h"
 #include "platform/ui/qtaccess.h"
 #include "platform/ui/userint.h"
 
@@ -180,6 +181,14 @@ void ResetSensor(sim::SensorSim& s, const sim::Block& ram) {
     for (int order = 1; order <= 7; ++order) {
         s.setReply(order, std::nullopt);
     }
+    s.clearRequests();
+}
+
+void StartOnHealthySensor(sim::SensorSim& s) {
+    ResetSensor(s, kRam);
+    s.setEeprom(kEeprom);
+    QCOMPARE(StartProgram(), 0);
+    QCOMPARE(TextVal(PANEL_STATUS), kLineOk);
     s.clearRequests();
 }
 

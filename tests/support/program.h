@@ -65,6 +65,9 @@ bool WaitUntil(const std::function<bool()>& pred, int timeoutMs);
 // Back to a healthy sensor with this RAM block: no fault, normal replies, model data, an
 // empty request log.
 void ResetSensor(sim::SensorSim& s, const sim::Block& ram);
+// A healthy sensor holding kRam and kEeprom, the program started on it up to the line check's
+// LINE OK, and the simulator's request log cleared after that.
+void StartOnHealthySensor(sim::SensorSim& s);
 // How many requests with this order the simulator received since its log was cleared.
 std::size_t CountOrder(const sim::SensorSim& s, std::uint8_t order);
 // Bytes of every request the simulator received, in order.
