@@ -478,6 +478,36 @@ class JournalWritesTest : public QObject {
         QCOMPARE(serve.terminate(), 0);
     }
 
+    // Wrong tokens are journaled with the address they came from, the lock-out once; a request
+    // without a token is no guess and leaves no record.
+    void wrongTokensAndTheLockOut() {
+        QVERIFY(line);
+        const quint16 port = line->serve.port();
+        const qsizetype from = Records().size();
+        QCOMPARE(
+            Http(port, "PATCH", "/api/v1/sensors/COM2/parameters", R"({"THRESHOLD": 55})").status,
+            401);
+        QCOMPARE(Records().size(), from);
+        QList<int> answers;
+        for (int i = 0; i < 6; ++i) {
+            answers << Http(port, "PATCH", "/api/v1/sensors/COM2/parameters",
+                            R"({"THRESHOLD": 55})", QByteArray(64, 'f'))
+                           .status;
+        }
+        QCOMPARE(answers, (QList<int>{403, 403, 403, 403, 403, 429}));
+        const QList<QJsonObject> records = Records().mid(from);
+        QStringList events;
+        for (const QJsonObject& r : records) {
+            events << r["event"].toString();
+            QCOMPARE(r["channel"], "api");
+            QCOMPARE(r["address"], "127.0.0.1");
+            QVERIFY(!r.contains("who"));
+        }
+        QCOMPARE(events, (QStringList{"auth_failed", "auth_failed", "auth_failed", "auth_failed",
+                                      "locked_out"}));
+        QCOMPARE(fleet->at(1).ram()[0], 74); // the last change of the writers side by side
+    }
+
     // A reason longer than a record takes is refused before anything is sent.
     void overlongReasonIsRefused() {
         const qsizetype from = Records().size();

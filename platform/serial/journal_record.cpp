@@ -76,7 +76,9 @@ QString UnixUser() {
 JournalEntry::JournalEntry(JournalEvent event, JournalChannel channel, const QString& who) {
     members_.insert(Key("event"), Name(kEvents, event));
     members_.insert(Key("channel"), Name(kChannels, channel));
-    members_.insert(Key("who"), who);
+    if (!who.isEmpty()) { // unknown for a wrong token, and for serve's start and stop
+        members_.insert(Key("who"), who);
+    }
     members_.insert(Key("host"), QSysInfo::machineHostName());
 }
 

@@ -46,7 +46,7 @@ QString UnixUser();
 
 class JournalEntry {
   public:
-    // event, channel, who, and this machine's host name.
+    // event, channel, who (none when empty), and this machine's host name.
     JournalEntry(JournalEvent event, JournalChannel channel, const QString& who);
 
     JournalEntry& address(const QString& address);
