@@ -230,6 +230,70 @@ QStringList BackupRun::removeUnnamed(const Manifest& m) const {
     return notes;
 }
 
+Result<Manifest> ReplaceSet(const QString& dir, const QString& location,
+                            const core::ParamBlock& ram, const core::ParamBlock& eeprom) {
+    Result<Manifest> loaded = LoadBackup(FolderReader(dir));
+    if (!loaded) {
+        return loaded;
+    }
+    Manifest m = *loaded;
+    const auto entry = std::find_if(m.entries.begin(), m.entries.end(), [&](const auto& e) {
+        return e.location == location && e.result == BackupResult::Ok;
+    });
+    if (entry == m.entries.end()) {
+        return Result<Manifest>::failure(
+            ErrorKind::NotFound, QStringLiteral("%1 holds no set of %2").arg(dir, location));
+    }
+    QSet<QString> used;
+    for (const ManifestEntry& e : std::as_const(m.entries)) {
+        used << e.ramFile << e.eepromFile;
+    }
+    const auto path = [&dir](const QString& name) { return Native(QDir(dir).filePath(name)); };
+    const QStringList old{entry->ramFile, entry->eepromFile};
+    QStringList written;
+    for (const bool isRam : {true, false}) {
+        QString name;
+        for (int variant = 1; name.isEmpty() || used.contains(name) ||
+                              QFileInfo(QDir(dir).filePath(name)).exists() ||
+                              QFileInfo(QDir(dir).filePath(name)).isSymLink();
+             ++variant) {
+            name = BackupFileName(entry->port, isRam, variant);
+        }
+        const std::string why = platform::SaveFile(
+            path(name), ParamFileBytes(isRam ? ram : eeprom).toStdString(), platform::kPrivateFile);
+        if (why.empty()) {
+            written << name;
+            used << name;
+            (isRam ? entry->ramFile : entry->eepromFile) = name;
+            continue;
+        }
+        for (const QString& made : std::as_const(written)) {
+            platform::RemoveFile(path(made));
+        }
+        return Result<Manifest>::failure(
+            ErrorKind::Io,
+            QStringLiteral("cannot write %1: %2").arg(QDir(dir).filePath(name), Text(why)));
+    }
+    entry->ram = ram;
+    entry->eeprom = eeprom;
+    entry->time = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
+    entry->kept.clear();
+    const QString manifest = QDir(dir).filePath(QLatin1String(kManifestName));
+    if (const std::string why = platform::SaveFile(Native(manifest), WriteManifest(m).toStdString(),
+                                                   platform::kPrivateFile);
+        !why.empty()) {
+        for (const QString& made : std::as_const(written)) {
+            platform::RemoveFile(path(made));
+        }
+        return Result<Manifest>::failure(
+            ErrorKind::Io, QStringLiteral("cannot write %1: %2").arg(manifest, Text(why)));
+    }
+    for (const QString& name : old) {
+        platform::RemoveFile(path(name)); // named by nothing now; a leftover harms no one
+    }
+    return m;
+}
+
 QString JournalBackup(const Fleet& fleet, const WriteOrigin& origin) {
     const auto append = [&origin](const platform::JournalEntry& e) {
         return platform::AppendJournal(origin.journal, e.members()).error;

@@ -70,6 +70,14 @@ class BackupRun {
     QStringList damaged_;
 };
 
+// Makes `ram` and `eeprom` the set of the entry for the sensor at `location` in the backup in
+// `dir`, as a run would leave it: its two files written new under names no entry uses, the
+// manifest replaced atomically (the commit point), then its old files removed. The entry keeps
+// its port and device; its time is now. The backup as it is after, else why not: NotFound when
+// it holds no set for `location`, the refusal of LoadBackup, Io naming the file not written.
+Result<Manifest> ReplaceSet(const QString& dir, const QString& location,
+                            const core::ParamBlock& ram, const core::ParamBlock& eeprom);
+
 // A backup run in the journal: a record per port that took part ("backup", its RAM and EEPROM
 // as saved, written or failed with why). Empty when recorded, else why not, naming the journal.
 QString JournalBackup(const Fleet& fleet, const WriteOrigin& origin);

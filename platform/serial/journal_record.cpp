@@ -22,11 +22,11 @@ QString Key(const char* name) {
 }
 
 // The names as written, in the order of their enumerations.
-constexpr std::array kEvents{"change",     "restore", "backup", "auth_failed",
-                             "locked_out", "start",   "stop"};
+constexpr std::array kEvents{"change", "restore", "backup", "auth_failed",   "locked_out",
+                             "start",  "stop",    "drift",  "drift_accepted"};
 constexpr std::array kChannels{"window", "cli", "api", "mqtt"};
 constexpr std::array kOutcomes{"pending", "written", "unchanged", "refused", "failed", "sent"};
-static_assert(kEvents.size() == std::size_t(JournalEvent::Stop) + 1);
+static_assert(kEvents.size() == std::size_t(JournalEvent::DriftAccepted) + 1);
 static_assert(kChannels.size() == std::size_t(JournalChannel::Mqtt) + 1);
 static_assert(kOutcomes.size() == std::size_t(JournalOutcome::Sent) + 1);
 

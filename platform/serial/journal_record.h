@@ -2,7 +2,9 @@
 // the JSON by hand, and a write to a sensor as the journal keeps it: two records.
 //
 // Members (absent when they do not apply):
-//   event     change, restore, backup, auth_failed, locked_out, start, stop
+//   event     change, restore, backup, auth_failed, locked_out, start, stop, drift (a
+//             difference from the line's reference found, not made by zurid serve),
+//             drift_accepted (the sensor's blocks made its reference)
 //   channel   window, cli, api, mqtt
 //   who       the token's name (api, mqtt) or the Unix user (window, cli)
 //   address   the client's address (api, mqtt)
@@ -29,7 +31,17 @@
 
 namespace zurid::platform {
 
-enum class JournalEvent { Change, Restore, Backup, AuthFailed, LockedOut, Start, Stop };
+enum class JournalEvent {
+    Change,
+    Restore,
+    Backup,
+    AuthFailed,
+    LockedOut,
+    Start,
+    Stop,
+    Drift,
+    DriftAccepted
+};
 enum class JournalChannel { Window, Cli, Api, Mqtt };
 enum class JournalMemory { Ram, Eeprom };
 // Sent: written without reading it back (the window's SEND, zurid --no-verify), so not known
