@@ -6,6 +6,7 @@
 #include "platform/serial/interrupt.h"
 #include "platform/serial/journal.h"
 #include "serve/daemon.h"
+#include "serve/drift.h"
 #include "serve/http/tls.h"
 #include "serve/line.h"
 #include "serve/token.h"
@@ -35,6 +36,7 @@ const char* const kServeDetails =
     "  POST  /api/v1/backups/NAME/verify          a verify job\n"
     "  POST  /api/v1/backups/NAME/restore         {\"ram\": false, \"dry_run\": true}\n"
     "  GET   /api/v1/jobs/N                       a job: running, done or failed, per port\n"
+    "  POST  /api/v1/sensors/ID/drift/accept      the sensor's blocks become its reference\n"
     "  GET   /api/v1/stream                       WebSocket: every reading, every change\n"
     "  GET   /metrics                             Prometheus text format\n"
     "  GET   /                                    the web page\n"
@@ -56,6 +58,10 @@ const char* const kServeDetails =
     "address nor a --host NAME is refused (421), so that a page of another site cannot\n"
     "reach the line through its DNS. With --tls-cert and --tls-key the port speaks HTTPS and\n"
     "WSS only (the key file must be its owner's alone, as the token file).\n"
+    "With --reference NAME (a backup in the backups folder) every sensor's RAM and EEPROM are\n"
+    "read every --verify-every and compared with the backup's set for it: a difference this\n"
+    "server did not make turns the sensor's drift on (the JSON, the stream, /metrics, MQTT,\n"
+    "the journal). A reference that cannot be read is refused at start.\n"
     "\n"
     "Exit status: 0 after SIGINT or SIGTERM (polling stopped, a running job interrupted\n"
     "with whole files, the ports closed), 1 when it cannot listen, 2 bad usage or a refused\n"
@@ -178,8 +184,19 @@ void AddServeOptions(QCommandLineParser& parser) {
         QStringLiteral("A name clients reach this server by (repeatable): requests whose Host "
                        "names another are refused."),
         QStringLiteral("NAME"));
+    const QCommandLineOption reference(
+        QStringLiteral("reference"),
+        QStringLiteral("A backup in the backups folder as the line's reference set: each sensor "
+                       "is compared with it (see 'drift')."),
+        QStringLiteral("NAME"));
+    const QCommandLineOption verifyEvery(
+        QStringLiteral("verify-every"),
+        QStringLiteral("How often the sensors are read and compared with the reference: 30s, "
+                       "10m, 1h (default 10m)."),
+        QStringLiteral("PERIOD"));
     parser.addOptions({all, listen, tokenFile, tokens, privateReads, readOnly, backups,
-                       maxConnections, idle, perAddress, tlsCert, tlsKey, host});
+                       maxConnections, idle, perAddress, tlsCert, tlsKey, host, reference,
+                       verifyEvery});
     parser.addOptions(MqttOptions());
 }
 
@@ -219,6 +236,21 @@ bool ReadServeOptions(const QCommandLineParser& parser, serve::ServeOptions& opt
     if (options.backups.isEmpty()) {
         Message(QStringLiteral("--backups needs a folder"));
         return false;
+    }
+    options.reference = parser.value(QStringLiteral("reference"));
+    if (parser.isSet(QStringLiteral("verify-every"))) {
+        const QString every = parser.value(QStringLiteral("verify-every"));
+        const std::optional<qint64> ms = serve::ParsePeriod(every);
+        if (options.reference.isEmpty()) {
+            Message(QStringLiteral("--verify-every needs --reference NAME"));
+            return false;
+        }
+        if (!ms) {
+            Message(QStringLiteral("--verify-every needs a period such as 30s, 10m or 1h, not '%1'")
+                        .arg(every));
+            return false;
+        }
+        options.verifyEveryMs = *ms;
     }
     return ReadMqttOptions(parser, options) && ReadNetworkOptions(parser, options);
 }

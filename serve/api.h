@@ -15,6 +15,7 @@
 
 namespace zurid::serve {
 
+class Drift;
 class Jobs;
 class Stream;
 namespace mqtt {
@@ -42,7 +43,8 @@ struct Api {
     std::function<void(const QString&)> note{}; // a line for the log
     // Every wrong token is reported here, once, whatever the channel (a missing one is none).
     std::function<void(const AuthFailure&)> authFailed{};
-    QString journal{}; // where every change is recorded; empty: not recorded (tests)
+    QString journal{};      // where every change is recorded; empty: not recorded (tests)
+    Drift* drift = nullptr; // the line's reference, when serve has one
 };
 
 // The handlers' convention: a check returns the value it found or the Answer that refuses
@@ -117,5 +119,8 @@ void AddSensorRoutes(http::Router& router, Api& api);
 void AddJobRoutes(http::Router& router, Api& api);
 void AddSiteRoutes(http::Router& router, Api& api);
 void AddJournalRoutes(http::Router& router, Api& api);
+// POST /api/v1/sensors/ID/drift/accept (an engineer's): the sensor's blocks, read afresh, become
+// its set in the reference backup; journaled.
+void AddDriftRoutes(http::Router& router, Api& api);
 
 } // namespace zurid::serve

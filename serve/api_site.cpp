@@ -106,6 +106,12 @@ QByteArray Metrics(const Api& api) {
              "Live-data readings per second over the last seconds.");
     each("zurid_sensor_readings_per_second",
          [](const LinePort& p) -> Value { return p.status == SensorStatus::Ok ? p.rate() : 0.0; });
+    e.family("zurid_sensor_drift", "gauge",
+             "Whether the sensor differs from the line's reference set (only with a reference).");
+    each("zurid_sensor_drift", [](const LinePort& p) -> Value {
+        return p.drift.isEmpty() ? std::nullopt
+                                 : Value(p.drift.value(QStringLiteral("on")).toBool() ? 1 : 0);
+    });
     e.family("zurid_stream_clients", "gauge", "WebSocket clients of the live stream.");
     e.sample("zurid_stream_clients", {}, api.stream.clients());
     e.family("zurid_stream_dropped_messages_total", "counter",

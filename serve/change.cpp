@@ -144,7 +144,7 @@ void ChangeParameters(Api& api, ParameterChange change, Waiter waiter) {
                             [&api, p, memory, turn, hold](const sensors::WriteResult& w) {
                                 // What the sensor holds now, as far as the change knows it.
                                 if (w.ok() || w.error.kind == ErrorKind::NotKept) {
-                                    api.line.keepBlock(*p, memory, w.after);
+                                    api.line.wroteBlock(*p, memory, w.before, w.after);
                                 } else if (w.before && !w.touched()) {
                                     api.line.keepBlock(*p, memory, *w.before);
                                 }

@@ -4,6 +4,7 @@
 #include "platform/serial/journal_record.h"
 #include "platform/serial/utility.h"
 #include "serve/api.h"
+#include "serve/drift.h"
 #include "serve/http/server.h"
 #include "serve/jobs.h"
 #include "serve/line.h"
@@ -38,9 +39,9 @@ platform::JournalEntry ServerEvent(platform::JournalEvent event) {
 struct Daemon::Parts {
     explicit Parts(ServeOptions o)
         : options(std::move(o)), stream(options.stream), jobs(line, options.backups),
-          api{line, stream, jobs, options.keys, options.readOnly, options.privateReads, {}, nullptr,
-              {},   {},     {}},
-          server(router, options.limits), commands(api) {}
+          api{line,    stream, jobs, options.keys, options.readOnly, options.privateReads, {},
+              nullptr, {},     {},   {},           nullptr},
+          server(router, options.limits), commands(api), drift(line) {}
 
     ServeOptions options;
     Line line;
@@ -50,6 +51,7 @@ struct Daemon::Parts {
     http::Router router;
     http::Server server;
     MqttLine commands;
+    Drift drift;
     std::unique_ptr<mqtt::Bridge> bridge;
     QTimer trim;
 };
@@ -95,6 +97,7 @@ Daemon::Daemon(ServeOptions options, QObject* parent)
     AddJobRoutes(d.router, d.api);
     AddSiteRoutes(d.router, d.api);
     AddJournalRoutes(d.router, d.api);
+    AddDriftRoutes(d.router, d.api);
 
     d.line.statusChanged = [&d](LinePort& p) {
         d.stream.publish(p.ref.label, StatusMessage(p));
@@ -115,6 +118,29 @@ Daemon::Daemon(ServeOptions options, QObject* parent)
         if (d.bridge && block) {
             d.bridge->parametersChanged(p.ref.label, m, ParametersJson(p, m, *block));
         }
+        d.drift.check(p);
+    };
+    d.line.blockWritten = [&d](LinePort& p, Memory m, const std::optional<core::ParamBlock>& before,
+                               const core::ParamBlock& after) {
+        d.drift.wrote(p, m, before, after);
+    };
+    d.drift.changed = [&d](LinePort& p) {
+        d.stream.publish(p.ref.label, DriftMessage(p));
+        if (d.bridge) {
+            d.bridge->driftChanged(p.ref.label, p.drift);
+        }
+    };
+    d.drift.found = [this, &d](LinePort& p, Memory m, const core::ParamBlock& reference,
+                               const core::ParamBlock& sensor) {
+        platform::JournalEntry e = ServerEvent(platform::JournalEvent::Drift);
+        e.sensor(p.ref.label, p.location)
+            .memory(m == Memory::Ram ? platform::JournalMemory::Ram
+                                     : platform::JournalMemory::Eeprom)
+            .bytes(reference, sensor)
+            .reason(QStringLiteral("found, not made here"));
+        if (const QString why = Record(d.api.journal, e); !why.isEmpty() && note) {
+            note(QStringLiteral("%1: drift found is not in the journal: %2").arg(p.ref.label, why));
+        }
     };
     d.stream.known = [&d](const QString& id) { return d.line.find(id) != nullptr; };
     d.stream.greeting = [&d](const QSet<QString>& wanted) {
@@ -122,6 +148,9 @@ Daemon::Daemon(ServeOptions options, QObject* parent)
         for (const auto& p : d.line.ports()) {
             if (wanted.isEmpty() || wanted.contains(p->ref.label)) {
                 out << StatusMessage(*p);
+                if (!p->drift.isEmpty()) {
+                    out << DriftMessage(*p);
+                }
             }
         }
         return out;
@@ -137,6 +166,13 @@ Daemon::~Daemon() = default;
 
 sensors::Status Daemon::prepare() {
     Parts& d = *d_;
+    if (!d.options.reference.isEmpty()) {
+        if (sensors::Status loaded = d.drift.load(d.options.backups, d.options.reference);
+            !loaded) {
+            return loaded;
+        }
+        d.api.drift = &d.drift;
+    }
     if (d.options.all) {
         d.line.addAll();
         return {};
@@ -161,6 +197,7 @@ sensors::Status Daemon::start() {
         return sensors::Status::failure(ErrorKind::Unrecorded, why);
     }
     d.line.start();
+    d.drift.start(d.options.verifyEveryMs);
     if (d.options.mqtt) {
         mqtt::BridgeOptions bridge = *d.options.mqtt;
         bridge.journal = d.api.journal; // its records and head published too
@@ -174,6 +211,9 @@ sensors::Status Daemon::start() {
         // Every sensor's status from the start, "starting" until its line check is done.
         for (const auto& p : d.line.ports()) {
             d.bridge->sensorChanged(p->ref.label, SensorJson(*p, false));
+            if (!p->drift.isEmpty()) {
+                d.bridge->driftChanged(p->ref.label, p->drift);
+            }
         }
         if (sensors::Status started = d.bridge->start(); !started) {
             return started;
@@ -190,6 +230,7 @@ void Daemon::stop(std::function<void()> stopped) {
     }
     d.server.close();
     d.jobs.interrupt();
+    d.drift.stop();
     d.line.stop();
     d.stream.closeAll();
     // Done once the goodbye time is over and the bridge has said "offline" (or given up).

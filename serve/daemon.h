@@ -37,6 +37,8 @@ struct ServeOptions {
     StreamLimits stream;
     std::optional<mqtt::BridgeOptions> mqtt; // publish the line to an MQTT broker too
     QString journal;                         // where every change is recorded
+    QString reference;                       // a backup's name: the line's reference set
+    qint64 verifyEveryMs = 600'000;          // how often the sensors are compared with it
 };
 
 inline constexpr char kStreamPath[] = "/api/v1/stream";
@@ -46,7 +48,8 @@ class Daemon : public QObject {
     explicit Daemon(ServeOptions options, QObject* parent = nullptr);
     ~Daemon() override;
 
-    // Looks the ports up; the message names a name that is no port, or a port named twice.
+    // Looks the ports up and reads the reference; the message names a name that is no port, a
+    // port named twice, or why the reference cannot be used.
     sensors::Status prepare();
     // Listens, starts the ports and the MQTT bridge; the message says why it cannot listen.
     // The bridge keeps trying to reach its broker for as long as it runs.

@@ -309,7 +309,8 @@ void Jobs::ended(Job& job) {
         }
         if (job.kind == QLatin1String("restore") && !job.dryRun) {
             for (Memory m : job.memories) {
-                line_.keepBlock(*lp, m, sensors::SavedBlock(job.manifest.entries[p->entry], m));
+                line_.wroteBlock(*lp, m, std::nullopt,
+                                 sensors::SavedBlock(job.manifest.entries[p->entry], m));
             }
         } else {
             if (p->ram) {

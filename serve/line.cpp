@@ -218,6 +218,14 @@ void Line::keepBlock(LinePort& p, Memory m, const core::ParamBlock& block) {
     }
 }
 
+void Line::wroteBlock(LinePort& p, Memory m, const std::optional<core::ParamBlock>& before,
+                      const core::ParamBlock& after) {
+    keepBlock(p, m, after);
+    if (blockWritten) {
+        blockWritten(p, m, before, after);
+    }
+}
+
 void Line::open(LinePort& p) {
     if (stopped_) {
         return;

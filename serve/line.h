@@ -13,6 +13,7 @@
 #include "sensors/session.h"
 #include "serve/answer.h"
 
+#include <QJsonObject>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -99,6 +100,9 @@ struct LinePort {
     // What is changing the sensor's parameters now ("a parameter change", "restore job 3"):
     // one at a time, so that no change is built on a block another one is replacing.
     QString writer;
+    // {"on", "since", "differences"} against the line's reference; empty without one (see
+    // drift.h).
+    QJsonObject drift;
 
     // The session while the port works (status ok), else nullptr.
     PortSession* session() const { return status == SensorStatus::Ok ? session_.get() : nullptr; }
@@ -162,6 +166,10 @@ class Line : public QObject {
 
     // A block was read or written: keeps it, and tells if it differs from the one known.
     void keepBlock(LinePort& p, Memory m, const core::ParamBlock& block);
+    // This server wrote `after` and the sensor holds it: keeps it, then tells blockWritten.
+    // `before` is what the sensor held; none when the whole block is the writer's (a restore).
+    void wroteBlock(LinePort& p, Memory m, const std::optional<core::ParamBlock>& before,
+                    const core::ParamBlock& after);
 
     // Client work for a working port (status ok). A read joins the same read that waits
     // already; otherwise the unit waits for its turn, or `waiter` is answered Unavailable
@@ -175,6 +183,9 @@ class Line : public QObject {
     std::function<void(LinePort&)> statusChanged;
     std::function<void(LinePort&, const Reading&)> readingArrived;
     std::function<void(LinePort&, Memory)> blockChanged;
+    std::function<void(LinePort&, Memory, const std::optional<core::ParamBlock>& before,
+                       const core::ParamBlock& after)>
+        blockWritten;
 
     // Timing and the client queue's bound; tests and the benchmark may change them.
     int dataPauseMs = core::kDataPauseMs;

@@ -53,7 +53,9 @@ QJsonObject SensorJson(const LinePort& p, bool blocks) {
                   {QStringLiteral("rate"),
                    std::round((p.status == SensorStatus::Ok ? p.rate() : 0.0) * 100.0) / 100.0},
                   {QStringLiteral("readings"), static_cast<qint64>(p.readings)},
-                  {QStringLiteral("timeouts"), static_cast<qint64>(p.timeouts)}};
+                  {QStringLiteral("timeouts"), static_cast<qint64>(p.timeouts)},
+                  {QStringLiteral("drift"),
+                   p.drift.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(p.drift)}};
     if (blocks) {
         o[QStringLiteral("ram")] = Block(p.ram);
         o[QStringLiteral("eeprom")] = Block(p.eeprom);
@@ -102,6 +104,13 @@ QString BlockMessage(const LinePort& p, Memory m) {
     o[QStringLiteral("type")] = QStringLiteral("parameters");
     o[QStringLiteral("sensor")] = p.ref.label;
     o[QStringLiteral("memory")] = MemoryKey(m);
+    return Compact(o);
+}
+
+QString DriftMessage(const LinePort& p) {
+    QJsonObject o = p.drift;
+    o[QStringLiteral("type")] = QStringLiteral("drift");
+    o[QStringLiteral("sensor")] = p.ref.label;
     return Compact(o);
 }
 

@@ -9,8 +9,8 @@
 namespace zurid::serve {
 
 // {"id", "device", "location", "status", "message", "version", "reading", "rate", "readings",
-// "timeouts"}; with `blocks` also "ram" and "eeprom" as last read ({"bytes", "parameters"} or
-// null).
+// "timeouts", "drift" (null without a reference set)}; with `blocks` also "ram" and "eeprom" as
+// last read ({"bytes", "parameters"} or null).
 QJsonObject SensorJson(const LinePort& p, bool blocks);
 // A parameter set as the API answers it: {"sensor", "memory", "bytes", "parameters"}.
 QJsonObject ParametersJson(const LinePort& p, Memory m, const core::ParamBlock& block);
@@ -28,5 +28,7 @@ QString ReadingMessage(const LinePort& p, const Reading& r);
 QString StatusMessage(const LinePort& p);
 // {"type": "parameters", "sensor": "COM3", "memory": "ram", "bytes": [...], "parameters": [...]}
 QString BlockMessage(const LinePort& p, Memory m);
+// {"type": "drift", "sensor": "COM3", "on": true, "since": ..., "differences": [...]}
+QString DriftMessage(const LinePort& p);
 
 } // namespace zurid::serve

@@ -86,6 +86,10 @@ void Bridge::parametersChanged(const QString& id, sensors::Memory m,
     client_.retain(topics_.parameters(id, m), Compact(apiParameters));
 }
 
+void Bridge::driftChanged(const QString& id, const QJsonObject& drift) {
+    client_.retain(topics_.drift(id), Compact(drift));
+}
+
 void Bridge::reading(const QString& id, const QByteArray& json) {
     if (options_.liveMs > 0) {
         newest_.insert(id, json);
@@ -226,6 +230,7 @@ void Bridge::forget(const QString& sensor) {
     client_.clear(topics_.sensorStatus(sensor));
     client_.clear(topics_.parameters(sensor, sensors::Memory::Ram));
     client_.clear(topics_.parameters(sensor, sensors::Memory::Eeprom));
+    client_.clear(topics_.drift(sensor));
 }
 
 void Bridge::answer(const QString& sensor, const QJsonValue& commandId, const Answer& a) {

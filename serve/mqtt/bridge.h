@@ -54,6 +54,8 @@ class Bridge : public QObject {
     void sensorChanged(const QString& id, const QJsonObject& apiSensor);
     // The API's object of a parameter set, after the start-up read and after every change.
     void parametersChanged(const QString& id, sensors::Memory m, const QJsonObject& apiParameters);
+    // The sensor's drift from the line's reference, as the API's sensor has it.
+    void driftChanged(const QString& id, const QJsonObject& drift);
     // One reading as the stream sends it (compact JSON).
     void reading(const QString& id, const QByteArray& json);
 
