@@ -6,6 +6,7 @@
 #include "core/params.h"
 #include "sensors/manifest.h"
 #include "sim/fleet.h"
+#include "support/backups.h"
 #include "support/files.h"
 #include "support/journal.h"
 #include "support/mosquitto.h"
@@ -25,17 +26,6 @@ namespace {
 
 constexpr sim::Block kRam = {90, 110, 0, 0, 2, 1, 30, 60, 3, 1, 3, 0, 7, 8, 9};
 constexpr sim::Block kEeprom = {70, 100, 10, 1, 3, 0, 40, 70, 4, 0, 5, 1, 1, 2, 3};
-
-std::vector<sim::Config> Line(unsigned n) {
-    std::vector<sim::Config> out(n);
-    for (sim::Config& c : out) {
-        c.wireTime = false;
-        c.answerDelay = 0.002;
-        c.ram = kRam;
-        c.eeprom = kEeprom;
-    }
-    return out;
-}
 
 QJsonObject Json(const QByteArray& payload) {
     return QJsonDocument::fromJson(payload).object();
@@ -91,7 +81,7 @@ class ServeDriftTest : public QObject {
   private slots:
     void initTestCase() {
         QVERIFY(broker.start());
-        fleet = std::make_unique<sim::SensorFleet>(Line(2));
+        fleet = std::make_unique<sim::SensorFleet>(LineOf(2, kRam, kEeprom));
         QVERIFY(fleet->start());
         journal = tmp.filePath("journal.jsonl");
         qputenv("ZURID_JOURNAL", QFile::encodeName(journal));

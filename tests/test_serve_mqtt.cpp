@@ -4,6 +4,7 @@
 // (retained ones among them), the Last Will on SIGKILL and "offline" on SIGTERM, a broker that is
 // absent at start and one that restarts, two servers on one broker, and the options' bad usage.
 #include "sim/fleet.h"
+#include "support/backups.h"
 #include "support/files.h"
 #include "support/mosquitto.h"
 #include "support/program.h"
@@ -26,16 +27,8 @@ namespace {
 constexpr sim::Block kLineRam = {100, 120, 23, 1, 1, 9, 20, 50, 2, 0, 7, 1, 12, 13, 14};
 constexpr sim::Block kLineEeprom = {70, 100, 10, 1, 3, 0, 40, 70, 4, 0, 5, 1, 1, 2, 3};
 
-std::vector<sim::Config> Configs(unsigned n) {
-    std::vector<sim::Config> out(n);
-    for (unsigned i = 0; i < n; ++i) {
-        out[i].wireTime = false;
-        out[i].answerDelay = 0.002;
-        out[i].ram = kLineRam;
-        out[i].eeprom = kLineEeprom;
-        out[i].seed = i + 1;
-    }
-    return out;
+std::vector<sim::Config> SameLine(unsigned n) {
+    return LineOf(n, kLineRam, kLineEeprom);
 }
 
 // Parameter block writes (orders 1 and 2) the line's simulators received.
@@ -106,7 +99,7 @@ class ServeMqttTest : public QObject {
   private slots:
     void initTestCase() {
         QVERIFY(broker.start());
-        fleet = std::make_unique<sim::SensorFleet>(Configs(2));
+        fleet = std::make_unique<sim::SensorFleet>(SameLine(2));
         QVERIFY(fleet->start());
         // A token known beforehand, and a command left retained for the server to find.
         token = "0123456789abcdef0123456789abcdef";
@@ -289,7 +282,7 @@ class ServeMqttTest : public QObject {
     }
 
     void sigtermSaysOfflineAndEndsWell() {
-        sim::SensorFleet one(Configs(1));
+        sim::SensorFleet one(SameLine(1));
         QVERIFY(one.start());
         Subscriber sub(broker.port(), "t/term/status");
         ServeProcess s;
@@ -310,7 +303,7 @@ class ServeMqttTest : public QObject {
         for (const QString& topic : gone) {
             Publish(broker.port(), topic, R"({"status":"ok"})", true);
         }
-        sim::SensorFleet one(Configs(1));
+        sim::SensorFleet one(SameLine(1));
         QVERIFY(one.start());
         ServeProcess s;
         QVERIFY2(s.start(QStringList{"COM1"} + MqttArgs("t/gone"), one.paths(),
@@ -337,7 +330,7 @@ class ServeMqttTest : public QObject {
 
     void brokerAbsentAtStartThenRestarted() {
         Mosquitto later;
-        sim::SensorFleet one(Configs(1));
+        sim::SensorFleet one(SameLine(1));
         QVERIFY(one.start());
         ServeProcess s;
         QVERIFY2(s.start({"COM1", "--mqtt", later.url(), "--mqtt-prefix", "t/absent"}, one.paths(),
@@ -371,7 +364,7 @@ class ServeMqttTest : public QObject {
     }
 
     void twoServersOnOneBroker() {
-        sim::SensorFleet a(Configs(1)), b(Configs(1));
+        sim::SensorFleet a(SameLine(1)), b(SameLine(1));
         QVERIFY(a.start());
         QVERIFY(b.start());
         Subscriber sub(broker.port(), "t/two/#");

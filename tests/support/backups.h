@@ -37,6 +37,20 @@ inline std::vector<sim::Config> Configs(unsigned n) {
     return out;
 }
 
+// `n` quick sensors (no wire time) that all hold `ram` and `eeprom`, each with its own seed.
+inline std::vector<sim::Config> LineOf(unsigned n, const sim::Block& ram,
+                                       const sim::Block& eeprom) {
+    std::vector<sim::Config> out(n);
+    for (unsigned i = 0; i < n; ++i) {
+        out[i].wireTime = false;
+        out[i].answerDelay = 0.002;
+        out[i].ram = ram;
+        out[i].eeprom = eeprom;
+        out[i].seed = i + 1;
+    }
+    return out;
+}
+
 inline QStringList Coms(unsigned n) {
     QStringList out;
     for (unsigned i = 1; i <= n; ++i) {
