@@ -2,6 +2,7 @@
 // set in the reference backup.
 #include "serve/api.h"
 #include "serve/drift.h"
+#include "serve/jobs.h"
 
 #include "platform/serial/journal.h"
 #include "sensors/restore.h"
@@ -61,6 +62,12 @@ void AcceptDrift(Api& api, const Request& request, const Responder& reply) {
     }
     if (const Checked<PortSession*> working = WorkingSession(*p); !working) {
         Send(reply, working.failed());
+        return;
+    }
+    // A job may be writing the backups folder, the reference among them.
+    if (api.jobs.running()) {
+        Send(reply, Answer::failure(ErrorKind::Busy,
+                                    QStringLiteral("a job is running; accept when it has ended")));
         return;
     }
     if (!p->writer.isEmpty()) {

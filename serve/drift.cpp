@@ -43,6 +43,7 @@ std::optional<qint64> ParsePeriod(const QString& text) {
 
 Drift::Drift(Line& line, QObject* parent) : QObject(parent), line_(line) {
     connect(&timer_, &QTimer::timeout, this, [this] {
+        reread();
         for (const auto& p : line_.ports()) {
             if (p->status == SensorStatus::Ok && p->writer.isEmpty() && entryOf(*p) != nullptr) {
                 verify(*p, [](const std::optional<Answer>&) {});
@@ -69,6 +70,8 @@ sensors::Status Drift::load(const QString& folder, const QString& name) {
     if (!QFileInfo::exists(QDir(dir).filePath(QLatin1String(sensors::kManifestName)))) {
         return refuse(QStringLiteral("no backup of that name in %1").arg(folder));
     }
+    const QDateTime modified =
+        QFileInfo(QDir(dir).filePath(QLatin1String(sensors::kManifestName))).lastModified();
     const sensors::Result<sensors::Manifest> m = sensors::LoadBackup(sensors::FolderReader(dir));
     if (!m) {
         return refuse(m.error());
@@ -80,7 +83,25 @@ sensors::Status Drift::load(const QString& folder, const QString& name) {
     dir_ = dir;
     name_ = name;
     reference_ = *m;
+    modified_ = modified;
     return {};
+}
+
+void Drift::reread() {
+    const QDateTime modified =
+        QFileInfo(QDir(dir_).filePath(QLatin1String(sensors::kManifestName))).lastModified();
+    if (modified == modified_) {
+        return;
+    }
+    const sensors::Result<sensors::Manifest> m = sensors::LoadBackup(sensors::FolderReader(dir_));
+    if (!m) {
+        return;
+    }
+    reference_ = *m;
+    modified_ = modified;
+    for (const auto& p : line_.ports()) {
+        check(*p);
+    }
 }
 
 void Drift::start(qint64 periodMs) {
@@ -231,6 +252,8 @@ sensors::Status Drift::accept(LinePort& p) {
         return m.failed();
     }
     reference_ = std::move(*m);
+    modified_ =
+        QFileInfo(QDir(dir_).filePath(QLatin1String(sensors::kManifestName))).lastModified();
     state_.remove(&p); // the sensor holds its reference now: nothing is made here any more
     judge(p);
     return {};

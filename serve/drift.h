@@ -13,6 +13,7 @@
 #include "sensors/result.h"
 #include "serve/line.h"
 
+#include <QDateTime>
 #include <QHash>
 #include <QObject>
 #include <QString>
@@ -69,10 +70,14 @@ class Drift : public QObject {
         std::array<std::optional<core::ParamBlock>, 2> told; // the sensor's block last found
     };
     void judge(LinePort& p);
+    // Reads the reference again when its manifest has changed (a backup made again under its
+    // name); one that cannot be read leaves the reference as it was.
+    void reread();
 
     Line& line_;
     QString dir_, name_;
     sensors::Manifest reference_;
+    QDateTime modified_; // the reference's manifest as read
     QHash<const LinePort*, State> state_;
     QTimer timer_;
 };

@@ -2,7 +2,8 @@
 // sensor changed behind serve's back (the simulator's memories set from here) drifts within a
 // period, naming the parameter, in the API, the stream, /metrics, MQTT and the journal; a change
 // through serve does not; accepting makes the backup hold the sensor's blocks, and a restore of
-// the reference clears it. A reference that cannot be used stops serve before it starts.
+// the reference clears it, and so does a new backup under its name. A reference that cannot be
+// used stops serve before it starts.
 #include "core/params.h"
 #include "sensors/manifest.h"
 #include "sim/fleet.h"
@@ -231,6 +232,18 @@ class ServeDriftTest : public QObject {
                          [](const QJsonObject& o) { return o["state"] == "done"; }));
         QVERIFY(WaitFor("COM2", false));
         QCOMPARE(fleet->at(1).ram(), kRam);
+    }
+
+    // A backup made again under the reference's name is the line's new reference set.
+    void aNewBackupUnderItsNameIsTheReference() {
+        fleet->at(1).setRam(kEeprom);
+        QVERIFY(WaitFor("COM2", true));
+        const HttpAnswer job =
+            Http(serve.port(), "POST", "/api/v1/backups", R"({"name": "line"})", token);
+        QCOMPARE(job.status, 202);
+        QVERIFY(PollJson(serve.port(), job.header("Location"),
+                         [](const QJsonObject& o) { return o["state"] == "done"; }));
+        QVERIFY(WaitFor("COM2", false));
     }
 };
 
