@@ -1,8 +1,10 @@
 // The page (index.html at /, its files at /static/..., from the program's resources only, never
 // from the filesystem) and /metrics in Prometheus' text format.
+#include "core/protocol.h"
 #include "serve/api.h"
 #include "serve/exposition.h"
 #include "serve/mqtt/bridge.h"
+#include "serve/sensorjson.h"
 #include "serve/stream.h"
 
 #include <QFile>
@@ -106,6 +108,22 @@ QByteArray Metrics(const Api& api) {
              "Live-data readings per second over the last seconds.");
     each("zurid_sensor_readings_per_second",
          [](const LinePort& p) -> Value { return p.status == SensorStatus::Ok ? p.rate() : 0.0; });
+    e.family("zurid_sensor_wire_readings_per_second", "gauge",
+             "The most live-data readings per second the wire allows (4800 baud, the pause).");
+    // Request and reply on the wire, then the pause before the next request.
+    const double cycle =
+        (core::kRequestLen + core::kDataLen) * core::kByteSeconds + api.line.dataPauseMs / 1000.0;
+    each("zurid_sensor_wire_readings_per_second",
+         [cycle](const LinePort&) -> Value { return 1.0 / cycle; });
+    e.family("zurid_parameter_writes_total", "counter",
+             "Parameter changes of the API and MQTT that sent a write to the sensor.");
+    for (const auto& p : ports) {
+        for (const Memory m : {Memory::Ram, Memory::Eeprom}) {
+            e.sample("zurid_parameter_writes_total",
+                     {{"sensor", p->ref.label}, {"memory", MemoryKey(m)}},
+                     static_cast<double>(m == Memory::Ram ? p->ramWrites : p->eepromWrites));
+        }
+    }
     e.family("zurid_stream_clients", "gauge", "WebSocket clients of the live stream.");
     e.sample("zurid_stream_clients", {}, api.stream.clients());
     e.family("zurid_stream_dropped_messages_total", "counter",
