@@ -1,5 +1,6 @@
 // The page (index.html at /, its files at /static/..., from the program's resources only, never
 // from the filesystem) and /metrics in Prometheus' text format.
+#include "core/params.h"
 #include "core/protocol.h"
 #include "serve/api.h"
 #include "serve/exposition.h"
@@ -92,6 +93,17 @@ QByteArray Metrics(const Api& api) {
         e.family(v.name, "gauge", v.help);
         each(v.name, [field = v.field](const LinePort& p) -> Value {
             return p.last ? Value(p.last->values.*field) : std::nullopt;
+        });
+    }
+    // What NORM is compared with: the sensor counts below THRESHOLD and re-arms above
+    // HYSTERESIS. RAM's, the values the sensor works with.
+    for (const auto& [name, key] : {std::pair{"zurid_sensor_threshold", "THRESHOLD"},
+                                    std::pair{"zurid_sensor_hysteresis", "HYSTERESIS"}}) {
+        e.family(name, "gauge",
+                 QByteArray("The sensor's ") + key + " in RAM, as last read or written.");
+        const int pos = core::FindParam(key)->pos;
+        each(name, [pos](const LinePort& p) -> Value {
+            return p.ram ? Value((*p.ram)[pos]) : std::nullopt;
         });
     }
     e.family("zurid_sensor_readings_total", "counter", "Live-data readings received.");

@@ -380,7 +380,8 @@ class ServeApiTest : public QObject {
               "# TYPE zurid_sensor_readings_total counter", "zurid_sensor_norm{sensor=\"COM3\"} ",
               "zurid_stream_dropped_messages_total 0",
               // 26 bytes at 4800 baud and the pause of 50 ms
-              "zurid_sensor_wire_readings_per_second{sensor=\"COM2\"} 9.6"}) {
+              "zurid_sensor_wire_readings_per_second{sensor=\"COM2\"} 9.6",
+              "# TYPE zurid_sensor_hysteresis gauge", "zurid_sensor_threshold{sensor=\"COM1\"} "}) {
             QVERIFY2(a.body.contains(line), line);
         }
         // A change that sends a write counts once, in its memory; one with nothing to write not.
@@ -401,6 +402,9 @@ class ServeApiTest : public QObject {
                      200);
         }
         QCOMPARE(writes("ram"), ram + 1);
+        const QByteArray after = Http(port(), "GET", "/metrics").body;
+        QVERIFY(after.contains("\nzurid_sensor_threshold{sensor=\"COM1\"} 81\n"));
+        QVERIFY(after.contains("\nzurid_sensor_hysteresis{sensor=\"COM1\"} 110\n"));
         QCOMPARE(writes("eeprom"), eeprom);
         const QString promtool = QStandardPaths::findExecutable("promtool");
         if (promtool.isEmpty()) {
