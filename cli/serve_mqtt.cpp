@@ -118,6 +118,13 @@ bool ReadMqttOptions(const QCommandLineParser& parser, serve::ServeOptions& opti
             Message(QStringLiteral("--mqtt-discovery %1: %2").arg(o.discovery, prefix.error()));
             return false;
         }
+        // Home Assistant's PREFIX/status would be the line's own, with its Last Will.
+        if (o.discovery == o.prefix) {
+            Message(QStringLiteral("--mqtt-discovery %1 is the line's prefix too; give the line "
+                                   "its own with --mqtt-prefix")
+                        .arg(o.discovery));
+            return false;
+        }
     }
     options.mqtt = std::move(o);
     return true;

@@ -461,6 +461,8 @@ class ServeMqttTest : public QObject {
             {{"--mqtt", broker.url(), "--mqtt-live-ms", "soon"}, "mqtt-live-ms"},
             {{"--mqtt-discovery", "homeassistant"}, "--mqtt-discovery needs --mqtt"},
             {{"--mqtt", broker.url(), "--mqtt-discovery", "ha/+"}, "--mqtt-discovery ha/+"},
+            {{"--mqtt", broker.url(), "--mqtt-prefix", "ha", "--mqtt-discovery", "ha"},
+             "line's prefix too"},
         };
         for (const auto& c : cases) {
             const ZuridRun r = RunZurid(QStringList{"serve", "COM1"} + c.args, {});

@@ -74,7 +74,6 @@ QList<DiscoveryDocument> DiscoveryDocuments(const QString& discovery, const Topi
         QJsonObject o{
             {QStringLiteral("name"), QLatin1String(e.name)},
             {QStringLiteral("unique_id"), unique},
-            {QStringLiteral("object_id"), unique},
             {QStringLiteral("state_topic"), StateTopic(topics, id, e.topic)},
             {QStringLiteral("value_template"), QLatin1String(e.valueTemplate)},
             {QStringLiteral("availability_topic"), topics.status()},
