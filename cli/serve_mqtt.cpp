@@ -17,6 +17,11 @@ const char* const kServeMqttDetails =
     "                                     \"ram\", \"values\": {\"THRESHOLD\": 80}, \"token\":\n"
     "                                     \"...\"}, answered on .../set/response\n"
     "\n"
+    "With --mqtt-discovery PREFIX (usually homeassistant) each sensor is also a device of Home\n"
+    "Assistant: PREFIX/sensor/.../config and PREFIX/binary_sensor/.../config (retained) for its\n"
+    "NORM, DAT0, DAT1, health, status and drift, available while the line's status topic says\n"
+    "online; published again whenever PREFIX/status says online.\n"
+    "\n"
     "A broker that is absent or goes away is tried again with back-off while the rest goes\n"
     "on; meanwhile readings are dropped and counted (/metrics), and the retained topics are\n"
     "published anew on every connect. A credentials file that group or others may read is\n"
@@ -34,6 +39,7 @@ const QString kCa = QStringLiteral("mqtt-ca");
 const QString kCredentials = QStringLiteral("mqtt-credentials");
 const QString kLiveMs = QStringLiteral("mqtt-live-ms");
 const QString kCommands = QStringLiteral("mqtt-commands");
+const QString kDiscovery = QStringLiteral("mqtt-discovery");
 
 } // namespace
 
@@ -53,12 +59,15 @@ QList<QCommandLineOption> MqttOptions() {
                         "(default: every reading)."),
          QStringLiteral("N")},
         {kCommands, QStringLiteral("Take parameter commands on PREFIX/sensors/ID/set.")},
+        {kDiscovery,
+         QStringLiteral("Announce the sensors to Home Assistant under this discovery prefix."),
+         QStringLiteral("PREFIX")},
     };
 }
 
 bool ReadMqttOptions(const QCommandLineParser& parser, serve::ServeOptions& options) {
     if (!parser.isSet(kUrl)) {
-        for (const QString& name : {kPrefix, kCa, kCredentials, kLiveMs, kCommands}) {
+        for (const QString& name : {kPrefix, kCa, kCredentials, kLiveMs, kCommands, kDiscovery}) {
             if (parser.isSet(name)) {
                 Message(QStringLiteral("--%1 needs --mqtt URL").arg(name));
                 return false;
@@ -103,6 +112,20 @@ bool ReadMqttOptions(const QCommandLineParser& parser, serve::ServeOptions& opti
     }
     o.liveMs = static_cast<int>(*liveMs);
     o.commands = parser.isSet(kCommands);
+    if (parser.isSet(kDiscovery)) {
+        o.discovery = parser.value(kDiscovery);
+        if (const sensors::Status prefix = serve::mqtt::CheckPrefix(o.discovery); !prefix) {
+            Message(QStringLiteral("--mqtt-discovery %1: %2").arg(o.discovery, prefix.error()));
+            return false;
+        }
+        // Home Assistant's PREFIX/status would be the line's own, with its Last Will.
+        if (o.discovery == o.prefix) {
+            Message(QStringLiteral("--mqtt-discovery %1 is the line's prefix too; give the line "
+                                   "its own with --mqtt-prefix")
+                        .arg(o.discovery));
+            return false;
+        }
+    }
     options.mqtt = std::move(o);
     return true;
 }

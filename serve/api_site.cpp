@@ -1,8 +1,11 @@
 // The page (index.html at /, its files at /static/..., from the program's resources only, never
 // from the filesystem) and /metrics in Prometheus' text format.
+#include "core/params.h"
+#include "core/protocol.h"
 #include "serve/api.h"
 #include "serve/exposition.h"
 #include "serve/mqtt/bridge.h"
+#include "serve/sensorjson.h"
 #include "serve/stream.h"
 
 #include <QFile>
@@ -92,6 +95,17 @@ QByteArray Metrics(const Api& api) {
             return p.last ? Value(p.last->values.*field) : std::nullopt;
         });
     }
+    // What NORM is compared with: the sensor counts below THRESHOLD and re-arms above
+    // HYSTERESIS. RAM's, the values the sensor works with.
+    for (const auto& [name, key] : {std::pair{"zurid_sensor_threshold", "THRESHOLD"},
+                                    std::pair{"zurid_sensor_hysteresis", "HYSTERESIS"}}) {
+        e.family(name, "gauge",
+                 QByteArray("The sensor's ") + key + " in RAM, as last read or written.");
+        const int pos = core::FindParam(key)->pos;
+        each(name, [pos](const LinePort& p) -> Value {
+            return p.ram ? Value((*p.ram)[pos]) : std::nullopt;
+        });
+    }
     e.family("zurid_sensor_readings_total", "counter", "Live-data readings received.");
     each("zurid_sensor_readings_total",
          [](const LinePort& p) -> Value { return static_cast<double>(p.readings); });
@@ -112,6 +126,22 @@ QByteArray Metrics(const Api& api) {
         return p.drift.isEmpty() ? std::nullopt
                                  : Value(p.drift.value(QStringLiteral("on")).toBool() ? 1 : 0);
     });
+    e.family("zurid_sensor_wire_readings_per_second", "gauge",
+             "The most live-data readings per second the wire allows (4800 baud, the pause).");
+    // Request and reply on the wire, then the pause before the next request.
+    const double cycle =
+        (core::kRequestLen + core::kDataLen) * core::kByteSeconds + api.line.dataPauseMs / 1000.0;
+    each("zurid_sensor_wire_readings_per_second",
+         [cycle](const LinePort&) -> Value { return 1.0 / cycle; });
+    e.family("zurid_parameter_writes_total", "counter",
+             "Parameter changes of the API and MQTT that sent a write to the sensor.");
+    for (const auto& p : ports) {
+        for (const Memory m : {Memory::Ram, Memory::Eeprom}) {
+            e.sample("zurid_parameter_writes_total",
+                     {{"sensor", p->ref.label}, {"memory", MemoryKey(m)}},
+                     static_cast<double>(m == Memory::Ram ? p->ramWrites : p->eepromWrites));
+        }
+    }
     e.family("zurid_stream_clients", "gauge", "WebSocket clients of the live stream.");
     e.sample("zurid_stream_clients", {}, api.stream.clients());
     e.family("zurid_stream_dropped_messages_total", "counter",

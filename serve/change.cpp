@@ -142,6 +142,9 @@ void ChangeParameters(Api& api, ParameterChange change, Waiter waiter) {
                       hold](PortSession& s, const ClientTurn& turn) {
         sensors::WriteBlock(s, {memory, std::nullopt, items, true, true, origin, {}},
                             [&api, p, memory, turn, hold](const sensors::WriteResult& w) {
+                                if (w.touched()) {
+                                    ++(memory == Memory::Ram ? p->ramWrites : p->eepromWrites);
+                                }
                                 // What the sensor holds now, as far as the change knows it.
                                 if (w.ok() || w.error.kind == ErrorKind::NotKept) {
                                     api.line.wroteBlock(*p, memory, w.before, w.after);

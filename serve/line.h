@@ -97,6 +97,8 @@ struct LinePort {
     quint64 readings = 0;
     quint64 timeouts = 0;
     quint64 failures = 0; // transactions that failed otherwise
+    // Parameter changes of the API and MQTT that sent a write to RAM, to EEPROM.
+    quint64 ramWrites = 0, eepromWrites = 0;
     // What is changing the sensor's parameters now ("a parameter change", "restore job 3"):
     // one at a time, so that no change is built on a block another one is replacing.
     QString writer;

@@ -378,9 +378,34 @@ class ServeApiTest : public QObject {
              {"zurid_sensor_up{sensor=\"COM1\"} 1",
               "zurid_sensor_status{sensor=\"COM2\",status=\"ok\"} 1",
               "# TYPE zurid_sensor_readings_total counter", "zurid_sensor_norm{sensor=\"COM3\"} ",
-              "zurid_stream_dropped_messages_total 0"}) {
+              "zurid_stream_dropped_messages_total 0",
+              // 26 bytes at 4800 baud and the pause of 50 ms
+              "zurid_sensor_wire_readings_per_second{sensor=\"COM2\"} 9.6",
+              "# TYPE zurid_sensor_hysteresis gauge", "zurid_sensor_threshold{sensor=\"COM1\"} "}) {
             QVERIFY2(a.body.contains(line), line);
         }
+        // A change that sends a write counts once, in its memory; one with nothing to write not.
+        const auto writes = [this](const char* memory) {
+            const QByteArray name = "zurid_parameter_writes_total{sensor=\"COM1\",memory=\"" +
+                                    QByteArray(memory) + "\"} ";
+            const QByteArray body = Http(port(), "GET", "/metrics").body;
+            const qsizetype at = body.indexOf("\n" + name);
+            return at < 0 ? -1 : body.mid(at + 1 + name.size()).split('\n').first().toInt();
+        };
+        const int ram = writes("ram"), eeprom = writes("eeprom");
+        QVERIFY(ram >= 0 && eeprom >= 0);
+        fleet->at(0).setRam(kRam);
+        for (int i = 0; i < 2; ++i) {
+            QCOMPARE(Http(port(), "PATCH", "/api/v1/sensors/COM1/parameters",
+                          R"({"THRESHOLD": 81})", token)
+                         .status,
+                     200);
+        }
+        QCOMPARE(writes("ram"), ram + 1);
+        const QByteArray after = Http(port(), "GET", "/metrics").body;
+        QVERIFY(after.contains("\nzurid_sensor_threshold{sensor=\"COM1\"} 81\n"));
+        QVERIFY(after.contains("\nzurid_sensor_hysteresis{sensor=\"COM1\"} 110\n"));
+        QCOMPARE(writes("eeprom"), eeprom);
         const QString promtool = QStandardPaths::findExecutable("promtool");
         if (promtool.isEmpty()) {
             QSKIP("promtool (Debian's prometheus) is not installed");

@@ -2,7 +2,8 @@
 // mosquitto, watched by mosquitto_sub: every topic's shape and retained flag, a command's round
 // trip into the simulator's RAM, refused commands that leave the request log without a write
 // (retained ones among them), the Last Will on SIGKILL and "offline" on SIGTERM, a broker that is
-// absent at start and one that restarts, two servers on one broker, and the options' bad usage.
+// absent at start and one that restarts, two servers on one broker, Home Assistant's discovery
+// documents and their republishing, and the options' bad usage.
 #include "sim/fleet.h"
 #include "support/backups.h"
 #include "support/files.h"
@@ -385,6 +386,57 @@ class ServeMqttTest : public QObject {
         QCOMPARE(sb.terminate(), 0);
     }
 
+    // One device of six entities per sensor, retained, each on the bridge's own topics and
+    // available with the line; all again when Home Assistant says "online", none on "offline".
+    void homeAssistantDiscovery() {
+        sim::SensorFleet one(Configs(1));
+        QVERIFY(one.start());
+        Subscriber sub(broker.port(), "t/ha/#");
+        ServeProcess s;
+        QVERIFY2(s.start(QStringList{"COM1", "--mqtt-discovery", "t/ha"} + MqttArgs("t/ha-line"),
+                         one.paths(), tmp.filePath("state-ha")),
+                 qPrintable(s.errText()));
+        const QString device = "zurid_t_ha-line_COM1";
+        const struct {
+            const char* component;
+            const char* key;
+            const char* stateTopic;
+            const char* member; // what value_template reads
+        } entities[] = {
+            {"sensor", "norm", "live", "NORM"},       {"sensor", "dat0", "live", "DAT0"},
+            {"sensor", "dat1", "live", "DAT1"},       {"sensor", "health", "health", "percent"},
+            {"sensor", "status", "status", "status"}, {"binary_sensor", "drift", "drift", "on"},
+        };
+        const auto topic = [&](const auto& e) {
+            return QStringLiteral("t/ha/%1/%2_%3/config").arg(e.component, device, e.key);
+        };
+        for (const auto& e : entities) {
+            QVERIFY2(sub.waitFor(topic(e)), qPrintable(topic(e)));
+            const QJsonObject o = Json(sub.on(topic(e)).front().payload);
+            QVERIFY2(!o["name"].toString().isEmpty(), e.key);
+            QCOMPARE(o["unique_id"].toString(), device + "_" + e.key);
+            QCOMPARE(o["state_topic"].toString(),
+                     "t/ha-line/sensors/COM1/" + QString(e.stateTopic));
+            QVERIFY2(o["value_template"].toString().contains("value_json." + QString(e.member)),
+                     e.key);
+            QCOMPARE(o["availability_topic"].toString(), QString("t/ha-line/status"));
+            QCOMPARE(o["device"]["identifiers"].toArray(), QJsonArray{device});
+        }
+        Subscriber late(broker.port(), "t/ha/+/+/config");
+        for (const auto& e : entities) {
+            QVERIFY(
+                late.waitFor(topic(e), [](const Message& m) { return m.retained && m.qos == 1; }));
+        }
+        sub.clear();
+        Publish(broker.port(), "t/ha/status", "offline");
+        Publish(broker.port(), "t/ha/status", "online");
+        for (const auto& e : entities) {
+            QVERIFY2(sub.waitFor(topic(e)), qPrintable(topic(e)));
+        }
+        QCOMPARE(sub.on(topic(entities[0])).size(), std::size_t{1});
+        QCOMPARE(s.terminate(), 0);
+    }
+
     void badUsageExitsTwo() {
         const QString secret = tmp.filePath("mqtt.secret");
         Put(secret, "line-7\nword\n");
@@ -400,6 +452,10 @@ class ServeMqttTest : public QObject {
             {{"--mqtt", broker.url(), "--mqtt-ca", secret}, "mqtts"},
             {{"--mqtt", "mqtts://127.0.0.1", "--mqtt-ca", tmp.filePath("none.crt")}, "none.crt"},
             {{"--mqtt", broker.url(), "--mqtt-live-ms", "soon"}, "mqtt-live-ms"},
+            {{"--mqtt-discovery", "homeassistant"}, "--mqtt-discovery needs --mqtt"},
+            {{"--mqtt", broker.url(), "--mqtt-discovery", "ha/+"}, "--mqtt-discovery ha/+"},
+            {{"--mqtt", broker.url(), "--mqtt-prefix", "ha", "--mqtt-discovery", "ha"},
+             "line's prefix too"},
         };
         for (const auto& c : cases) {
             const ZuridRun r = RunZurid(QStringList{"serve", "COM1"} + c.args, {});

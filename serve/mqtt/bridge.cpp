@@ -60,6 +60,12 @@ sensors::Status Bridge::start() {
         // What a run that served other sensors left retained is found and cleared.
         client_.subscribe(topics_.statusFilter(), 0);
     }
+    if (!options_.discovery.isEmpty()) {
+        if (sensors::Status prefix = CheckPrefix(options_.discovery); !prefix) {
+            return prefix;
+        }
+        client_.subscribe(DiscoveryStatusTopic(options_.discovery), 0);
+    }
     if (options_.liveMs > 0) {
         liveTimer_.start();
     }
@@ -79,6 +85,16 @@ void Bridge::stop() {
 
 void Bridge::sensorChanged(const QString& id, const QJsonObject& apiSensor) {
     client_.retain(topics_.sensorStatus(id), SensorStatusPayload(apiSensor));
+    if (options_.discovery.isEmpty()) {
+        return;
+    }
+    for (const DiscoveryDocument& d :
+         DiscoveryDocuments(options_.discovery, topics_, id, apiSensor)) {
+        if (!discoveryTopics_.contains(d.topic)) {
+            discoveryTopics_ << d.topic;
+        }
+        client_.retain(d.topic, d.payload);
+    }
 }
 
 void Bridge::parametersChanged(const QString& id, sensors::Memory m,
@@ -125,6 +141,15 @@ Bridge::Stats Bridge::stats() const {
 }
 
 void Bridge::onMessage(const QString& topic, const QByteArray& payload, bool retained) {
+    if (!options_.discovery.isEmpty() && topic == DiscoveryStatusTopic(options_.discovery)) {
+        // Home Assistant (re)started: it may have lost what it had, retained or not.
+        if (payload == "online") {
+            for (const QString& t : std::as_const(discoveryTopics_)) {
+                client_.republish(t);
+            }
+        }
+        return;
+    }
     if (const std::optional<QString> other = topics_.sensorOfStatus(topic)) {
         if (retained && !payload.isEmpty() && target_ != nullptr && !target_->hasSensor(*other)) {
             forget(*other);
@@ -231,6 +256,12 @@ void Bridge::forget(const QString& sensor) {
     client_.clear(topics_.parameters(sensor, sensors::Memory::Ram));
     client_.clear(topics_.parameters(sensor, sensors::Memory::Eeprom));
     client_.clear(topics_.drift(sensor));
+    if (!options_.discovery.isEmpty()) {
+        for (const DiscoveryDocument& d :
+             DiscoveryDocuments(options_.discovery, topics_, sensor, {})) {
+            client_.clear(d.topic);
+        }
+    }
 }
 
 void Bridge::answer(const QString& sensor, const QJsonValue& commandId, const Answer& a) {

@@ -6,11 +6,14 @@
 // parameter commands through a CommandTarget and answers each, but never a retained one; they
 // need an MQTT 5 broker, the only kind that tells us which messages are retained. Given a
 // journal, it publishes each record appended to it, by whichever program, and retains the
-// newest one's hash: a copy of the chain's head off this machine.
+// newest one's hash: a copy of the chain's head off this machine. With a discovery prefix, it
+// retains Home Assistant's discovery documents of each sensor (discovery.h), and publishes
+// them again whenever Home Assistant says it is online.
 #pragma once
 
 #include "serve/mqtt/client.h"
 #include "serve/mqtt/command.h"
+#include "serve/mqtt/discovery.h"
 #include "serve/mqtt/journalfeed.h"
 #include "serve/mqtt/topics.h"
 
@@ -34,6 +37,7 @@ struct BridgeOptions {
     bool commands = false;    // subscribe to PREFIX/sensors/+/set (MQTT 5 brokers only)
     int commandsInFlight = 8; // more at once are answered "busy"
     QString journal;          // its new records on PREFIX/journal, the head retained; "": none
+    QString discovery;        // Home Assistant's discovery prefix ("homeassistant"); "": none
     // Connection details for tests (back-off, time-outs); the broker and will are set here.
     ClientOptions client;
 };
@@ -97,6 +101,7 @@ class Bridge : public QObject {
     QTimer liveTimer_;
     QHash<QString, QByteArray> newest_;  // with a live period: the newest reading per sensor
     QHash<QString, QString> liveTopics_; // topic per sensor, made once
+    QStringList discoveryTopics_;        // of the sensors served, for Home Assistant's restarts
     int inFlight_ = 0;
     bool toldMqtt311_ = false;
     Stats stats_;

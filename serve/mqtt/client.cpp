@@ -395,6 +395,12 @@ void Client::clear(const QString& topic) {
     }
 }
 
+void Client::republish(const QString& topic) {
+    if (const auto it = retained_.constFind(topic); it != retained_.cend() && connected()) {
+        raw(topic, *it, 1, true);
+    }
+}
+
 bool Client::publish(const QString& topic, const QByteArray& payload, int qos) {
     if (!connected()) {
         return false;

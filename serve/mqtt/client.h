@@ -79,6 +79,9 @@ class Client : public QObject {
     // Removes the retained message of `topic` from the broker, ours or left by someone else
     // (when connected; nothing is kept to do later), and forgets the topic.
     void clear(const QString& topic);
+    // Publishes a retained topic's payload again now (when connected), for a subscriber that
+    // lost what the broker handed it.
+    void republish(const QString& topic);
     // Not retained. False, with nothing queued anywhere, when not connected or when the
     // library already holds `backlogLimit` publishes that its socket could not take.
     bool publish(const QString& topic, const QByteArray& payload, int qos);

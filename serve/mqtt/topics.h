@@ -5,7 +5,8 @@
 //   PREFIX/sensors/ID/status           {"status", "device", "location", "version"} (retained)
 //   PREFIX/sensors/ID/live             one reading, as the WebSocket stream sends it
 //   PREFIX/sensors/ID/parameters/ram   the API's parameter set (retained); .../eeprom likewise
-//   PREFIX/sensors/ID/drift            the sensor's drift from the line's reference (retained)
+//   PREFIX/sensors/ID/health           the sensor's health (retained)
+//   PREFIX/sensors/ID/drift            its drift from the line's reference set (retained)
 //   PREFIX/sensors/ID/set              a command (only with commands on)
 //   PREFIX/sensors/ID/set/response     its answer
 //   PREFIX/journal                     each new journal record, its line as written (QoS 1)
@@ -45,6 +46,7 @@ class Topics {
     QString sensorStatus(const QString& id) const;
     QString live(const QString& id) const;
     QString parameters(const QString& id, sensors::Memory m) const;
+    QString health(const QString& id) const;
     QString drift(const QString& id) const;
     QString set(const QString& id) const;
     QString setResponse(const QString& id) const;
