@@ -138,7 +138,7 @@ bool SensorSim::Impl::lastReplyTaken(double since) const {
     const double waited = monotonicSeconds() - since;
     int queued = 0;
     // The pty hands bytes on asynchronously: give them a moment to reach the slave's queue.
-    return waited > 1.0 || (waited > 0.02 && ioctl(slave, FIONREAD, &queued) == 0 && queued == 0);
+    return waited > 5.0 || (waited > 0.02 && ioctl(slave, FIONREAD, &queued) == 0 && queued == 0);
 }
 
 void SensorSim::Impl::wakeUp() const {

@@ -96,7 +96,8 @@ class SensorSim {
     // For Fault::SplitLong: from the reply's last byte to the extra one (default 4 ms).
     void setSplitSeconds(double s);
     // Close the pty after N more replies have been written (0: now); -1 never. The close waits
-    // until the program has read the last reply (at most a second), since closing discards it.
+    // until the program has read the last reply (at most 5 s: a busy machine), since closing
+    // discards it.
     void setHangupAfter(int replies);
     void hangUp(); // close now (a pulled USB plug); returns once it is closed
     bool hungUp() const;

@@ -99,6 +99,9 @@ class ServeMqttTest : public QObject {
 
   private slots:
     void initTestCase() {
+        // A journal of its own: records other tests append to the shared one would come as
+        // live (not retained) journal heads.
+        qputenv("ZURID_JOURNAL", QFile::encodeName(tmp.filePath("journal.jsonl")));
         QVERIFY(broker.start());
         fleet = std::make_unique<sim::SensorFleet>(SameLine(2));
         QVERIFY(fleet->start());
@@ -170,7 +173,7 @@ class ServeMqttTest : public QObject {
                 QVERIFY2(r[key].isDouble(), key);
             }
         }
-        // Not retained: readings, and the records other tests append to the shared journal.
+        // Not retained: readings and the journal's records.
         for (const Message& m : late.messages()) {
             QVERIFY2(m.retained == !(m.topic.endsWith("/live") || m.topic == "t/line/journal"),
                      qPrintable(m.topic));
