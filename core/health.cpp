@@ -5,19 +5,20 @@
 
 namespace zurid::core {
 
-namespace {
-
-// Median of the values (average of the middle two for an even count); unknown when empty.
-std::optional<double> Median(std::vector<int> values) {
+std::optional<double> Median(std::vector<double> values) {
     if (values.empty())
         return std::nullopt;
-    const auto mid = values.size() / 2;
-    std::nth_element(values.begin(), values.begin() + static_cast<long>(mid), values.end());
-    const double upper = values[mid];
+    const auto mid = values.begin() + static_cast<long>(values.size() / 2);
+    std::nth_element(values.begin(), mid, values.end());
     if (values.size() % 2 == 1)
-        return upper;
-    const int lower = *std::max_element(values.begin(), values.begin() + static_cast<long>(mid));
-    return (lower + upper) / 2;
+        return *mid;
+    return (*std::max_element(values.begin(), mid) + *mid) / 2;
+}
+
+namespace {
+
+std::optional<double> MedianOf(const std::vector<int>& values) {
+    return Median(std::vector<double>(values.begin(), values.end()));
 }
 
 } // namespace
@@ -29,8 +30,8 @@ std::optional<double> SteadyNorm(std::span<const int> norms, int threshold) {
             light.push_back(n);
     }
     if (light.empty())
-        return Median({norms.begin(), norms.end()});
-    return Median(std::move(light));
+        return MedianOf(std::vector<int>(norms.begin(), norms.end()));
+    return MedianOf(light);
 }
 
 int RearmLevel(int threshold, int hysteresis) {
@@ -50,7 +51,7 @@ std::optional<double> DarkMargin(std::span<const Byte> jumpBuffer, int threshold
         if (b != 0)
             minima.push_back(b);
     }
-    const auto typical = Median(std::move(minima));
+    const auto typical = MedianOf(minima);
     if (!typical)
         return std::nullopt;
     return threshold - *typical;
@@ -97,7 +98,7 @@ std::optional<double> LightLevel(std::span<const int> dat0, std::span<const int>
         if (norms[i] >= threshold)
             light.push_back(dat0[i] + dat1[i]);
     }
-    return Median(std::move(light));
+    return MedianOf(light);
 }
 
 std::optional<double> LightDeclinePercent(std::optional<double> level,

@@ -13,6 +13,7 @@
 #include <optional>
 #include <span>
 #include <string_view>
+#include <vector>
 
 namespace zurid::core {
 
@@ -27,6 +28,9 @@ struct HealthLimits {
     double stable = 100;
     double marginal = 50;
 };
+
+// The median (the mean of the middle two for an even count); unknown when there are none.
+std::optional<double> Median(std::vector<double> values);
 
 // The steady NORM between edges: the median of the readings at or above THRESHOLD (the dips left
 // out). When none is, the light never came back and the median of all readings stands for it.

@@ -15,6 +15,7 @@
 
 namespace zurid::serve {
 
+class HealthWatch;
 class Jobs;
 class Stream;
 namespace mqtt {
@@ -42,7 +43,8 @@ struct Api {
     std::function<void(const QString&)> note{}; // a line for the log
     // Every wrong token is reported here, once, whatever the channel (a missing one is none).
     std::function<void(const AuthFailure&)> authFailed{};
-    QString journal{}; // where every change is recorded; empty: not recorded (tests)
+    QString journal{};             // where every change is recorded; empty: not recorded (tests)
+    HealthWatch* health = nullptr; // the counting margins, for their light reference
 };
 
 // The handlers' convention: a check returns the value it found or the Answer that refuses
@@ -77,6 +79,10 @@ Access Authorize(Api& api, const http::Request& request, Need need);
 // A read (a GET of the API, the stream's handshake, /metrics) under --private, judged as
 // above; nothing when it may go ahead: always without --private, and for the page's own files.
 std::optional<Answer> ReadRefusal(Api& api, const http::Request& request);
+
+// The body as a JSON object with no keys but `allowed` (an empty body is an empty object), so
+// that a misspelt "dry_run" never writes.
+Checked<QJsonObject> BodyObject(const http::Request& request, const QStringList& allowed);
 
 // The port of a sensor id; NotFound when there is none.
 Checked<LinePort*> FindPort(const Api& api, const QString& id);

@@ -38,14 +38,16 @@ platform::JournalEntry ServerEvent(platform::JournalEvent event) {
 struct Daemon::Parts {
     explicit Parts(ServeOptions o)
         : options(std::move(o)), stream(options.stream), jobs(line, options.backups),
+          health(line, options.health),
           api{line, stream, jobs, options.keys, options.readOnly, options.privateReads, {}, nullptr,
-              {},   {},     {}},
+              {},   {},     {},   {},           &health},
           server(router, options.limits), commands(api) {}
 
     ServeOptions options;
     Line line;
     Stream stream;
     Jobs jobs;
+    HealthWatch health;
     Api api;
     http::Router router;
     http::Server server;
@@ -98,11 +100,13 @@ Daemon::Daemon(ServeOptions options, QObject* parent)
 
     d.line.statusChanged = [&d](LinePort& p) {
         d.stream.publish(p.ref.label, StatusMessage(p));
+        d.health.statusChanged(p);
         if (d.bridge) {
             d.bridge->sensorChanged(p.ref.label, SensorJson(p, false));
         }
     };
     d.line.readingArrived = [&d](LinePort& p, const Reading& r) {
+        d.health.reading(p, r);
         const QString message = ReadingMessage(p, r);
         d.stream.publish(p.ref.label, message);
         if (d.bridge) {
@@ -110,10 +114,19 @@ Daemon::Daemon(ServeOptions options, QObject* parent)
         }
     };
     d.line.blockChanged = [&d](LinePort& p, Memory m) {
+        d.health.blockChanged(p, m);
         d.stream.publish(p.ref.label, BlockMessage(p, m));
         const auto& block = m == Memory::Ram ? p.ram : p.eeprom;
         if (d.bridge && block) {
             d.bridge->parametersChanged(p.ref.label, m, ParametersJson(p, m, *block));
+        }
+    };
+    d.health.computed = [&d](LinePort& p, bool report) {
+        if (report) {
+            d.stream.publish(p.ref.label, HealthMessage(p));
+        }
+        if (d.bridge) {
+            d.bridge->healthChanged(p.ref.label, HealthJson(p));
         }
     };
     d.stream.known = [&d](const QString& id) { return d.line.find(id) != nullptr; };
@@ -121,7 +134,7 @@ Daemon::Daemon(ServeOptions options, QObject* parent)
         QStringList out;
         for (const auto& p : d.line.ports()) {
             if (wanted.isEmpty() || wanted.contains(p->ref.label)) {
-                out << StatusMessage(*p);
+                out << StatusMessage(*p) << HealthMessage(*p);
             }
         }
         return out;
@@ -161,6 +174,7 @@ sensors::Status Daemon::start() {
         return sensors::Status::failure(ErrorKind::Unrecorded, why);
     }
     d.line.start();
+    d.health.start();
     if (d.options.mqtt) {
         mqtt::BridgeOptions bridge = *d.options.mqtt;
         bridge.journal = d.api.journal; // its records and head published too
@@ -190,6 +204,7 @@ void Daemon::stop(std::function<void()> stopped) {
     }
     d.server.close();
     d.jobs.interrupt();
+    d.health.stop();
     d.line.stop();
     d.stream.closeAll();
     // Done once the goodbye time is over and the bridge has said "offline" (or given up).

@@ -4,6 +4,7 @@
 
 #include "sensors/result.h"
 #include "serve/api.h"
+#include "serve/health.h"
 #include "serve/http/framer.h"
 #include "serve/mqtt/bridge.h"
 #include "serve/stream.h"
@@ -37,6 +38,7 @@ struct ServeOptions {
     StreamLimits stream;
     std::optional<mqtt::BridgeOptions> mqtt; // publish the line to an MQTT broker too
     QString journal;                         // where every change is recorded
+    HealthOptions health{};                  // counting margin and light level
 };
 
 inline constexpr char kStreamPath[] = "/api/v1/stream";

@@ -8,6 +8,7 @@
 // session itself and go out after the live-data exchange in flight.
 #pragma once
 
+#include "core/health.h"
 #include "core/livedata.h"
 #include "sensors/ports.h"
 #include "sensors/session.h"
@@ -99,6 +100,8 @@ struct LinePort {
     // What is changing the sensor's parameters now ("a parameter change", "restore job 3"):
     // one at a time, so that no change is built on a block another one is replacing.
     QString writer;
+    // Counting margin and light level as last computed (serve/health.h); unknown until then.
+    core::HealthFigures health;
 
     // The session while the port works (status ok), else nullptr.
     PortSession* session() const { return status == SensorStatus::Ok ? session_.get() : nullptr; }

@@ -18,6 +18,11 @@ QJsonValue Block(const std::optional<core::ParamBlock>& b) {
     return b ? QJsonValue(sensors::BlockJson(*b)) : QJsonValue(QJsonValue::Null);
 }
 
+// Tenths are as fine as the figures mean anything.
+QJsonValue Figure(const std::optional<double>& v) {
+    return v ? QJsonValue(std::round(*v * 10.0) / 10.0) : QJsonValue(QJsonValue::Null);
+}
+
 } // namespace
 
 QString MemoryKey(Memory m) {
@@ -53,12 +58,26 @@ QJsonObject SensorJson(const LinePort& p, bool blocks) {
                   {QStringLiteral("rate"),
                    std::round((p.status == SensorStatus::Ok ? p.rate() : 0.0) * 100.0) / 100.0},
                   {QStringLiteral("readings"), static_cast<qint64>(p.readings)},
-                  {QStringLiteral("timeouts"), static_cast<qint64>(p.timeouts)}};
+                  {QStringLiteral("timeouts"), static_cast<qint64>(p.timeouts)},
+                  {QStringLiteral("health"), HealthJson(p)}};
     if (blocks) {
         o[QStringLiteral("ram")] = Block(p.ram);
         o[QStringLiteral("eeprom")] = Block(p.eeprom);
     }
     return o;
+}
+
+QJsonObject HealthJson(const LinePort& p) {
+    const core::HealthFigures& h = p.health;
+    return {{QStringLiteral("percent"), Figure(h.percent)},
+            {QStringLiteral("state"),
+             h.state ? QJsonValue(QString::fromLatin1(core::HealthStateName(*h.state)))
+                     : QJsonValue(QJsonValue::Null)},
+            {QStringLiteral("light_margin"), Figure(h.lightMargin)},
+            {QStringLiteral("dark_margin"), Figure(h.darkMargin)},
+            {QStringLiteral("light_level"), Figure(h.lightLevel)},
+            {QStringLiteral("light_reference"), Figure(h.lightReference)},
+            {QStringLiteral("light_decline_percent"), Figure(h.lightDeclinePercent)}};
 }
 
 // Written by hand: it goes out for every reading of every sensor, a few hundred a second, and
@@ -102,6 +121,13 @@ QString BlockMessage(const LinePort& p, Memory m) {
     o[QStringLiteral("type")] = QStringLiteral("parameters");
     o[QStringLiteral("sensor")] = p.ref.label;
     o[QStringLiteral("memory")] = MemoryKey(m);
+    return Compact(o);
+}
+
+QString HealthMessage(const LinePort& p) {
+    QJsonObject o = HealthJson(p);
+    o[QStringLiteral("type")] = QStringLiteral("health");
+    o[QStringLiteral("sensor")] = p.ref.label;
     return Compact(o);
 }
 

@@ -81,6 +81,10 @@ void Bridge::sensorChanged(const QString& id, const QJsonObject& apiSensor) {
     client_.retain(topics_.sensorStatus(id), SensorStatusPayload(apiSensor));
 }
 
+void Bridge::healthChanged(const QString& id, const QJsonObject& apiHealth) {
+    client_.retain(topics_.health(id), Compact(apiHealth));
+}
+
 void Bridge::parametersChanged(const QString& id, sensors::Memory m,
                                const QJsonObject& apiParameters) {
     client_.retain(topics_.parameters(id, m), Compact(apiParameters));
@@ -226,6 +230,7 @@ void Bridge::forget(const QString& sensor) {
     client_.clear(topics_.sensorStatus(sensor));
     client_.clear(topics_.parameters(sensor, sensors::Memory::Ram));
     client_.clear(topics_.parameters(sensor, sensors::Memory::Eeprom));
+    client_.clear(topics_.health(sensor));
 }
 
 void Bridge::answer(const QString& sensor, const QJsonValue& commandId, const Answer& a) {

@@ -54,6 +54,8 @@ class Bridge : public QObject {
     void sensorChanged(const QString& id, const QJsonObject& apiSensor);
     // The API's object of a parameter set, after the start-up read and after every change.
     void parametersChanged(const QString& id, sensors::Memory m, const QJsonObject& apiParameters);
+    // The API's health object of a sensor, each time it is computed.
+    void healthChanged(const QString& id, const QJsonObject& apiHealth);
     // One reading as the stream sends it (compact JSON).
     void reading(const QString& id, const QByteArray& json);
 

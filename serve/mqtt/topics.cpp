@@ -134,6 +134,10 @@ QString Topics::parameters(const QString& id, sensors::Memory m) const {
                                                    : QStringLiteral("/parameters/eeprom"));
 }
 
+QString Topics::health(const QString& id) const {
+    return sensor(id) + QStringLiteral("/health");
+}
+
 QString Topics::set(const QString& id) const {
     return sensor(id) + QStringLiteral("/set");
 }

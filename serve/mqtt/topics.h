@@ -5,6 +5,7 @@
 //   PREFIX/sensors/ID/status           {"status", "device", "location", "version"} (retained)
 //   PREFIX/sensors/ID/live             one reading, as the WebSocket stream sends it
 //   PREFIX/sensors/ID/parameters/ram   the API's parameter set (retained); .../eeprom likewise
+//   PREFIX/sensors/ID/health           the API's health object of the sensor (retained)
 //   PREFIX/sensors/ID/set              a command (only with commands on)
 //   PREFIX/sensors/ID/set/response     its answer
 //   PREFIX/journal                     each new journal record, its line as written (QoS 1)
@@ -44,6 +45,7 @@ class Topics {
     QString sensorStatus(const QString& id) const;
     QString live(const QString& id) const;
     QString parameters(const QString& id, sensors::Memory m) const;
+    QString health(const QString& id) const;
     QString set(const QString& id) const;
     QString setResponse(const QString& id) const;
     // The subscription for every sensor's commands.
