@@ -1,5 +1,7 @@
 #include "core/health.h"
 
+#include "core/params.h"
+
 #include <algorithm>
 #include <vector>
 
@@ -106,6 +108,11 @@ std::optional<double> LightDeclinePercent(std::optional<double> level,
     if (!level || !reference || *reference <= 0)
         return std::nullopt;
     return 100.0 * (*reference - *level) / *reference;
+}
+
+void TakeLevels(HealthInput& in, const ParamBlock& block) {
+    in.threshold = block[static_cast<std::size_t>(FindParam("THRESHOLD")->pos)];
+    in.hysteresis = block[static_cast<std::size_t>(FindParam("HYSTERESIS")->pos)];
 }
 
 HealthFigures ComputeHealth(const HealthInput& in, const HealthLimits& limits) {

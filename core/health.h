@@ -89,6 +89,9 @@ struct HealthInput {
     std::optional<double> lightReference;
 };
 
+// THRESHOLD and HYSTERESIS of the block into the input.
+void TakeLevels(HealthInput& in, const ParamBlock& block);
+
 HealthFigures ComputeHealth(const HealthInput& in, const HealthLimits& limits = {});
 
 } // namespace zurid::core

@@ -1,7 +1,5 @@
 #include "serve/health.h"
 
-#include "core/params.h"
-
 #include <algorithm>
 #include <chrono>
 
@@ -139,8 +137,7 @@ void HealthWatch::compute(LinePort& p, Track& t) {
         in.jumpBuffer = std::span<const core::Byte>(*t.jump);
     }
     if (p.ram && p.status == SensorStatus::Ok) {
-        in.threshold = (*p.ram)[static_cast<std::size_t>(core::FindParam("THRESHOLD")->pos)];
-        in.hysteresis = (*p.ram)[static_cast<std::size_t>(core::FindParam("HYSTERESIS")->pos)];
+        core::TakeLevels(in, *p.ram);
     }
     // The reference: the median of the levels seen over its period, taken at the period's end.
     const double now = Monotonic();

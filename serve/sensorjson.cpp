@@ -1,5 +1,6 @@
 #include "serve/sensorjson.h"
 
+#include "sensors/healthtext.h"
 #include "sensors/paramtext.h"
 
 #include <QJsonDocument>
@@ -16,11 +17,6 @@ QString Compact(const QJsonObject& o) {
 
 QJsonValue Block(const std::optional<core::ParamBlock>& b) {
     return b ? QJsonValue(sensors::BlockJson(*b)) : QJsonValue(QJsonValue::Null);
-}
-
-// Tenths are as fine as the figures mean anything.
-QJsonValue Figure(const std::optional<double>& v) {
-    return v ? QJsonValue(std::round(*v * 10.0) / 10.0) : QJsonValue(QJsonValue::Null);
 }
 
 } // namespace
@@ -68,16 +64,7 @@ QJsonObject SensorJson(const LinePort& p, bool blocks) {
 }
 
 QJsonObject HealthJson(const LinePort& p) {
-    const core::HealthFigures& h = p.health;
-    return {{QStringLiteral("percent"), Figure(h.percent)},
-            {QStringLiteral("state"),
-             h.state ? QJsonValue(QString::fromLatin1(core::HealthStateName(*h.state)))
-                     : QJsonValue(QJsonValue::Null)},
-            {QStringLiteral("light_margin"), Figure(h.lightMargin)},
-            {QStringLiteral("dark_margin"), Figure(h.darkMargin)},
-            {QStringLiteral("light_level"), Figure(h.lightLevel)},
-            {QStringLiteral("light_reference"), Figure(h.lightReference)},
-            {QStringLiteral("light_decline_percent"), Figure(h.lightDeclinePercent)}};
+    return sensors::HealthJson(p.health);
 }
 
 // Written by hand: it goes out for every reading of every sensor, a few hundred a second, and
