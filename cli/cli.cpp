@@ -237,6 +237,22 @@ OpenedPort OpenPort(const QString& text) {
     return OpenPort(*found);
 }
 
+std::optional<int> OpenPorts(const QString& verb, const QStringList& names,
+                             std::vector<OpenedPort>& opened) {
+    QList<PortRef> refs;
+    if (const auto status = LookupPorts(verb, names, refs)) {
+        return status;
+    }
+    for (const PortRef& ref : refs) {
+        OpenedPort port = OpenPort(ref);
+        if (!port.session) {
+            return port.status;
+        }
+        opened.push_back(std::move(port));
+    }
+    return std::nullopt;
+}
+
 OpenedPort OpenPort(const PortRef& ref) {
     OpenedPort out;
     out.ref = ref;

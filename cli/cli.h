@@ -13,6 +13,7 @@
 
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace zurid::cli {
 
@@ -72,6 +73,10 @@ struct OpenedPort {
 };
 OpenedPort OpenPort(const QString& text);
 OpenedPort OpenPort(const PortRef& ref);
+// Each named port looked up and opened, in order; an exit status after a message when one
+// cannot be had (see LookupPorts and OpenPort).
+std::optional<int> OpenPorts(const QString& verb, const QStringList& names,
+                             std::vector<OpenedPort>& opened);
 
 // The arguments every fleet command takes: DIR, then PORT... Parses the command line; an exit
 // status when the command is over already (after --help or a usage error), see ParseCommand.

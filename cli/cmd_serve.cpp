@@ -2,6 +2,7 @@
 // token file and the named tokens, the messages; Ctrl-C and SIGTERM end it cleanly with exit 0.
 #include "cli/cli.h"
 #include "cli/commands.h"
+#include "cli/serve_health.h"
 #include "cli/serve_mqtt.h"
 #include "platform/serial/interrupt.h"
 #include "platform/serial/journal.h"
@@ -31,6 +32,7 @@ const char* const kServeDetails =
     "  GET   /api/v1/sensors/ID/parameters?memory=ram|eeprom     a fresh read\n"
     "  PATCH /api/v1/sensors/ID/parameters?memory=ram|eeprom     {\"THRESHOLD\": 80}, as set\n"
     "  GET   /api/v1/sensors/ID/buffer            the jump buffer and the THRESHOLD\n"
+    "  POST  /api/v1/sensors/ID/health/reference  {}: the light level now is the reference\n"
     "  GET   /api/v1/backups                      the backups in the --backups folder\n"
     "  POST  /api/v1/backups                      {\"name\": \"line-7\"}: a backup job\n"
     "  POST  /api/v1/backups/NAME/verify          a verify job\n"
@@ -198,6 +200,7 @@ void AddServeOptions(QCommandLineParser& parser) {
                        maxConnections, idle, perAddress, tlsCert, tlsKey, host, reference,
                        verifyEvery});
     parser.addOptions(MqttOptions());
+    parser.addOptions(HealthOptions());
 }
 
 // Everything but the token from the parsed command line; false after a message (bad usage).
@@ -252,7 +255,8 @@ bool ReadServeOptions(const QCommandLineParser& parser, serve::ServeOptions& opt
         }
         options.verifyEveryMs = *ms;
     }
-    return ReadMqttOptions(parser, options) && ReadNetworkOptions(parser, options);
+    return ReadMqttOptions(parser, options) && ReadNetworkOptions(parser, options) &&
+           ReadHealthOptions(parser, options);
 }
 
 // The tokens it accepts: the token file's (the default one unless --tokens alone is given) and

@@ -223,18 +223,14 @@ std::optional<WatchLimits> ReadWatchLimits(const QCommandLineParser& parser) {
 
 // Each named port looked up and opened; an exit status after a message when one cannot be had.
 std::optional<int> OpenWatchers(const QStringList& names, std::vector<Watcher>& watchers) {
-    QList<PortRef> refs;
-    if (const auto status = LookupPorts(QStringLiteral("watch"), names, refs)) {
+    std::vector<OpenedPort> opened;
+    if (const auto status = OpenPorts(QStringLiteral("watch"), names, opened)) {
         return status;
     }
-    for (const PortRef& ref : refs) {
-        OpenedPort opened = OpenPort(ref);
-        if (!opened.session) {
-            return opened.status;
-        }
+    for (OpenedPort& port : opened) {
         Watcher w;
-        w.port = ref;
-        w.session = std::move(opened.session);
+        w.port = port.ref;
+        w.session = std::move(port.session);
         watchers.push_back(std::move(w));
     }
     return std::nullopt;

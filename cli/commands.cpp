@@ -16,6 +16,7 @@ constexpr std::array kCommands{
     Command{"diff", "A B [--json]", "compare two parameter sets (files or PORT[:ram|:eeprom])", RunDiff},
     Command{"watch", "PORT... [--seconds S | --count N] [--csv FILE] [--pause MS]", "log live data as CSV", RunWatch},
     Command{"buffer", "PORT [--json]", "read the 16-value jump buffer and the THRESHOLD", RunBuffer},
+    Command{"health", "PORT... [--seconds N] [--json]", "counting margin and light level of each sensor", RunHealth},
     Command{"backup", "DIR [PORT... | --all]", "save every sensor's RAM and EEPROM set in DIR, all ports at once", RunBackup},
     Command{"restore", "DIR [PORT...] [--ram] [--dry-run]", "write each sensor's saved set back and read it back", RunRestore},
     Command{"verify", "DIR [PORT...] [--json]", "name the parameters in which each sensor differs from its backup", RunVerify},

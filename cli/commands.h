@@ -27,6 +27,7 @@ int RunSet(const QStringList& args);     // cmd_params.cpp
 int RunDiff(const QStringList& args);    // cmd_diff.cpp
 int RunWatch(const QStringList& args);   // cmd_watch.cpp
 int RunBuffer(const QStringList& args);  // cmd_buffer.cpp
+int RunHealth(const QStringList& args);  // cmd_health.cpp
 int RunBackup(const QStringList& args);  // cmd_backup.cpp
 int RunRestore(const QStringList& args); // cmd_restore.cpp
 int RunVerify(const QStringList& args);  // cmd_restore.cpp

@@ -16,6 +16,7 @@
 namespace zurid::serve {
 
 class Drift;
+class HealthWatch;
 class Jobs;
 class Stream;
 namespace mqtt {
@@ -45,6 +46,7 @@ struct Api {
     std::function<void(const AuthFailure&)> authFailed{};
     QString journal{};      // where every change is recorded; empty: not recorded (tests)
     Drift* drift = nullptr; // the line's reference, when serve has one
+    HealthWatch* health = nullptr; // the counting margins, for their light reference
 };
 
 // The handlers' convention: a check returns the value it found or the Answer that refuses
@@ -79,6 +81,10 @@ Access Authorize(Api& api, const http::Request& request, Need need);
 // A read (a GET of the API, the stream's handshake, /metrics) under --private, judged as
 // above; nothing when it may go ahead: always without --private, and for the page's own files.
 std::optional<Answer> ReadRefusal(Api& api, const http::Request& request);
+
+// The body as a JSON object with no keys but `allowed` (an empty body is an empty object), so
+// that a misspelt "dry_run" never writes.
+Checked<QJsonObject> BodyObject(const http::Request& request, const QStringList& allowed);
 
 // The port of a sensor id; NotFound when there is none.
 Checked<LinePort*> FindPort(const Api& api, const QString& id);

@@ -12,10 +12,6 @@ using http::Request;
 using http::Responder;
 using http::Response;
 
-namespace {
-
-// The body as a JSON object with no keys but `allowed` (an empty body is an empty object), so
-// that a misspelt "dry_run" never writes.
 Checked<QJsonObject> BodyObject(const Request& request, const QStringList& allowed) {
     if (request.body.trimmed().isEmpty()) {
         return QJsonObject{};
@@ -35,6 +31,8 @@ Checked<QJsonObject> BodyObject(const Request& request, const QStringList& allow
     }
     return o;
 }
+
+namespace {
 
 void Accepted(const Jobs::Started& s, const Responder& reply) {
     if (!s) {

@@ -1,6 +1,7 @@
 // /api/v1/sensors: the sensors, their parameters (a fresh read, or a change by the rules of
 // `zurid set`) and their jump buffer.
 #include "serve/api.h"
+#include "serve/health.h"
 #include "serve/sensorjson.h"
 
 #include "sensors/paramtext.h"
@@ -108,6 +109,31 @@ void ReadBuffer(Api& api, const Request& request, const Responder& reply) {
     api.line.submit(*p, {QStringLiteral("buffer"), false, run}, ForClient(reply));
 }
 
+// The light level now becomes the sensor's light reference (an operator's, as a RAM change).
+void TakeReference(Api& api, const Request& request, const Responder& reply) {
+    const Access a = Authorize(api, request, Need::Operator);
+    if (a.refusal) {
+        Send(reply, *a.refusal);
+        return;
+    }
+    const Checked<QJsonObject> body = BodyObject(request, {});
+    const Checked<LinePort*> found = body ? FindPort(api, request.param(QStringLiteral("id")))
+                                          : Checked<LinePort*>(body.failed());
+    if (!found) {
+        Send(reply, found.failed());
+        return;
+    }
+    LinePort* p = *found;
+    if (!api.health || !api.health->takeReference(*p)) {
+        Send(reply, Answer::failure(ErrorKind::Unavailable,
+                                    QStringLiteral("%1 has no light level yet: it is read between "
+                                                   "the marks while the sensor works")
+                                        .arg(p->ref.label)));
+        return;
+    }
+    Send(reply, Answer::json(HealthJson(*p)));
+}
+
 } // namespace
 
 void AddSensorRoutes(http::Router& router, Api& api) {
@@ -147,6 +173,9 @@ void AddSensorRoutes(http::Router& router, Api& api) {
         [&api](const Request& request, const Responder& r) { PatchParameters(api, request, r); });
     router.add("GET", QStringLiteral("/api/v1/sensors/{id}/buffer"),
                [&api](const Request& request, const Responder& r) { ReadBuffer(api, request, r); });
+    router.add(
+        "POST", QStringLiteral("/api/v1/sensors/{id}/health/reference"),
+        [&api](const Request& request, const Responder& r) { TakeReference(api, request, r); });
 }
 
 } // namespace zurid::serve

@@ -56,6 +56,30 @@ void SendResource(const QString& path, const Responder& reply) {
     reply.send(r);
 }
 
+// Each sensor's counting margin and light level, where known; `each` samples a family.
+template <typename Each> void HealthMetrics(Exposition& e, const Each& each) {
+    using Value = std::optional<double>;
+    e.family("zurid_sensor_health_ratio", "gauge",
+             "The smaller counting margin as a share of the band HYSTERESIS-THRESHOLD, 0-1.");
+    each("zurid_sensor_health_ratio", [](const LinePort& p) -> Value {
+        return p.health.percent ? Value(*p.health.percent / 100) : std::nullopt;
+    });
+    e.family("zurid_sensor_light_margin", "gauge",
+             "The steady NORM between the marks above the re-arm level (HYSTERESIS).");
+    each("zurid_sensor_light_margin", [](const LinePort& p) { return p.health.lightMargin; });
+    e.family("zurid_sensor_dark_margin", "gauge",
+             "THRESHOLD above the typical lowest NORM after an edge (the jump buffer).");
+    each("zurid_sensor_dark_margin", [](const LinePort& p) { return p.health.darkMargin; });
+    e.family("zurid_sensor_light_level_ratio", "gauge",
+             "DAT0+DAT1 between the marks against its reference (1: as when it was taken).");
+    each("zurid_sensor_light_level_ratio", [](const LinePort& p) -> Value {
+        const core::HealthFigures& h = p.health;
+        return h.lightLevel && h.lightReference && *h.lightReference > 0
+                   ? Value(*h.lightLevel / *h.lightReference)
+                   : std::nullopt;
+    });
+}
+
 QByteArray Metrics(const Api& api) {
     Exposition e;
     const auto& ports = api.line.ports();
@@ -106,6 +130,7 @@ QByteArray Metrics(const Api& api) {
             return p.ram ? Value((*p.ram)[pos]) : std::nullopt;
         });
     }
+    HealthMetrics(e, each);
     e.family("zurid_sensor_readings_total", "counter", "Live-data readings received.");
     each("zurid_sensor_readings_total",
          [](const LinePort& p) -> Value { return static_cast<double>(p.readings); });

@@ -39,14 +39,16 @@ platform::JournalEntry ServerEvent(platform::JournalEvent event) {
 struct Daemon::Parts {
     explicit Parts(ServeOptions o)
         : options(std::move(o)), stream(options.stream), jobs(line, options.backups),
-          api{line,    stream, jobs, options.keys, options.readOnly, options.privateReads, {},
-              nullptr, {},     {},   {},           nullptr},
+          health(line, options.health),
+          api{line, stream, jobs, options.keys, options.readOnly, options.privateReads, {}, nullptr,
+              {},   {},     {},   {},           nullptr,             &health},
           server(router, options.limits), commands(api), drift(line) {}
 
     ServeOptions options;
     Line line;
     Stream stream;
     Jobs jobs;
+    HealthWatch health;
     Api api;
     http::Router router;
     http::Server server;
@@ -101,11 +103,13 @@ Daemon::Daemon(ServeOptions options, QObject* parent)
 
     d.line.statusChanged = [&d](LinePort& p) {
         d.stream.publish(p.ref.label, StatusMessage(p));
+        d.health.statusChanged(p);
         if (d.bridge) {
             d.bridge->sensorChanged(p.ref.label, SensorJson(p, false));
         }
     };
     d.line.readingArrived = [&d](LinePort& p, const Reading& r) {
+        d.health.reading(p, r);
         const QString message = ReadingMessage(p, r);
         d.stream.publish(p.ref.label, message);
         if (d.bridge) {
@@ -113,6 +117,7 @@ Daemon::Daemon(ServeOptions options, QObject* parent)
         }
     };
     d.line.blockChanged = [&d](LinePort& p, Memory m) {
+        d.health.blockChanged(p, m);
         d.stream.publish(p.ref.label, BlockMessage(p, m));
         const auto& block = m == Memory::Ram ? p.ram : p.eeprom;
         if (d.bridge && block) {
@@ -142,12 +147,20 @@ Daemon::Daemon(ServeOptions options, QObject* parent)
             note(QStringLiteral("%1: drift found is not in the journal: %2").arg(p.ref.label, why));
         }
     };
+    d.health.computed = [&d](LinePort& p, bool report) {
+        if (report) {
+            d.stream.publish(p.ref.label, HealthMessage(p));
+        }
+        if (d.bridge) {
+            d.bridge->healthChanged(p.ref.label, HealthJson(p));
+        }
+    };
     d.stream.known = [&d](const QString& id) { return d.line.find(id) != nullptr; };
     d.stream.greeting = [&d](const QSet<QString>& wanted) {
         QStringList out;
         for (const auto& p : d.line.ports()) {
             if (wanted.isEmpty() || wanted.contains(p->ref.label)) {
-                out << StatusMessage(*p);
+                out << StatusMessage(*p) << HealthMessage(*p);
                 if (!p->drift.isEmpty()) {
                     out << DriftMessage(*p);
                 }
@@ -198,6 +211,7 @@ sensors::Status Daemon::start() {
     }
     d.line.start();
     d.drift.start(d.options.verifyEveryMs);
+    d.health.start();
     if (d.options.mqtt) {
         mqtt::BridgeOptions bridge = *d.options.mqtt;
         bridge.journal = d.api.journal; // its records and head published too
@@ -231,6 +245,7 @@ void Daemon::stop(std::function<void()> stopped) {
     d.server.close();
     d.jobs.interrupt();
     d.drift.stop();
+    d.health.stop();
     d.line.stop();
     d.stream.closeAll();
     // Done once the goodbye time is over and the bridge has said "offline" (or given up).

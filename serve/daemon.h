@@ -4,6 +4,7 @@
 
 #include "sensors/result.h"
 #include "serve/api.h"
+#include "serve/health.h"
 #include "serve/http/framer.h"
 #include "serve/mqtt/bridge.h"
 #include "serve/stream.h"
@@ -39,6 +40,7 @@ struct ServeOptions {
     QString journal;                         // where every change is recorded
     QString reference;                       // a backup's name: the line's reference set
     qint64 verifyEveryMs = 600'000;          // how often the sensors are compared with it
+    HealthOptions health{};                  // counting margin and light level
 };
 
 inline constexpr char kStreamPath[] = "/api/v1/stream";

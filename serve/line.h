@@ -8,6 +8,7 @@
 // session itself and go out after the live-data exchange in flight.
 #pragma once
 
+#include "core/health.h"
 #include "core/livedata.h"
 #include "sensors/ports.h"
 #include "sensors/session.h"
@@ -105,6 +106,8 @@ struct LinePort {
     // {"on", "since", "differences"} against the line's reference; empty without one (see
     // drift.h).
     QJsonObject drift;
+    // Counting margin and light level as last computed (serve/health.h); unknown until then.
+    core::HealthFigures health;
 
     // The session while the port works (status ok), else nullptr.
     PortSession* session() const { return status == SensorStatus::Ok ? session_.get() : nullptr; }

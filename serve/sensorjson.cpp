@@ -1,5 +1,6 @@
 #include "serve/sensorjson.h"
 
+#include "sensors/healthtext.h"
 #include "sensors/paramtext.h"
 
 #include <QJsonDocument>
@@ -54,6 +55,7 @@ QJsonObject SensorJson(const LinePort& p, bool blocks) {
                    std::round((p.status == SensorStatus::Ok ? p.rate() : 0.0) * 100.0) / 100.0},
                   {QStringLiteral("readings"), static_cast<qint64>(p.readings)},
                   {QStringLiteral("timeouts"), static_cast<qint64>(p.timeouts)},
+                  {QStringLiteral("health"), HealthJson(p)},
                   {QStringLiteral("drift"),
                    p.drift.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(p.drift)}};
     if (blocks) {
@@ -61,6 +63,10 @@ QJsonObject SensorJson(const LinePort& p, bool blocks) {
         o[QStringLiteral("eeprom")] = Block(p.eeprom);
     }
     return o;
+}
+
+QJsonObject HealthJson(const LinePort& p) {
+    return sensors::HealthJson(p.health);
 }
 
 // Written by hand: it goes out for every reading of every sensor, a few hundred a second, and
@@ -110,6 +116,13 @@ QString BlockMessage(const LinePort& p, Memory m) {
 QString DriftMessage(const LinePort& p) {
     QJsonObject o = p.drift;
     o[QStringLiteral("type")] = QStringLiteral("drift");
+    o[QStringLiteral("sensor")] = p.ref.label;
+    return Compact(o);
+}
+
+QString HealthMessage(const LinePort& p) {
+    QJsonObject o = HealthJson(p);
+    o[QStringLiteral("type")] = QStringLiteral("health");
     o[QStringLiteral("sensor")] = p.ref.label;
     return Compact(o);
 }

@@ -9,9 +9,12 @@
 namespace zurid::serve {
 
 // {"id", "device", "location", "status", "message", "version", "reading", "rate", "readings",
-// "timeouts", "drift" (null without a reference set)}; with `blocks` also "ram" and "eeprom" as
-// last read ({"bytes", "parameters"} or null).
+// "timeouts", "health", "drift" (null without a reference set)}; with `blocks` also "ram" and
+// "eeprom" as last read ({"bytes", "parameters"} or null).
 QJsonObject SensorJson(const LinePort& p, bool blocks);
+// {"percent", "state", "light_margin", "dark_margin", "light_level", "light_reference",
+// "light_decline_percent"}, each null until known.
+QJsonObject HealthJson(const LinePort& p);
 // A parameter set as the API answers it: {"sensor", "memory", "bytes", "parameters"}.
 QJsonObject ParametersJson(const LinePort& p, Memory m, const core::ParamBlock& block);
 // {"t", "DAT0", "DAT1", "NORM", "IN0", "IN1", "EDGE"}.
@@ -30,5 +33,7 @@ QString StatusMessage(const LinePort& p);
 QString BlockMessage(const LinePort& p, Memory m);
 // {"type": "drift", "sensor": "COM3", "on": true, "since": ..., "differences": [...]}
 QString DriftMessage(const LinePort& p);
+// {"type": "health", "sensor": "COM3", "percent": ..., ...the members of HealthJson}
+QString HealthMessage(const LinePort& p);
 
 } // namespace zurid::serve

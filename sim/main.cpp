@@ -38,7 +38,11 @@ Options:
   --fault KIND              silent | short | long | wrong-line-check | late | garbage |
                             stray-prefix (the first reply comes after a stray AA 01 00) |
                             split-long (a correct reply, then a byte more after --split-ms) |
-                            ignore-write (a write is taken, the memory keeps its old block)
+                            ignore-write (a write is taken, the memory keeps its old block);
+                            the sensor's aging, on top of those: fouling=P (dirty optics lose
+                            P % of the light per minute of run time: DAT0, and with it NORM
+                            between the marks, sinks) |
+                            shallow (the marks' dips end just below THRESHOLD)
   --fault-orders LIST       orders the fault (and --random-faults) applies to, e.g. 3,5
                             (default: all)
   --late-ms MS              how late a "late" reply starts, in ms (default 3500)
@@ -65,6 +69,7 @@ Examples:
   sensor-sim --hangup-after 20 --log /tmp/requests.log --exec ./tavrin-zurid
   sensor-sim --random-faults 0.05 --seed 7      # then open the printed port yourself
   sensor-sim --count 4 --fault 2:silent --hangup-after 3:5 --exec zurid backup /tmp/line --all
+  sensor-sim --count 3 --fault 2:fouling=5 --fault 3:shallow --exec zurid serve
 )";
 
 // What one sensor is to be.
@@ -160,10 +165,17 @@ void apply(SensorOptions& s, const std::string& opt, const std::string& v) {
     if (opt == "--delay") {
         s.cfg.answerDelay = parseMs(opt, v);
     } else if (opt == "--fault") {
-        const auto f = sim::faultFromName(v);
-        if (!f)
+        if (const auto f = sim::faultFromName(v)) {
+            s.fault = *f;
+        } else if (const auto aging = sim::agingFromName(v)) {
+            // The two kinds of aging add up; neither touches the reply fault.
+            if (aging->shallow)
+                s.cfg.aging.shallow = true;
+            else
+                s.cfg.aging.foulingPercentPerMinute = aging->foulingPercentPerMinute;
+        } else {
             fail("unknown fault '" + v + "'");
-        s.fault = *f;
+        }
     } else if (opt == "--fault-orders") {
         s.orderMask = 0;
         for (unsigned order : parseList(opt, v, 7)) {

@@ -1,6 +1,7 @@
 #include "sim/replies.h"
 
 #include <algorithm>
+#include <charconv>
 
 namespace sim {
 
@@ -36,13 +37,30 @@ std::string_view faultName(Fault f) {
     return kFaultNames.at(static_cast<std::size_t>(f));
 }
 
+std::optional<Aging> agingFromName(std::string_view name) {
+    if (name == "shallow")
+        return Aging{0, true};
+    constexpr std::string_view fouling = "fouling=";
+    if (!name.starts_with(fouling))
+        return std::nullopt;
+    const std::string_view number = name.substr(fouling.size());
+    double percent = -1;
+    const auto [end, ec] = std::from_chars(number.data(), number.data() + number.size(), percent);
+    if (ec != std::errc{} || end != number.data() + number.size() || number.empty() ||
+        !(percent >= 0))
+        return std::nullopt;
+    return Aging{percent, false};
+}
+
 Block defaultBlock() {
     return {100, 120, 0, 0, 1, 0, 20, 50, 2, 0, 2, 0, 0, 0, 0};
 }
 
 SensorState::SensorState(const Config& cfg)
     : ram(cfg.ram), eeprom(cfg.eeprom), answerDelay(cfg.answerDelay), model_(cfg.seed),
-      rng_(cfg.seed ^ 0x5eed5eedU) {}
+      rng_(cfg.seed ^ 0x5eed5eedU) {
+    model_.setAging(cfg.aging);
+}
 
 void SensorState::setReply(int order, std::optional<std::vector<std::uint8_t>> raw) {
     if (knownOrder(order))

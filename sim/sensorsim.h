@@ -64,12 +64,25 @@ Block defaultBlock();
 // CLOCK_MONOTONIC in seconds (the clock of std::chrono::steady_clock and of Request::t).
 double monotonicSeconds();
 
+// How the sensor ages, on top of the reply faults: dirt on the optics takes a share of the light
+// that the background sends to the first receiver (DAT0), growing with run time, so that the
+// light level falls and NORM between marks sinks toward HYSTERESIS; shallow marks give dips that
+// end just below THRESHOLD, so that each one barely counts.
+struct Aging {
+    double foulingPercentPerMinute = 0; // DAT0's light lost per minute of run time, percent
+    bool shallow = false;
+};
+
+// "fouling=P" (P >= 0) or "shallow"; nullopt for anything else.
+std::optional<Aging> agingFromName(std::string_view name);
+
 struct Config {
     double answerDelay = 0.005; // s between the end of a request and the reply's start
     bool wireTime = true;       // 10 bits per byte at 4800 baud both ways
     Block ram{};                // initial RAM block
     Block eeprom{};             // initial EEPROM block
     unsigned seed = 1;          // for the target model and random faults
+    Aging aging{};
 };
 
 struct Request {

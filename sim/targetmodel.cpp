@@ -14,6 +14,20 @@ constexpr double kStep = 0.001;      // the sensor's loop period
 constexpr double kMaxCatchUp = 20.0; // longer idle spans are skipped: the model is periodic
 constexpr int kPowerCodes = zurid::core::kPowerMaxCode; // POWER code 0 = full, 46 = none
 
+// The signal at full intensity: DAT0 = kDat0 * (1 - kDarken * c), DAT1 = kDat1 + kMark1 * c for
+// a mark of contrast c (0 none, 1 full).
+constexpr double kDat0 = 170, kDarken = 0.8, kDat1 = 60, kMark1 = 110;
+// Shallow marks end this many NORM steps below THRESHOLD (before the noise).
+constexpr double kShallowBelow = 3.0;
+
+// The contrast whose dip ends at NORM `norm`: solves NORM/255 = DAT0 / (DAT0 + DAT1) for c.
+double contrastForNorm(double norm) {
+    const double r = norm / 255.0;
+    const double c =
+        (kDat0 - r * (kDat0 + kDat1)) / (kDat0 * kDarken + r * (kMark1 - kDat0 * kDarken));
+    return std::clamp(c, 0.0, 1.0);
+}
+
 std::uint8_t clampByte(double v) {
     return static_cast<std::uint8_t>(std::clamp(std::lround(v), 0L, 255L));
 }
@@ -21,6 +35,11 @@ std::uint8_t clampByte(double v) {
 void putWord(DataBlock& b, std::size_t at, unsigned value) {
     b[at] = static_cast<std::uint8_t>(value & 0xFF);
     b[at + 1] = static_cast<std::uint8_t>(value >> 8);
+}
+
+// A blank sensor (THRESHOLD 0) would never see an edge; treat it as mid-scale.
+std::uint8_t thresholdOf(const Block& ram) {
+    return ram[0] != 0 ? ram[0] : 128;
 }
 
 } // namespace
@@ -44,20 +63,28 @@ void TargetModel::schedulePass() {
 }
 
 // 0 with no mark in view, up to the mark's depth in the middle of a pass (raised cosine).
-double TargetModel::contrast() const {
+double TargetModel::contrast(double depth) const {
     const double x = (now_ - passStart_) / passLength_;
     if (x <= 0 || x >= 1)
         return 0;
-    return passDepth_ * 0.5 * (1 - std::cos(2 * std::numbers::pi * x));
+    return depth * 0.5 * (1 - std::cos(2 * std::numbers::pi * x));
+}
+
+double TargetModel::lightLost() const {
+    return std::clamp(aging_.foulingPercentPerMinute / 100 * now_ / 60, 0.0, 1.0);
 }
 
 TargetModel::Signal TargetModel::signalNow(const Block& ram) {
     const int power = std::min<int>(ram[2], kPowerCodes);
     const double intensity = (0.25 + 0.75 * (kPowerCodes - power) / kPowerCodes) *
                              (1 + 0.05 * std::sin(2 * std::numbers::pi * now_ / 7.0));
-    const double c = contrast();
-    return {clampByte(intensity * 170 * (1 - 0.8 * c) + noise_(rng_)),
-            clampByte(intensity * (60 + 110 * c) + noise_(rng_))};
+    const double lost = lightLost();
+    const double depth =
+        aging_.shallow ? contrastForNorm(thresholdOf(ram) - kShallowBelow) : passDepth_;
+    const double c = contrast(depth);
+    // The dirt sits in front of the receiver of the background's light.
+    return {clampByte(intensity * (1 - lost) * kDat0 * (1 - kDarken * c) + noise_(rng_)),
+            clampByte(intensity * (kDat1 + kMark1 * c) + noise_(rng_))};
 }
 
 void TargetModel::step(const Block& ram) {
@@ -66,8 +93,7 @@ void TargetModel::step(const Block& ram) {
         schedulePass();
     const Signal s = signalNow(ram);
     const std::uint8_t norm = normOf(s.dat0, s.dat1);
-    // A blank sensor (THRESHOLD 0) would never see an edge; treat it as mid-scale.
-    const std::uint8_t threshold = ram[0] != 0 ? ram[0] : 128;
+    const std::uint8_t threshold = thresholdOf(ram);
     const std::uint8_t rearm = std::max(ram[1], threshold);
     if (armed_) {
         if (norm < threshold) {

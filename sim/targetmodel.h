@@ -30,12 +30,16 @@ class TargetModel {
     const JumpBuffer& jumpBuffer() const { return jump_; }
     int edgeCount() const { return edges_; }
 
+    void setAging(const Aging& aging) { aging_ = aging; }
+    // The share of DAT0's light the dirt has taken by now (0..1).
+    double lightLost() const;
+
   private:
     struct Signal {
         std::uint8_t dat0, dat1;
     };
     Signal signalNow(const Block& ram);
-    double contrast() const;
+    double contrast(double depth) const;
     void step(const Block& ram);
     void schedulePass();
 
@@ -48,6 +52,7 @@ class TargetModel {
     std::uint8_t minimum_ = 255;
     JumpBuffer jump_{};
     int edges_ = 0;
+    Aging aging_{};
 };
 
 } // namespace sim

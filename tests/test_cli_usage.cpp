@@ -138,7 +138,7 @@ class CliUsageTest : public QObject {
             QCOMPARE(help.exitCode, 0);
             QCOMPARE(help.out, r.out);
         }
-        QCOMPARE(commands, 14);
+        QCOMPARE(commands, 15);
         for (const char* section :
              {"EXIT STATUS", "ENVIRONMENT", "FILES", "EXAMPLES", "SEE ALSO"}) {
             QVERIFY2(page.contains(QByteArray(".SH \"") + section + '"') ||

@@ -137,6 +137,8 @@ class ServeMqttTest : public QObject {
             "t/line/sensors/COM2/parameters/ram",
             "t/line/sensors/COM1/parameters/eeprom",
             "t/line/sensors/COM2/parameters/eeprom",
+            "t/line/sensors/COM1/health",
+            "t/line/sensors/COM2/health",
             "t/line/journal/head",
         };
         for (const QString& topic : retained) {
@@ -155,6 +157,11 @@ class ServeMqttTest : public QObject {
         QCOMPARE(ram["memory"], QJsonValue("ram"));
         QCOMPARE(ram["bytes"].toArray(), Codes(kLineRam));
         QCOMPARE(ram["parameters"].toArray().size(), 15);
+        const QStringList health =
+            Json(late.on("t/line/sensors/COM1/health").back().payload).keys();
+        QCOMPARE(QSet<QString>(health.begin(), health.end()),
+                 (QSet<QString>{"percent", "state", "light_margin", "dark_margin", "light_level",
+                                "light_reference", "light_decline_percent"}));
         QCOMPARE(Json(late.on("t/line/sensors/COM2/parameters/eeprom").back().payload)["bytes"]
                      .toArray(),
                  Codes(kLineEeprom));
@@ -303,7 +310,8 @@ class ServeMqttTest : public QObject {
     void aSensorServedNoMoreLeavesNothingRetained() {
         // Left by an earlier run that served COM2 too.
         const QStringList gone{"t/gone/sensors/COM2/status", "t/gone/sensors/COM2/parameters/ram",
-                               "t/gone/sensors/COM2/parameters/eeprom"};
+                               "t/gone/sensors/COM2/parameters/eeprom",
+                               "t/gone/sensors/COM2/health"};
         for (const QString& topic : gone) {
             Publish(broker.port(), topic, R"({"status":"ok"})", true);
         }

@@ -6,6 +6,7 @@
 #include "support/files.h"
 #include "support/requests.h"
 #include "support/serve.h"
+#include "support/streamclient.h"
 
 #include "sensors/manifest.h"
 
@@ -34,35 +35,6 @@ std::vector<sim::Config> Configs(unsigned n, bool wireTime) {
     }
     return out;
 }
-
-// A WebSocket client that keeps every message as JSON.
-struct StreamClient {
-    QWebSocket socket;
-    QList<QJsonObject> messages;
-
-    explicit StreamClient(const QString& origin = {}) : socket(origin) {
-        QObject::connect(&socket, &QWebSocket::textMessageReceived, [this](const QString& text) {
-            messages << QJsonDocument::fromJson(text.toUtf8()).object();
-        });
-    }
-    bool open(quint16 port, const QString& query = {}) {
-        socket.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/api/v1/stream%2").arg(port).arg(query)));
-        return QTest::qWaitFor([this] { return socket.state() == QAbstractSocket::ConnectedState; },
-                               5000);
-    }
-    qsizetype count(const QString& type, const QString& sensor = {}) const {
-        return std::count_if(messages.begin(), messages.end(), [&](const QJsonObject& m) {
-            return m["type"].toString() == type &&
-                   (sensor.isEmpty() || m["sensor"].toString() == sensor);
-        });
-    }
-    bool saw(const QString& sensor, const QString& status) const {
-        return std::any_of(messages.begin(), messages.end(), [&](const QJsonObject& m) {
-            return m["type"].toString() == "status" && m["sensor"].toString() == sensor &&
-                   m["status"].toString() == status;
-        });
-    }
-};
 
 // Readings a second of each sensor between two lists of them, by the readings' own times.
 std::vector<double> Rates(const QJsonArray& from, const QJsonArray& to) {

@@ -473,7 +473,7 @@ class TestSim : public QObject {
         for (const char* opt :
              {"--exec", "--delay", "--no-wire-time", "--fault-orders", "wrong-line-check",
               "ignore-write", "--late-ms", "--hangup-after", "--random-faults", "--seed", "--ram",
-              "--eeprom", "--log", "Examples"})
+              "--eeprom", "--log", "fouling=P", "shallow", "Examples"})
             QVERIFY2(text.contains(opt), opt);
 
         // The port list goes to stderr: stdout is the program's alone.
@@ -486,6 +486,8 @@ class TestSim : public QObject {
         QCOMPARE(exec.exitCode(), 3);
 
         for (const QStringList& bad : {QStringList{"--fault", "loud"},
+                                       {"--fault", "1:fouling=-1"},
+                                       {"--fault", "fouling=x"},
                                        {"--ram", "1,2,3"},
                                        {"--fault-orders", "3,8"},
                                        {"--delay"},

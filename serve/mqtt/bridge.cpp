@@ -97,6 +97,10 @@ void Bridge::sensorChanged(const QString& id, const QJsonObject& apiSensor) {
     }
 }
 
+void Bridge::healthChanged(const QString& id, const QJsonObject& apiHealth) {
+    client_.retain(topics_.health(id), Compact(apiHealth));
+}
+
 void Bridge::parametersChanged(const QString& id, sensors::Memory m,
                                const QJsonObject& apiParameters) {
     client_.retain(topics_.parameters(id, m), Compact(apiParameters));
@@ -255,6 +259,7 @@ void Bridge::forget(const QString& sensor) {
     client_.clear(topics_.sensorStatus(sensor));
     client_.clear(topics_.parameters(sensor, sensors::Memory::Ram));
     client_.clear(topics_.parameters(sensor, sensors::Memory::Eeprom));
+    client_.clear(topics_.health(sensor));
     client_.clear(topics_.drift(sensor));
     if (!options_.discovery.isEmpty()) {
         for (const DiscoveryDocument& d :

@@ -60,6 +60,8 @@ class Bridge : public QObject {
     void parametersChanged(const QString& id, sensors::Memory m, const QJsonObject& apiParameters);
     // The sensor's drift from the line's reference, as the API's sensor has it.
     void driftChanged(const QString& id, const QJsonObject& drift);
+    // The API's health object of a sensor, each time it is computed.
+    void healthChanged(const QString& id, const QJsonObject& apiHealth);
     // One reading as the stream sends it (compact JSON).
     void reading(const QString& id, const QByteArray& json);
 
