@@ -12,7 +12,8 @@ namespace zurid::serve {
 // "timeouts"}; with `blocks` also "ram" and "eeprom" as last read ({"bytes", "parameters"} or
 // null).
 QJsonObject SensorJson(const LinePort& p, bool blocks);
-// A parameter set as the API answers it: {"sensor", "memory", "bytes", "parameters"}.
+// A parameter set as the API answers it: {"sensor", "memory", "bytes", "parameters"}, each
+// parameter with its choices or range (sensors::AllowedJson).
 QJsonObject ParametersJson(const LinePort& p, Memory m, const core::ParamBlock& block);
 // {"t", "DAT0", "DAT1", "NORM", "IN0", "IN1", "EDGE"}.
 QJsonObject ReadingJson(const Reading& r);
@@ -26,7 +27,8 @@ QString MemoryKey(Memory m);
 QString ReadingMessage(const LinePort& p, const Reading& r);
 // {"type": "status", "sensor": "COM3", "status": "absent", "message": "..."}
 QString StatusMessage(const LinePort& p);
-// {"type": "parameters", "sensor": "COM3", "memory": "ram", "bytes": [...], "parameters": [...]}
+// {"type": "parameters", "sensor": "COM3", "memory": "ram", "bytes": [...], "parameters": [...]},
+// the parameters as in ParametersJson.
 QString BlockMessage(const LinePort& p, Memory m);
 
 } // namespace zurid::serve

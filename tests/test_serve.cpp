@@ -154,6 +154,28 @@ class ServeApiTest : public QObject {
         QCOMPARE(hold["value"].toInt(), 10);
         QCOMPARE(hold["unit"].toString(), QString("ms"));
         QCOMPARE(Param(ram, "POWER")["unit"].toString(), QString("%"));
+        // What a form may offer: a ring's labels by code as the value shows them (DEAD TIME
+        // in the block's mode), a number's range (POWER in percent).
+        const auto texts = [&ram](const char* key) {
+            QStringList out;
+            int code = 0;
+            for (const QJsonValue& c : Param(ram, key)["choices"].toArray()) {
+                out << (c["code"].toInt() == code++ ? c["text"].toString() : QString("code?"));
+            }
+            return out;
+        };
+        QCOMPARE(texts("TRIGGER"), (QStringList{"CONT", "EXT", "ADJ EXT"}));
+        QCOMPARE(texts("HOLD").mid(0, 4), (QStringList{"OFF", "10 ms", "20 ms", "50 ms"}));
+        QCOMPARE(texts("DEADTIMEMODE"), (QStringList{"%", "ms"}));
+        QCOMPARE(texts("DEADTIME").mid(14), (QStringList{"84 %", "90 %"}));
+        QCOMPARE(texts("AVERAGE").size(), 8);
+        for (const auto& [key, max] :
+             {std::pair{"THRESHOLD", 255}, {"POWER", 100}, {"SPARE15", 255}}) {
+            QCOMPARE(Param(ram, key)["min"].toInt(-1), 0);
+            QCOMPARE(Param(ram, key)["max"].toInt(), max);
+            QVERIFY(!Param(ram, key).contains("choices"));
+        }
+        QVERIFY(!trigger.contains("min"));
         QCOMPARE(Http(port(), "GET", "/api/v1/sensors/COM1/parameters?memory=eeprom")
                      .json()["bytes"]
                      .toArray(),

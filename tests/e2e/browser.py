@@ -13,14 +13,17 @@
      the reason, above the line's backup.
   4. A verify started on the page shows its result: COM2 differs in THRESHOLD, the rest agree.
      A change made through the API shows in the History after Refresh.
-  5. The server stops: the page says the live data is lost; it starts again: the page
+  5. On COM3's page each ring parameter is a list of its labels; TRIGGER, set to an unknown
+     code through the API, shows as `? 9` and stays so when HOLD is changed through its list
+     (one RAM write of HOLD, TRIGGER kept); THRESHOLD and POWER show their allowed range.
+  6. The server stops: the page says the live data is lost; it starts again: the page
      reconnects by itself and the values move again.
-  6. With the server gone, `zurid get COM2` reads the THRESHOLD from the simulator's RAM.
+  7. With the server gone, `zurid get COM2` reads the THRESHOLD from the simulator's RAM.
 
-Steps 2-6 run over HTTPS and WSS (a certificate made by openssl here, trusted by the browser by
+Steps 2-7 run over HTTPS and WSS (a certificate made by openssl here, trusted by the browser by
 its key); step 1 runs over plain HTTP first, then again over HTTPS. No error may appear in the
 browser's console: the page's Content-Security-Policy holds for everything it does. With
-ZURID_SCREENSHOTS=DIR the overview and COM2's page are saved there as PNG.
+ZURID_SCREENSHOTS=DIR the overview, COM2's and COM3's pages are saved there as PNG.
 Usage: browser.py BIN_DIR. Exit codes: 0 passed, 1 failed, 77 skipped (Chromium, its driver
 or Selenium missing and CI not set)."""
 import json
@@ -46,7 +49,7 @@ try:
     from selenium.common.exceptions import TimeoutException
     from selenium.webdriver.chrome.service import Service
     from selenium.webdriver.common.by import By
-    from selenium.webdriver.support.ui import WebDriverWait
+    from selenium.webdriver.support.ui import Select, WebDriverWait
 except ImportError:
     # Another python3 first in PATH (a virtualenv) does not see Debian's packages.
     if os.path.exists(SYSTEM_PYTHON) and os.path.realpath(sys.executable) != \
@@ -310,6 +313,55 @@ def run_job(driver, button):
         t := text(d, ".job-result")) and ": running" not in t and ": starting" not in t and t, 60)
 
 
+def ring(driver, key):
+    """A ring parameter's list: its labels and the one selected."""
+    select = Select(driver.find_element(By.CSS_SELECTOR, f'tr[data-key="{key}"] select'))
+    return [o.text for o in select.options], select.first_selected_option.text
+
+
+def ring_lists(line, driver, token):
+    """Each ring is a list of its labels, an unknown code stays in it as `? 9` and is not sent
+    when another parameter is changed through its list; a number shows its allowed range."""
+    api(line.base, "/api/v1/sensors/COM3/parameters?memory=ram", line.context, "PATCH",
+        {"TRIGGER": "#9"}, token)
+    driver.execute_script("location.hash = '#/sensor/COM3'")
+    trigger = wait(driver, "TRIGGER's list with the unknown code", lambda d: (
+        r := ring(d, "TRIGGER")) and r[1] == "? 9" and r)
+    if trigger != (["CONT", "EXT", "ADJ EXT", "? 9"], "? 9"):
+        raise Failed(f"TRIGGER's list: {trigger}")
+    expected = {"PMOD": (["STAT", "DYN"], "STAT"),
+                "HOLD": (["OFF", "10 ms", "20 ms", "50 ms", "100 ms", "200 ms", "500 ms",
+                          "1000 ms"], "10 ms"),
+                "AVERAGE": (["1", "2", "4", "8", "16", "32", "64", "128"], "4"),
+                "OUTMODE": (["DIRECT", "INVERSE"], "DIRECT"),
+                "DEADTIMEMODE": (["%", "ms"], "%")}
+    got = {key: ring(driver, key) for key in expected}
+    if got != expected or ring(driver, "DEADTIME")[1] != "12 %":
+        raise Failed(f"the ring lists: {got}, DEAD TIME {ring(driver, 'DEADTIME')}")
+    for key, low, high, hint in (("THRESHOLD", "0", "255", "allowed 0–255"),
+                                 ("POWER", "0", "100", "allowed 0–100 %")):
+        field = driver.find_element(By.CSS_SELECTOR, f'tr[data-key="{key}"] input')
+        shown = (field.get_attribute("min"), field.get_attribute("max"),
+                 text(driver, f'tr[data-key="{key}"] .range'))
+        if shown != (low, high, hint):
+            raise Failed(f"{key}'s range: {shown}")
+    print("ok: TRIGGER", trigger, "HOLD", got["HOLD"][0])
+
+    before = len(writes(line.log))
+    Select(driver.find_element(By.CSS_SELECTOR, 'tr[data-key="HOLD"] select')) \
+        .select_by_visible_text("50 ms")
+    driver.find_element(By.CSS_SELECTOR, ".params-form button[type=submit]").click()
+    wait(driver, "HOLD's before and after", lambda d: "HOLD 10 ms 50 ms" == text(
+        d, ".before-after tbody tr"))
+    done = writes(line.log)[before:]
+    if [(w[0], w[1], w[2][4], w[2][5]) for w in done] != [(3, 1, 3, 9)]:
+        raise Failed(f"expected one RAM write to sensor 3 with HOLD 3, TRIGGER 9 kept: {done}")
+    if ring(driver, "TRIGGER")[1] != "? 9" or ring(driver, "HOLD")[1] != "50 ms":
+        raise Failed(f"after the write: {ring(driver, 'TRIGGER')}, {ring(driver, 'HOLD')}")
+    shot(driver, "parameters.png")
+    print("ok:", text(driver, ".before-after tbody tr"))
+
+
 def overview(line, driver):
     driver.get(line.base + "/")
     wait(driver, "three cards", lambda d: sorted(card_values(d)) == ["COM1", "COM2", "COM3"])
@@ -405,7 +457,10 @@ def run(line, driver):
     shot(driver, "sensor.png")
     print("ok: History after Refresh:", history(driver)[0])
 
-    print("== 5: the server goes away and comes back")
+    print("== 5: ring lists and number ranges on COM3's page, with an unknown TRIGGER code")
+    ring_lists(line, driver, token)
+
+    print("== 6: the server goes away and comes back")
     line.stop()
     wait(driver, "the page notices", lambda d: "link-lost" in d.find_element(By.ID, "link")
          .get_attribute("class"))
@@ -425,7 +480,7 @@ def run(line, driver):
     if errors:
         raise Failed("the browser's console shows errors:\n  " + "\n  ".join(errors))
 
-    print("== 6: the simulator's RAM holds the THRESHOLD")
+    print("== 7: the simulator's RAM holds the THRESHOLD")
     line.stop()
     got = subprocess.run([os.path.join(line.bin, "zurid"), "get", "COM2", "--json"],
                          env=line.env, capture_output=True, text=True, timeout=30)
