@@ -323,6 +323,22 @@ class ServeApiTest : public QObject {
         QCOMPARE(fleet->at(0).eeprom(), saved);
         QCOMPARE(Writes(*fleet), 3); // each sensor's EEPROM, once
 
+        // One sensor of the backup alone: its EEPROM and RAM, no other sensor's.
+        const sim::Block com2 = fleet->at(1).eeprom();
+        fleet->at(1).setEeprom(changed);
+        job = StartJob("/api/v1/backups/line-7/restore", R"({"ram": true, "sensors": ["COM2"]})",
+                       true);
+        QCOMPARE(job["state"].toString(), QString("done"));
+        QCOMPARE(job["ports"].toArray().size(), 1);
+        QCOMPARE(fleet->at(1).eeprom(), com2);
+        QCOMPARE(Writes(*fleet), 5);
+        for (const char* body :
+             {R"({"sensors": "COM2"})", R"({"sensors": []})", R"({"sensors": [2]})"}) {
+            QVERIFY2(Http(port(), "POST", "/api/v1/backups/line-7/restore", body, token).status ==
+                         400,
+                     body);
+        }
+
         const QJsonArray listed =
             Http(port(), "GET", "/api/v1/backups").json()["backups"].toArray();
         QCOMPARE(listed.size(), 1);

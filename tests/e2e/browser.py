@@ -16,11 +16,15 @@
   5. On COM3's page each ring parameter is a list of its labels; TRIGGER, set to an unknown
      code through the API, shows as `? 9` and stays so when HOLD is changed through its list
      (one RAM write of HOLD, TRIGGER kept); THRESHOLD and POWER show their allowed range.
-  6. The server stops: the page says the live data is lost; it starts again: the page
+  6. Health and drift messages handed to the page's stream handler: the cards show each
+     sensor's health in words, COM1's a drift banner naming the difference; COM1's page shows
+     the margin view (figures, both margins and the band in the chart), and the banner's
+     button restores COM1 alone from the reference backup it names.
+  7. The server stops: the page says the live data is lost; it starts again: the page
      reconnects by itself and the values move again.
-  7. With the server gone, `zurid get COM2` reads the THRESHOLD from the simulator's RAM.
+  8. With the server gone, `zurid get COM2` reads the THRESHOLD from the simulator's RAM.
 
-Steps 2-7 run over HTTPS and WSS (a certificate made by openssl here, trusted by the browser by
+Steps 2-8 run over HTTPS and WSS (a certificate made by openssl here, trusted by the browser by
 its key); step 1 runs over plain HTTP first, then again over HTTPS. No error may appear in the
 browser's console: the page's Content-Security-Policy holds for everything it does. With
 ZURID_SCREENSHOTS=DIR the overview, COM2's and COM3's pages are saved there as PNG.
@@ -362,6 +366,62 @@ def ring_lists(line, driver, token):
     print("ok:", text(driver, ".before-after tbody tr"))
 
 
+# Stream messages handed to the page's own stream handler, as if the server had sent them.
+FEED = "const done = arguments[arguments.length - 1]; import('/static/live.js').then((live) => " \
+       "{ for (const m of arguments[0]) live.receive(JSON.stringify(m)); done(true); })"
+
+
+def health(sensor, percent, state, light, dark):
+    return {"type": "health", "sensor": sensor, "percent": percent, "state": state,
+            "light_margin": light, "dark_margin": dark, "light_level": 212,
+            "light_reference": 230, "light_decline_percent": 7.8}
+
+
+def health_and_drift(line, driver):
+    """Nothing of either shows before the server sends them; then the card's health badge in
+    words, the margin view with one point per message and the band, and the drift banner whose
+    button restores that sensor alone from the named reference."""
+    driver.execute_script("location.hash = '#/'")
+    wait(driver, "three cards", lambda d: len(card_values(d)) == 3)
+    if driver.find_elements(By.CSS_SELECTOR, ".health, .drift"):
+        raise Failed("health or drift shown before the server sent any")
+    driver.execute_async_script(FEED, [
+        health("COM1", 62.4, "marginal", 40, 17), health("COM1", 48, "failing", 38, 9),
+        health("COM2", 100, "stable", 60, 45),
+        {"type": "drift", "sensor": "COM1", "on": True, "since": "2026-05-04T10:00:00Z",
+         "reference": "line-7", "differences": [
+             {"memory": "eeprom", "key": "THRESHOLD", "reference": 80, "sensor": 100}]}])
+    badges = {c.get_attribute("data-sensor"): text(c, ".health") for c in
+              driver.find_elements(By.CSS_SELECTOR, "article.card")}
+    if badges != {"COM1": "HEALTH 48 % · FAILING", "COM2": "HEALTH 100 % · STABLE", "COM3": ""}:
+        raise Failed(f"the health badges: {badges}")
+    banner = text(driver, 'article[data-sensor="COM1"] .drift li')
+    if banner != "EEPROM THRESHOLD: reference 80, sensor 100" or \
+            driver.find_elements(By.CSS_SELECTOR, 'article:not([data-sensor="COM1"]) .drift'):
+        raise Failed(f"the drift banner: {banner!r}")
+    print("ok:", badges, banner)
+
+    driver.find_element(By.LINK_TEXT, "COM1").click()
+    figures = wait(driver, "the margin view", lambda d: (t := text(d, ".health-figures")) and t)
+    if figures.split("\n") != ["Health", "48 % · FAILING", "Light margin", "38", "Dark margin",
+                                "9", "Light level", "212 of 230 (8 % down)"]:
+        raise Failed(f"the margin view shows {figures!r}")
+    chart = driver.execute_script(
+        "const c = Chart.getChart(document.querySelector('.chart-margin canvas'));"
+        "return c.data.datasets.map((d) => d.data)")
+    if chart != [[40, 38], [17, 9], [20, 20]]:
+        raise Failed(f"the margin chart holds {chart}")
+    before = len(writes(line.log))
+    driver.find_element(By.CSS_SELECTOR, ".drift button").click()
+    result = wait(driver, "the restore's result", lambda d: (
+        t := text(d, ".drift-result")) and "…" not in t and t, 60)
+    done = [(w[0], w[1]) for w in writes(line.log)[before:]]
+    if result != "COM1 restored from line-7" or sorted(done) != [(1, 1), (1, 2)]:
+        raise Failed(f"the restore: {result!r}, writes {done}")
+    shot(driver, "margins.png")
+    print("ok:", figures.replace("\n", " "), "·", result)
+
+
 def overview(line, driver):
     driver.get(line.base + "/")
     wait(driver, "three cards", lambda d: sorted(card_values(d)) == ["COM1", "COM2", "COM3"])
@@ -460,7 +520,10 @@ def run(line, driver):
     print("== 5: ring lists and number ranges on COM3's page, with an unknown TRIGGER code")
     ring_lists(line, driver, token)
 
-    print("== 6: the server goes away and comes back")
+    print("== 6: health and drift, fed to the page as the stream brings them")
+    health_and_drift(line, driver)
+
+    print("== 7: the server goes away and comes back")
     line.stop()
     wait(driver, "the page notices", lambda d: "link-lost" in d.find_element(By.ID, "link")
          .get_attribute("class"))
@@ -480,7 +543,7 @@ def run(line, driver):
     if errors:
         raise Failed("the browser's console shows errors:\n  " + "\n  ".join(errors))
 
-    print("== 7: the simulator's RAM holds the THRESHOLD")
+    print("== 8: the simulator's RAM holds the THRESHOLD")
     line.stop()
     got = subprocess.run([os.path.join(line.bin, "zurid"), "get", "COM2", "--json"],
                          env=line.env, capture_output=True, text=True, timeout=30)
