@@ -41,7 +41,7 @@ function banner(id, drift) {
     }
   }}, 'Restore this sensor') : '';
   return h('div', {class: 'drift'},
-    h('p', {class: 'drift-title'}, `⚠ DRIFT: changed outside this server${since(drift.since)}`),
+    h('p', {class: 'drift-title'}, `⚠ DRIFT from the line's reference${since(drift.since)}`),
     h('ul', {class: 'diffs'}, (drift.differences || []).map((d) => h('li', {}, differenceText(d)))),
     restore, out);
 }
