@@ -90,6 +90,43 @@ QJsonObject ParamJson(const core::ParamInfo& info, const core::ParamBlock& block
             {QStringLiteral("known"), known}};
 }
 
+QJsonObject AllowedJson(const core::ParamInfo& info, const core::ParamBlock& block) {
+    switch (info.kind) {
+    case core::ParamKind::Number:
+    case core::ParamKind::Spare:
+        return {{QStringLiteral("min"), 0}, {QStringLiteral("max"), 255}};
+    case core::ParamKind::Power:
+        return {{QStringLiteral("min"), 0}, {QStringLiteral("max"), 100}};
+    case core::ParamKind::Ring:
+    case core::ParamKind::DeadTime:
+        break;
+    }
+    // Each label as FormatValue shows it, so that a choice reads like the value it becomes.
+    QJsonArray choices;
+    core::ParamBlock with = block;
+    for (int code = 0; code <= info.maxCode; ++code) {
+        with[static_cast<std::size_t>(info.pos)] = static_cast<core::Byte>(code);
+        choices.append(QJsonObject{{QStringLiteral("code"), code},
+                                   {QStringLiteral("text"), Text(core::FormatValue(info, with))}});
+    }
+    return {{QStringLiteral("choices"), choices}};
+}
+
+QJsonObject EditableBlockJson(const core::ParamBlock& block) {
+    QJsonObject o = BlockJson(block);
+    QJsonArray params;
+    for (const core::ParamInfo& info : core::ParamTable()) {
+        QJsonObject p = ParamJson(info, block);
+        const QJsonObject allowed = AllowedJson(info, block);
+        for (auto it = allowed.begin(); it != allowed.end(); ++it) {
+            p.insert(it.key(), it.value());
+        }
+        params.append(p);
+    }
+    o[QStringLiteral("parameters")] = params;
+    return o;
+}
+
 QJsonArray DiffJson(const core::ParamBlock& a, const core::ParamBlock& b, const QString& aName,
                     const QString& bName) {
     QJsonArray out;

@@ -23,6 +23,12 @@ QJsonObject BlockJson(const core::ParamBlock& block);
 // its unit apart, the text as the window shows it; an unknown code has the value null and the
 // text "? 9".
 QJsonObject ParamJson(const core::ParamInfo& info, const core::ParamBlock& block);
+// What a form may offer for a parameter: a ring's labels as {"choices": [{"code": 3, "text":
+// "50 ms"}, ...]} (DEAD TIME's in the block's mode), a number's range as {"min": 0, "max":
+// 255} (POWER in percent).
+QJsonObject AllowedJson(const core::ParamInfo& info, const core::ParamBlock& block);
+// BlockJson with each parameter's AllowedJson in it: for a form that edits the block.
+QJsonObject EditableBlockJson(const core::ParamBlock& block);
 // One object per differing parameter: {"name", "key", "position", A: {...}, B: {...}}, each
 // side as ParamJson without the name, key and position.
 QJsonArray DiffJson(const core::ParamBlock& a, const core::ParamBlock& b, const QString& aName,

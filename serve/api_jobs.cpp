@@ -93,7 +93,7 @@ void StartRestore(Api& api, const Request& request, const Responder& reply) {
         return;
     }
     const QStringList keys{QStringLiteral("ram"), QStringLiteral("dry_run"),
-                           QStringLiteral("reason")};
+                           QStringLiteral("reason"), QStringLiteral("sensors")};
     const Checked<QJsonObject> body = BodyObject(request, keys);
     if (!body) {
         Send(reply, body.failed());
@@ -110,6 +110,17 @@ void StartRestore(Api& api, const Request& request, const Responder& reply) {
         reply.error(400, why);
         return;
     }
+    // Some of the backup's sensors only ("sensors": ["COM2"]), as `zurid restore NAME PORT`.
+    QStringList only;
+    const QJsonValue named = body->value(QStringLiteral("sensors"));
+    for (const QJsonValue& v : named.toArray()) {
+        only << v.toString();
+    }
+    if (body->contains(QStringLiteral("sensors")) &&
+        (!named.isArray() || only.isEmpty() || only.contains(QString()))) {
+        reply.error(400, QStringLiteral("sensors is a list of ports, [\"COM2\"]"));
+        return;
+    }
     std::optional<sensors::WriteOrigin> origin;
     if (!api.journal.isEmpty()) {
         origin = sensors::WriteOrigin{api.journal,
@@ -124,7 +135,7 @@ void StartRestore(Api& api, const Request& request, const Responder& reply) {
     Accepted(api.jobs.restore(request.param(QStringLiteral("name")),
                               body->value(QStringLiteral("ram")).toBool(false),
                               body->value(QStringLiteral("dry_run")).toBool(false),
-                              std::move(origin)),
+                              std::move(origin), only),
              reply);
 }
 

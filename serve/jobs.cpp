@@ -201,16 +201,17 @@ Jobs::Started Jobs::verify(const QString& name) {
 }
 
 Jobs::Started Jobs::restore(const QString& name, bool ram, bool dryRun,
-                            std::optional<sensors::WriteOrigin> origin) {
+                            std::optional<sensors::WriteOrigin> origin, const QStringList& only) {
     QList<Memory> memories{Memory::Eeprom};
     if (ram) {
         memories << Memory::Ram;
     }
-    return startCompare(name, memories, false, !dryRun, std::move(origin));
+    return startCompare(name, memories, false, !dryRun, std::move(origin), only);
 }
 
 Jobs::Started Jobs::startCompare(const QString& name, const QList<Memory>& memories, bool verify,
-                                 bool restore, std::optional<sensors::WriteOrigin> origin) {
+                                 bool restore, std::optional<sensors::WriteOrigin> origin,
+                                 const QStringList& only) {
     if (const auto refused = checkName(name)) {
         return *refused;
     }
@@ -225,7 +226,7 @@ Jobs::Started Jobs::startCompare(const QString& name, const QList<Memory>& memor
     const QString kind = verify ? QStringLiteral("verify") : QStringLiteral("restore");
     auto fleet = std::make_unique<sensors::Fleet>();
     // The backup's sensors where they sit, as `zurid verify` and `restore` find them.
-    Result<sensors::BackupPorts> found = sensors::AddBackupPorts(*fleet, dir, {});
+    Result<sensors::BackupPorts> found = sensors::AddBackupPorts(*fleet, dir, only);
     if (!found) {
         return Started::failure(ErrorKind::Refused, found.error());
     }

@@ -41,8 +41,9 @@ class Jobs : public QObject {
     Started backup(const QString& name, std::optional<sensors::WriteOrigin> origin = {});
     Started verify(const QString& name);
     // With an origin (who asked, how, why) each sensor's writes are journaled as its restore.
+    // With `only`, those of the backup's sensors (port names) alone.
     Started restore(const QString& name, bool ram, bool dryRun,
-                    std::optional<sensors::WriteOrigin> origin = {});
+                    std::optional<sensors::WriteOrigin> origin = {}, const QStringList& only = {});
 
     // {"id", "kind", "name", "state": "running" | "done" | "failed", "started", "ended",
     // "summary", "error", "ports": [{"port", "location", "result", "note", "code" (when it
@@ -62,7 +63,8 @@ class Jobs : public QObject {
     std::optional<Started> checkName(const QString& name) const;
     std::optional<Started> checkFolder(const QString& name, const QString& dir) const;
     Started startCompare(const QString& name, const QList<Memory>& memories, bool verify,
-                         bool restore, std::optional<sensors::WriteOrigin> origin = {});
+                         bool restore, std::optional<sensors::WriteOrigin> origin = {},
+                         const QStringList& only = {});
     Job& add(const QString& kind, const QString& name);
     void lendPorts(Job& job);
     void launch(Job& job, sensors::Fleet::Plan plan, sensors::Fleet::Finished finished);

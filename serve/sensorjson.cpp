@@ -26,7 +26,7 @@ QString MemoryKey(Memory m) {
 }
 
 QJsonObject ParametersJson(const LinePort& p, Memory m, const core::ParamBlock& block) {
-    QJsonObject o = sensors::BlockJson(block);
+    QJsonObject o = sensors::EditableBlockJson(block);
     o[QStringLiteral("sensor")] = p.ref.label;
     o[QStringLiteral("memory")] = MemoryKey(m);
     return o;
@@ -106,7 +106,7 @@ QString StatusMessage(const LinePort& p) {
 
 QString BlockMessage(const LinePort& p, Memory m) {
     const auto& block = m == Memory::Ram ? p.ram : p.eeprom;
-    QJsonObject o = block ? sensors::BlockJson(*block) : QJsonObject{};
+    QJsonObject o = block ? sensors::EditableBlockJson(*block) : QJsonObject{};
     o[QStringLiteral("type")] = QStringLiteral("parameters");
     o[QStringLiteral("sensor")] = p.ref.label;
     o[QStringLiteral("memory")] = MemoryKey(m);

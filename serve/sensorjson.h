@@ -15,7 +15,8 @@ QJsonObject SensorJson(const LinePort& p, bool blocks);
 // {"percent", "state", "light_margin", "dark_margin", "light_level", "light_reference",
 // "light_decline_percent"}, each null until known.
 QJsonObject HealthJson(const LinePort& p);
-// A parameter set as the API answers it: {"sensor", "memory", "bytes", "parameters"}.
+// A parameter set as the API answers it: {"sensor", "memory", "bytes", "parameters"}, each
+// parameter with its choices or range (sensors::AllowedJson).
 QJsonObject ParametersJson(const LinePort& p, Memory m, const core::ParamBlock& block);
 // {"t", "DAT0", "DAT1", "NORM", "IN0", "IN1", "EDGE"}.
 QJsonObject ReadingJson(const Reading& r);
@@ -29,7 +30,8 @@ QString MemoryKey(Memory m);
 QString ReadingMessage(const LinePort& p, const Reading& r);
 // {"type": "status", "sensor": "COM3", "status": "absent", "message": "..."}
 QString StatusMessage(const LinePort& p);
-// {"type": "parameters", "sensor": "COM3", "memory": "ram", "bytes": [...], "parameters": [...]}
+// {"type": "parameters", "sensor": "COM3", "memory": "ram", "bytes": [...], "parameters": [...]},
+// the parameters as in ParametersJson.
 QString BlockMessage(const LinePort& p, Memory m);
 // {"type": "drift", "sensor": "COM3", "on": true, "since": ..., "differences": [...]}
 QString DriftMessage(const LinePort& p);

@@ -154,6 +154,28 @@ class ServeApiTest : public QObject {
         QCOMPARE(hold["value"].toInt(), 10);
         QCOMPARE(hold["unit"].toString(), QString("ms"));
         QCOMPARE(Param(ram, "POWER")["unit"].toString(), QString("%"));
+        // What a form may offer: a ring's labels by code as the value shows them (DEAD TIME
+        // in the block's mode), a number's range (POWER in percent).
+        const auto texts = [&ram](const char* key) {
+            QStringList out;
+            int code = 0;
+            for (const QJsonValue& c : Param(ram, key)["choices"].toArray()) {
+                out << (c["code"].toInt() == code++ ? c["text"].toString() : QString("code?"));
+            }
+            return out;
+        };
+        QCOMPARE(texts("TRIGGER"), (QStringList{"CONT", "EXT", "ADJ EXT"}));
+        QCOMPARE(texts("HOLD").mid(0, 4), (QStringList{"OFF", "10 ms", "20 ms", "50 ms"}));
+        QCOMPARE(texts("DEADTIMEMODE"), (QStringList{"%", "ms"}));
+        QCOMPARE(texts("DEADTIME").mid(14), (QStringList{"84 %", "90 %"}));
+        QCOMPARE(texts("AVERAGE").size(), 8);
+        for (const auto& [key, max] :
+             {std::pair{"THRESHOLD", 255}, {"POWER", 100}, {"SPARE15", 255}}) {
+            QCOMPARE(Param(ram, key)["min"].toInt(-1), 0);
+            QCOMPARE(Param(ram, key)["max"].toInt(), max);
+            QVERIFY(!Param(ram, key).contains("choices"));
+        }
+        QVERIFY(!trigger.contains("min"));
         QCOMPARE(Http(port(), "GET", "/api/v1/sensors/COM1/parameters?memory=eeprom")
                      .json()["bytes"]
                      .toArray(),
@@ -300,6 +322,22 @@ class ServeApiTest : public QObject {
         QCOMPARE(job["state"].toString(), QString("done"));
         QCOMPARE(fleet->at(0).eeprom(), saved);
         QCOMPARE(Writes(*fleet), 3); // each sensor's EEPROM, once
+
+        // One sensor of the backup alone: its EEPROM and RAM, no other sensor's.
+        const sim::Block com2 = fleet->at(1).eeprom();
+        fleet->at(1).setEeprom(changed);
+        job = StartJob("/api/v1/backups/line-7/restore", R"({"ram": true, "sensors": ["COM2"]})",
+                       true);
+        QCOMPARE(job["state"].toString(), QString("done"));
+        QCOMPARE(job["ports"].toArray().size(), 1);
+        QCOMPARE(fleet->at(1).eeprom(), com2);
+        QCOMPARE(Writes(*fleet), 5);
+        for (const char* body :
+             {R"({"sensors": "COM2"})", R"({"sensors": []})", R"({"sensors": [2]})"}) {
+            QVERIFY2(Http(port(), "POST", "/api/v1/backups/line-7/restore", body, token).status ==
+                         400,
+                     body);
+        }
 
         const QJsonArray listed =
             Http(port(), "GET", "/api/v1/backups").json()["backups"].toArray();

@@ -1,5 +1,6 @@
 // The page's charts on Chart.js (Debian's libjs-chart.js, built into the program's
-// resources): the strip chart of the window, the NORM chart of a card and the jump buffer.
+// resources): the strip chart of the window, the NORM chart of a card, the jump buffer and
+// the counting margins of the last hours.
 import {HISTORY} from './live.js';
 
 // The window's trace colours.
@@ -31,7 +32,7 @@ function xTick(value, index, ticks) {
   return ticks.length <= 20 || index % 10 === 0 ? this.getLabelForValue(value) : null;
 }
 
-function base(canvas, datasets, labels, {legend = true, yMax = 255} = {}) {
+function base(canvas, datasets, labels, {legend = true, yMax = 255, x = null, y = null} = {}) {
   const small = fontSize() * 0.75;
   return new window.Chart(canvas, {
     type: 'line',
@@ -50,10 +51,10 @@ function base(canvas, datasets, labels, {legend = true, yMax = 255} = {}) {
       },
       elements: {point: {radius: 0}, line: {borderWidth: 2, tension: 0}},
       scales: {
-        x: {ticks: {font: {size: small}, maxRotation: 0, autoSkip: false, callback: xTick},
-            grid: {color: '#dddddd'}},
-        y: {min: 0, max: yMax, ticks: {stepSize: 50, font: {size: small}},
-            grid: {color: '#dddddd'}},
+        x: x || {ticks: {font: {size: small}, maxRotation: 0, autoSkip: false, callback: xTick},
+                 grid: {color: '#dddddd'}},
+        y: y || {min: 0, max: yMax, ticks: {stepSize: 50, font: {size: small}},
+                 grid: {color: '#dddddd'}},
       },
     },
   });
@@ -102,4 +103,35 @@ export function bufferChart(canvas, values, threshold) {
     {label: 'THRESHOLD', data: values.map(() => threshold), borderColor: '#000000',
      backgroundColor: '#000000', borderWidth: 2},
   ], labels);
+}
+
+// The light and dark margins over time (points as they came, oldest first: {t, light, dark,
+// band}) with the band HYSTERESIS - THRESHOLD shaded: a margin at or above the band is full
+// health, one below zero misses or doubles counts.
+export function marginChart(canvas) {
+  if (!available(canvas)) return null;
+  const small = fontSize() * 0.75;
+  const time = (t) => new Date(t).toLocaleTimeString([], {hour: '2-digit', minute: '2-digit'});
+  const chart = base(canvas, [
+    {label: 'light margin', data: [], borderColor: COLORS.DAT0, backgroundColor: COLORS.DAT0,
+     pointRadius: 2},
+    {label: 'dark margin', data: [], borderColor: COLORS.DAT1, backgroundColor: COLORS.DAT1,
+     pointRadius: 2},
+    {label: 'band (HYSTERESIS − THRESHOLD)', data: [], borderColor: COLORS.HYSTERESIS,
+     backgroundColor: '#7a3db822', borderDash: [6, 4], fill: 'origin', stepped: true},
+  ], [], {
+    x: {ticks: {font: {size: small}, maxRotation: 0, autoSkip: true, maxTicksLimit: 8},
+        grid: {color: '#dddddd'}},
+    y: {suggestedMin: 0, ticks: {font: {size: small}}, grid: {color: '#dddddd'}},
+  });
+  return {
+    update(points) {
+      chart.data.labels = points.map((p) => time(p.t));
+      ['light', 'dark', 'band'].forEach((k, i) => {
+        chart.data.datasets[i].data = points.map((p) => (typeof p[k] === 'number' ? p[k] : null));
+      });
+      chart.update('none');
+    },
+    destroy: () => chart.destroy(),
+  };
 }

@@ -1,10 +1,15 @@
-// What the page knows about the line: every sensor with its status, last reading and the
-// last 100 readings of the five traces, kept up to date by the WebSocket stream, which
-// reconnects with a growing back-off when it is lost. Views subscribe with onChange().
+// What the page knows about the line: every sensor with its status, last reading, the last
+// 100 readings of the five traces, its health with the margins of the last hours and its
+// drift from the line's reference, kept up to date by the WebSocket stream, which reconnects
+// with a growing back-off when it is lost. Views subscribe with onChange().
 import {get, sensorPath} from './api.js';
 
 export const HISTORY = 100; // readings kept per sensor, as the window's strip chart
 export const TRACES = ['DAT0', 'DAT1', 'NORM', 'THRESHOLD', 'HYSTERESIS'];
+export const MARGIN_HOURS = 6; // the margins kept per sensor, from the health messages
+const MARGIN_POINTS = 2000; // and at most this many (one a minute, more on state changes)
+export const HEALTH_MEMBERS = ['percent', 'state', 'light_margin', 'dark_margin', 'light_level',
+                               'light_reference', 'light_decline_percent'];
 
 const sensors = new Map(); // id -> record, in the server's order
 const listeners = new Set();
@@ -25,7 +30,8 @@ function record(id) {
   let r = sensors.get(id);
   if (!r) {
     r = {id, status: 'unknown', message: '', reading: null, rate: null, threshold: null,
-         hysteresis: null, history: Object.fromEntries(TRACES.map((t) => [t, []]))};
+         hysteresis: null, history: Object.fromEntries(TRACES.map((t) => [t, []])),
+         health: null, margins: [], drift: null};
     sensors.set(id, r);
   }
   return r;
@@ -46,7 +52,23 @@ function apply(s) {
   if (s.reading) r.reading = s.reading;
   if ('rate' in s) r.rate = s.rate;
   if (s.ram) setLines(r, s.ram.parameters);
+  if (s.health && typeof s.health === 'object') setHealth(r, s.health);
+  if (s.drift && typeof s.drift === 'object') r.drift = s.drift;
   return r;
+}
+
+// A sensor's health as the server computed it; its margins go into the history with the band
+// (HYSTERESIS - THRESHOLD) of that moment.
+function setHealth(r, health) {
+  r.health = Object.fromEntries(HEALTH_MEMBERS.map((k) => [k, health[k] ?? null]));
+  const band = typeof r.hysteresis === 'number' && typeof r.threshold === 'number'
+      ? r.hysteresis - r.threshold : null;
+  const now = Date.now();
+  r.margins.push({t: now, light: r.health.light_margin, dark: r.health.dark_margin, band});
+  const oldest = now - MARGIN_HOURS * 3600 * 1000;
+  while (r.margins.length > MARGIN_POINTS || (r.margins.length && r.margins[0].t < oldest)) {
+    r.margins.shift();
+  }
 }
 
 function setStatus(r, status, message) {
@@ -116,7 +138,8 @@ function readingArrived(id) {
   }), BATCH_MS);
 }
 
-function onMessage(text) {
+// One message of the stream, as its text.
+export function receive(text) {
   let m;
   try {
     m = JSON.parse(text);
@@ -135,6 +158,13 @@ function onMessage(text) {
     readingArrived(m.sensor);
   } else if (m.type === 'parameters') {
     setParameters(m.sensor, m.memory, m.parameters, true);
+  } else if (m.type === 'health') {
+    setHealth(record(m.sensor), m);
+    emit('health', new Set([m.sensor]));
+  } else if (m.type === 'drift') {
+    const {type, sensor, ...drift} = m;
+    record(sensor).drift = drift;
+    emit('drift', new Set([sensor]));
   } else if (m.type === 'status') {
     const r = record(m.sensor);
     setStatus(r, m.status, m.message);
@@ -159,7 +189,7 @@ export function connect() {
     emit('link');
     refresh().catch(() => {});
   };
-  socket.onmessage = (e) => onMessage(e.data);
+  socket.onmessage = (e) => receive(e.data);
   socket.onclose = () => {
     socket = null;
     const wait = delay * (0.8 + 0.4 * Math.random());

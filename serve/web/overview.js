@@ -1,15 +1,19 @@
-// The overview: every sensor of the line as a card with its status, DAT0/DAT1/NORM and a live
-// NORM chart with the THRESHOLD and HYSTERESIS lines; the line's backup below.
+// The overview: every sensor of the line as a card with its status and health, a drift
+// banner when it no longer matches the line's reference, DAT0/DAT1/NORM and a live NORM chart
+// with the THRESHOLD and HYSTERESIS lines; the line's backup below.
 import {h, fill, setText} from './dom.js';
 import * as live from './live.js';
 import {normChart} from './charts.js';
 import {badge, details, statusHint, valueBoxes, showValues} from './status.js';
 import {backupPanel} from './jobs.js';
+import {healthBadge} from './health.js';
+import {driftSlot} from './drift.js';
 
 function card(r) {
   const key = `card-${r.id}`.replace(/[^A-Za-z0-9_-]/g, '_');
   const canvas = h('canvas', {role: 'img',
       'aria-label': `NORM of ${r.id}, last 100 readings, with THRESHOLD and HYSTERESIS`});
+  const drift = driftSlot(r.id);
   const el = h('article', {class: `card state-${r.status}`, 'aria-labelledby': `${key}-title`,
                            dataset: {sensor: r.id}},
     h('header', {},
@@ -17,10 +21,11 @@ function card(r) {
         h('a', {href: `#/sensor/${encodeURIComponent(r.id)}`}, r.id)),
       h('span', {class: 'badge-slot'})),
     h('p', {class: 'hint', role: 'status'}),
+    drift.el,
     h('dl', {class: 'values'}, valueBoxes(key)),
     h('div', {class: 'chart chart-card'}, canvas),
     h('p', {class: 'details'}));
-  return {el, key, chart: normChart(canvas)};
+  return {el, key, drift, chart: normChart(canvas)};
 }
 
 export function mount(main) {
@@ -35,7 +40,8 @@ export function mount(main) {
 
   function status(r, c) {
     c.el.className = `card state-${r.status}`;
-    fill(c.el.querySelector('.badge-slot'), badge(r));
+    fill(c.el.querySelector('.badge-slot'), badge(r), healthBadge(r));
+    c.drift.update(r);
     setText(c.el.querySelector('.hint'), statusHint(r));
     setText(c.el.querySelector('.details'), details(r));
   }
@@ -61,6 +67,8 @@ export function mount(main) {
   }
 
   rebuild();
+  const tokenChanged = () => { for (const [id, c] of cards) c.drift.update(live.byId(id)); };
+  window.addEventListener('zurid:token', tokenChanged);
   const off = live.onChange((what, ids) => {
     if (what === 'list') {
       const have = [...cards.keys()].join('\n');
@@ -77,6 +85,7 @@ export function mount(main) {
   });
   return () => {
     off();
+    window.removeEventListener('zurid:token', tokenChanged);
     for (const c of cards.values()) if (c.chart) c.chart.destroy();
   };
 }

@@ -9,20 +9,46 @@ import * as live from './live.js';
 // The value as the window shows it, with its unit; an unknown code as `? N`.
 export const shown = (p) => p.text ?? `? ${p.code}`;
 
-// The edit control of one parameter: a number where the value is one, else text as
-// `zurid set` takes it (EXT, 50ms, #9 for a raw code). An unknown code shows as `? N`, which
-// is sent only when changed.
+// The edit control of one parameter. A ring is a list of its labels as the window offers them
+// (an unknown code stays in it as `? N`, and is sent only when another is picked); a number
+// is a number field with its allowed range beside it; anything else is text as `zurid set`
+// takes it (#9 for a raw code). Only a changed control is sent, as the text of its value.
 function editor(p, id) {
   const label = `New ${p.name}`;
+  if (Array.isArray(p.choices)) {
+    const options = p.choices.map((c) => h('option', {value: String(c.code)}, c.text));
+    if (!p.choices.some((c) => c.code === p.code)) {
+      options.push(h('option', {value: String(p.code)}, `? ${p.code}`));
+    }
+    const select = h('select', {id, 'aria-label': label, dataset: {initial: String(p.code)}},
+                     options);
+    select.value = String(p.code);
+    return select;
+  }
+  const ranged = typeof p.min === 'number' && typeof p.max === 'number';
+  const range = ranged ? h('span', {class: 'range', id: `${id}-range`},
+                           `allowed ${p.min}–${p.max}${p.unit ? ` ${p.unit}` : ''}`) : '';
+  const described = ranged ? `${id}-range` : null;
   if (typeof p.value === 'number') {
     const input = h('input', {id, type: 'number', inputmode: 'numeric', value: p.value,
+                              min: ranged ? p.min : null, max: ranged ? p.max : null,
                               'aria-label': p.unit ? `${label} in ${p.unit}` : label,
+                              'aria-describedby': described,
                               dataset: {initial: String(p.value), numeric: '1'}});
-    return p.unit ? h('span', {class: 'with-unit'}, input, h('span', {'aria-hidden': 'true'}, p.unit))
-                  : input;
+    return h('span', {class: 'with-unit'}, input,
+             p.unit ? h('span', {'aria-hidden': 'true'}, p.unit) : '', range);
   }
-  return h('input', {id, type: 'text', value: shown(p), 'aria-label': label, spellcheck: 'false',
-                     dataset: {initial: shown(p)}});
+  return h('span', {class: 'with-unit'},
+    h('input', {id, type: 'text', value: shown(p), 'aria-label': label, spellcheck: 'false',
+                'aria-describedby': described, dataset: {initial: shown(p)}}),
+    range);
+}
+
+// What a changed control sends: a list its label, a number field its number, else its text.
+function sent(el) {
+  if (el.tagName === 'SELECT') return el.selectedOptions[0].textContent;
+  const text = el.value.trim();
+  return el.dataset.numeric && text !== '' && Number.isFinite(Number(text)) ? Number(text) : text;
 }
 
 const changed = (el) => el.value.trim() !== el.dataset.initial;
@@ -118,9 +144,7 @@ export function parameterPanel(id) {
     e.preventDefault();
     const body = {};
     for (const el of edits()) {
-      const name = el.closest('tr').dataset.key;
-      body[name] = el.dataset.numeric && el.value.trim() !== '' && Number.isFinite(Number(el.value))
-          ? Number(el.value) : el.value.trim();
+      body[el.closest('tr').dataset.key] = sent(el);
     }
     if (!Object.keys(body).length) return;
     if (reason.value.trim()) body.reason = reason.value.trim();

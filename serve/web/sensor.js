@@ -1,5 +1,6 @@
-// A sensor's own page (#/sensor/COM3): the window's five-trace strip chart of the last 100
-// readings with DAT0/DAT1/NORM beside it, the parameter table, the jump buffer against the
+// A sensor's own page (#/sensor/COM3): a drift banner when it no longer matches the line's
+// reference, the window's five-trace strip chart of the last 100 readings with DAT0/DAT1/NORM
+// beside it, the counting margins, the parameter table, the jump buffer against the
 // THRESHOLD, the line's backup with this sensor's row marked, and the sensor's history.
 import {h, fill, setText, num} from './dom.js';
 import * as live from './live.js';
@@ -9,6 +10,8 @@ import {badge, details, statusHint, valueBoxes, showValues} from './status.js';
 import {parameterPanel} from './params.js';
 import {backupPanel} from './jobs.js';
 import {historyPanel} from './history.js';
+import {healthBadge, marginPanel} from './health.js';
+import {driftSlot} from './drift.js';
 
 function bufferPanel(id) {
   const canvas = h('canvas', {role: 'img', 'aria-label': `Jump buffer of ${id} against THRESHOLD`});
@@ -60,17 +63,21 @@ export function mount(main, id) {
   const params = parameterPanel(id);
   const buffer = bufferPanel(id);
   const history = historyPanel(id);
+  const margins = marginPanel(id);
+  const drift = driftSlot(id);
   fill(main,
     h('nav', {class: 'crumbs', 'aria-label': 'Breadcrumb'}, h('a', {href: '#/'}, 'All sensors'),
       ' › ', id),
     h('div', {class: 'sensor-head'}, h('h1', {}, id), head, info),
     hint,
+    drift.el,
     h('div', {class: 'sensor-grid'},
       h('section', {class: 'panel live-panel', 'aria-labelledby': 'live-title'},
         h('h2', {id: 'live-title'}, 'Live data'),
         h('div', {class: 'live'},
           h('div', {class: 'chart chart-strip'}, canvas),
           h('dl', {class: 'values display'}, valueBoxes('live')))),
+      margins.el,
       params.el,
       h('div', {class: 'column'}, buffer.el, backupPanel(id)),
       history.el));
@@ -80,10 +87,16 @@ export function mount(main, id) {
     const r = live.byId(id);
     if (!r) return;
     main.querySelector('.sensor-head').className = `sensor-head state-${r.status}`;
-    fill(head, badge(r));
+    fill(head, badge(r), healthBadge(r));
     setText(hint, statusHint(r));
     setText(info, details(r));
+    margins.update(r);
+    drift.update(r);
   }
+  const tokenChanged = () => {
+    params.render();
+    drift.update(live.byId(id));
+  };
   function values() {
     const r = live.byId(id);
     if (!r) return;
@@ -92,7 +105,7 @@ export function mount(main, id) {
   }
   status();
   values();
-  window.addEventListener('zurid:token', params.render);
+  window.addEventListener('zurid:token', tokenChanged);
   const off = live.onChange((what, ids) => {
     if (!ids || !ids.has(id)) return;
     if (what === 'reading') values();
@@ -100,10 +113,11 @@ export function mount(main, id) {
   });
   return () => {
     off();
-    window.removeEventListener('zurid:token', params.render);
+    window.removeEventListener('zurid:token', tokenChanged);
     params.destroy();
     if (chart) chart.destroy();
     buffer.destroy();
     history.destroy();
+    margins.destroy();
   };
 }

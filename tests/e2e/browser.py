@@ -13,27 +13,32 @@
      the reason, above the line's backup.
   4. A verify started on the page shows its result: COM2 differs in THRESHOLD, the rest agree.
      A change made through the API shows in the History after Refresh.
-  5. The server stops: the page says the live data is lost; it starts again: the page
+  5. On COM3's page each ring parameter is a list of its labels; TRIGGER, set to an unknown
+     code through the API, shows as `? 9` and stays so when HOLD is changed through its list
+     (one RAM write of HOLD, TRIGGER kept); THRESHOLD and POWER show their allowed range.
+  6. Health and drift messages handed to the page's stream handler: the cards show each
+     sensor's health in words, COM1's a drift banner naming the difference; COM1's page shows
+     the margin view (figures, both margins and the band in the chart), and the banner's
+     button restores COM1 alone from the reference backup it names.
+  7. The server stops: the page says the live data is lost; it starts again: the page
      reconnects by itself and the values move again.
-  6. With the server gone, `zurid get COM2` reads the THRESHOLD from the simulator's RAM.
+  8. With the server gone, `zurid get COM2` reads the THRESHOLD from the simulator's RAM.
 
-Steps 2-6 run over HTTPS and WSS (a certificate made by openssl here, trusted by the browser by
+Steps 2-8 run over HTTPS and WSS (a certificate made by openssl here, trusted by the browser by
 its key); step 1 runs over plain HTTP first, then again over HTTPS. No error may appear in the
 browser's console: the page's Content-Security-Policy holds for everything it does. With
-ZURID_SCREENSHOTS=DIR the overview and COM2's page are saved there as PNG.
+ZURID_SCREENSHOTS=DIR the overview, COM2's and COM3's pages are saved there as PNG.
 Usage: browser.py BIN_DIR. Exit codes: 0 passed, 1 failed, 77 skipped (Chromium, its driver
 or Selenium missing and CI not set)."""
 import json
 import os
 import shutil
-import signal
-import socket
-import ssl
 import subprocess
 import sys
 import tempfile
 import time
-import urllib.request
+
+from simline import Failed, Line, api, writes
 
 SKIP = 77
 CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
@@ -46,7 +51,7 @@ try:
     from selenium.common.exceptions import TimeoutException
     from selenium.webdriver.chrome.service import Service
     from selenium.webdriver.common.by import By
-    from selenium.webdriver.support.ui import WebDriverWait
+    from selenium.webdriver.support.ui import Select, WebDriverWait
 except ImportError:
     # Another python3 first in PATH (a virtualenv) does not see Debian's packages.
     if os.path.exists(SYSTEM_PYTHON) and os.path.realpath(sys.executable) != \
@@ -56,157 +61,12 @@ except ImportError:
     webdriver = None
 
 
-class Failed(Exception):
-    pass
-
-
 def skip_or_fail(why):
     if os.environ.get("CI"):
         print(f"FAIL: {why} (run scripts/install-deps)", file=sys.stderr)
         sys.exit(1)
     print(f"SKIP: {why} (run scripts/install-deps)")
     sys.exit(SKIP)
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def api(base, path, context=None, method="GET", body=None, token=None):
-    request = urllib.request.Request(
-        base + path, method=method, data=None if body is None else json.dumps(body).encode(),
-        headers={"Content-Type": "application/json"} | (
-            {"Authorization": f"Bearer {token}"} if token else {}))
-    with urllib.request.urlopen(request, timeout=10, context=context) as r:
-        return json.load(r)
-
-
-def make_certificate(work):
-    """A self-signed certificate for localhost and 127.0.0.1; its key's SHA-256 for Chromium's
-    --ignore-certificate-errors-spki-list, which trusts that key alone."""
-    cert, key = os.path.join(work, "cert.pem"), os.path.join(work, "key.pem")
-    subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
-                    "ec_paramgen_curve:P-256", "-nodes", "-days", "2", "-subj", "/CN=localhost",
-                    "-addext", "subjectAltName=DNS:localhost,IP:127.0.0.1", "-keyout", key,
-                    "-out", cert], check=True, capture_output=True, timeout=30)
-    os.chmod(key, 0o600)
-    spki = subprocess.run(
-        "openssl x509 -in cert.pem -pubkey -noout | openssl pkey -pubin -outform der | "
-        "openssl dgst -sha256 -binary | base64", shell=True, cwd=work, check=True,
-        capture_output=True, text=True, timeout=30).stdout.strip()
-    return cert, key, spki
-
-
-def until(what, test, seconds, step=0.2):
-    end = time.monotonic() + seconds
-    while True:
-        try:
-            got = test()
-        except (OSError, ValueError):
-            got = None
-        if got:
-            return got
-        if time.monotonic() > end:
-            raise Failed(f"{what}: not within {seconds} s")
-        time.sleep(step)
-
-
-def writes(log_path):
-    """The write requests (orders 1 RAM, 2 EEPROM) in sensor-sim's log: (sensor, order, block)."""
-    out = []
-    with open(log_path, encoding="ascii") as f:
-        for line in f:
-            fields = line.split()
-            frame = bytes(int(b, 16) for b in fields[2:])
-            if len(frame) == 17 and frame[1] in (1, 2):
-                out.append((int(fields[0]), frame[1], frame[2:]))
-    return out
-
-
-class Line:
-    """sensor-sim with three sensors, and `zurid serve` on them (started and stopped)."""
-
-    def __init__(self, bin_dir, work):
-        self.bin = bin_dir
-        self.work = work
-        self.log = os.path.join(work, "requests.log")
-        self.sim = subprocess.Popen([os.path.join(bin_dir, "sensor-sim"), "--count", "3",
-                                     "--log", self.log], stdout=subprocess.PIPE,
-                                    stderr=subprocess.DEVNULL, text=True, cwd=work)
-        paths = [self.sim.stdout.readline().strip() for _ in range(3)]
-        if not all(paths):
-            self.sim.kill()
-            raise Failed("sensor-sim did not print its three ports")
-        # A journal of its own, so that the History shows this line's writes alone.
-        self.env = dict(os.environ, ZURID_PORTS=":".join(paths),
-                        ZURID_JOURNAL=os.path.join(work, "journal", "journal.jsonl"))
-        self.port = free_port()
-        self.cert, self.key, self.spki = make_certificate(work)
-        self.tls = False
-        self.context = None
-        self.token_file = os.path.join(work, "token")
-        self.serve = None
-        self.started = False
-
-    @property
-    def base(self):
-        return f"{'https' if self.tls else 'http'}://127.0.0.1:{self.port}"
-
-    def use_tls(self, on):
-        """From the next start: HTTPS and WSS on the same port, or plain HTTP."""
-        self.tls = on
-        self.context = ssl.create_default_context(cafile=self.cert) if on else None
-
-    def start(self):
-        """Starts the server; on its first start, on another port if this one was taken
-        meanwhile (other test runs pick free ports too). A restart keeps the page's port."""
-        for attempt in range(3):
-            self.serve_out = open(os.path.join(self.work, "serve.out"), "a")
-            tls = ["--tls-cert", self.cert, "--tls-key", self.key] if self.tls else []
-            self.serve = subprocess.Popen(
-                [os.path.join(self.bin, "zurid"), "serve", "COM1", "COM2", "COM3",
-                 "--listen", f"127.0.0.1:{self.port}", "--token-file", self.token_file,
-                 "--backups", os.path.join(self.work, "backups")] + tls,
-                env=self.env, cwd=self.work, stdout=self.serve_out, stderr=subprocess.STDOUT)
-            try:
-                until("three sensors ok in /api/v1/sensors, or the server's end",
-                      lambda: self.serve.poll() is not None or [
-                          s["status"] for s in api(self.base, "/api/v1/sensors",
-                                                   self.context)["sensors"]
-                      ] == ["ok"] * 3, 30)
-            except Failed as e:
-                raise Failed(f"{e}; they are {self.statuses()}") from None
-            if self.serve.poll() is None:
-                self.started = True
-                return
-            self.serve_out.close()
-            if self.serve.returncode != 1 or self.started:
-                break
-            self.port = free_port()
-        raise Failed(f"zurid serve ended at start with exit code {self.serve.returncode}")
-
-    def statuses(self):
-        try:
-            return [(s["id"], s["status"], s["message"])
-                    for s in api(self.base, "/api/v1/sensors", self.context)["sensors"]]
-        except (OSError, ValueError) as e:
-            return str(e)
-
-    def stop(self):
-        self.serve.send_signal(signal.SIGTERM)
-        code = self.serve.wait(15)
-        self.serve = None
-        self.serve_out.close()
-        if code != 0:
-            raise Failed(f"zurid serve ended with exit code {code} on SIGTERM")
-
-    def close(self):
-        for p in (self.serve, self.sim):
-            if p is not None and p.poll() is None:
-                p.terminate()
-                p.wait(10)
 
 
 def browser(work, spki):
@@ -310,6 +170,112 @@ def run_job(driver, button):
         t := text(d, ".job-result")) and ": running" not in t and ": starting" not in t and t, 60)
 
 
+def ring(driver, key):
+    """A ring parameter's list: its labels and the one selected."""
+    select = Select(driver.find_element(By.CSS_SELECTOR, f'tr[data-key="{key}"] select'))
+    return [o.text for o in select.options], select.first_selected_option.text
+
+
+def ring_lists(line, driver, token):
+    """Each ring is a list of its labels, an unknown code stays in it as `? 9` and is not sent
+    when another parameter is changed through its list; a number shows its allowed range."""
+    api(line.base, "/api/v1/sensors/COM3/parameters?memory=ram", line.context, "PATCH",
+        {"TRIGGER": "#9"}, token)
+    driver.execute_script("location.hash = '#/sensor/COM3'")
+    trigger = wait(driver, "TRIGGER's list with the unknown code", lambda d: (
+        r := ring(d, "TRIGGER")) and r[1] == "? 9" and r)
+    if trigger != (["CONT", "EXT", "ADJ EXT", "? 9"], "? 9"):
+        raise Failed(f"TRIGGER's list: {trigger}")
+    expected = {"PMOD": (["STAT", "DYN"], "STAT"),
+                "HOLD": (["OFF", "10 ms", "20 ms", "50 ms", "100 ms", "200 ms", "500 ms",
+                          "1000 ms"], "10 ms"),
+                "AVERAGE": (["1", "2", "4", "8", "16", "32", "64", "128"], "4"),
+                "OUTMODE": (["DIRECT", "INVERSE"], "DIRECT"),
+                "DEADTIMEMODE": (["%", "ms"], "%")}
+    got = {key: ring(driver, key) for key in expected}
+    if got != expected or ring(driver, "DEADTIME")[1] != "12 %":
+        raise Failed(f"the ring lists: {got}, DEAD TIME {ring(driver, 'DEADTIME')}")
+    for key, low, high, hint in (("THRESHOLD", "0", "255", "allowed 0–255"),
+                                 ("POWER", "0", "100", "allowed 0–100 %")):
+        field = driver.find_element(By.CSS_SELECTOR, f'tr[data-key="{key}"] input')
+        shown = (field.get_attribute("min"), field.get_attribute("max"),
+                 text(driver, f'tr[data-key="{key}"] .range'))
+        if shown != (low, high, hint):
+            raise Failed(f"{key}'s range: {shown}")
+    print("ok: TRIGGER", trigger, "HOLD", got["HOLD"][0])
+
+    before = len(writes(line.log))
+    Select(driver.find_element(By.CSS_SELECTOR, 'tr[data-key="HOLD"] select')) \
+        .select_by_visible_text("50 ms")
+    driver.find_element(By.CSS_SELECTOR, ".params-form button[type=submit]").click()
+    wait(driver, "HOLD's before and after", lambda d: "HOLD 10 ms 50 ms" == text(
+        d, ".before-after tbody tr"))
+    done = writes(line.log)[before:]
+    if [(w[0], w[1], w[2][4], w[2][5]) for w in done] != [(3, 1, 3, 9)]:
+        raise Failed(f"expected one RAM write to sensor 3 with HOLD 3, TRIGGER 9 kept: {done}")
+    if ring(driver, "TRIGGER")[1] != "? 9" or ring(driver, "HOLD")[1] != "50 ms":
+        raise Failed(f"after the write: {ring(driver, 'TRIGGER')}, {ring(driver, 'HOLD')}")
+    shot(driver, "parameters.png")
+    print("ok:", text(driver, ".before-after tbody tr"))
+
+
+# Stream messages handed to the page's own stream handler, as if the server had sent them.
+FEED = "const done = arguments[arguments.length - 1]; import('/static/live.js').then((live) => " \
+       "{ for (const m of arguments[0]) live.receive(JSON.stringify(m)); done(true); })"
+
+
+def health(sensor, percent, state, light, dark):
+    return {"type": "health", "sensor": sensor, "percent": percent, "state": state,
+            "light_margin": light, "dark_margin": dark, "light_level": 212,
+            "light_reference": 230, "light_decline_percent": 7.8}
+
+
+def health_and_drift(line, driver):
+    """Nothing of either shows before the server sends them; then the card's health badge in
+    words, the margin view with one point per message and the band, and the drift banner whose
+    button restores that sensor alone from the named reference."""
+    driver.execute_script("location.hash = '#/'")
+    wait(driver, "three cards", lambda d: len(card_values(d)) == 3)
+    if driver.find_elements(By.CSS_SELECTOR, ".health, .drift"):
+        raise Failed("health or drift shown before the server sent any")
+    driver.execute_async_script(FEED, [
+        health("COM1", 62.4, "marginal", 40, 17), health("COM1", 48, "failing", 38, 9),
+        health("COM2", 100, "stable", 60, 45),
+        {"type": "drift", "sensor": "COM1", "on": True, "since": "2026-05-04T10:00:00Z",
+         "reference": "line-7", "differences": [
+             {"memory": "eeprom", "key": "THRESHOLD", "reference": 80, "sensor": 100}]}])
+    badges = {c.get_attribute("data-sensor"): text(c, ".health") for c in
+              driver.find_elements(By.CSS_SELECTOR, "article.card")}
+    if badges != {"COM1": "HEALTH 48 % · FAILING", "COM2": "HEALTH 100 % · STABLE", "COM3": ""}:
+        raise Failed(f"the health badges: {badges}")
+    banner = text(driver, 'article[data-sensor="COM1"] .drift li')
+    if banner != "EEPROM THRESHOLD: reference 80, sensor 100" or \
+            driver.find_elements(By.CSS_SELECTOR, 'article:not([data-sensor="COM1"]) .drift'):
+        raise Failed(f"the drift banner: {banner!r}")
+    shot(driver, "overview-health.png")
+    print("ok:", badges, banner)
+
+    driver.find_element(By.LINK_TEXT, "COM1").click()
+    figures = wait(driver, "the margin view", lambda d: (t := text(d, ".health-figures")) and t)
+    if figures.split("\n") != ["Health", "48 % · FAILING", "Light margin", "38", "Dark margin",
+                                "9", "Light level", "212 of 230 (8 % down)"]:
+        raise Failed(f"the margin view shows {figures!r}")
+    chart = driver.execute_script(
+        "const c = Chart.getChart(document.querySelector('.chart-margin canvas'));"
+        "return c.data.datasets.map((d) => d.data)")
+    if chart != [[40, 38], [17, 9], [20, 20]]:
+        raise Failed(f"the margin chart holds {chart}")
+    before = len(writes(line.log))
+    driver.find_element(By.CSS_SELECTOR, ".drift button").click()
+    result = wait(driver, "the restore's result", lambda d: (
+        t := text(d, ".drift-result")) and "…" not in t and t, 60)
+    done = [(w[0], w[1]) for w in writes(line.log)[before:]]
+    if result != "COM1 restored from line-7" or sorted(done) != [(1, 1), (1, 2)]:
+        raise Failed(f"the restore: {result!r}, writes {done}")
+    shot(driver, "margins.png")
+    print("ok:", figures.replace("\n", " "), "·", result)
+
+
 def overview(line, driver):
     driver.get(line.base + "/")
     wait(driver, "three cards", lambda d: sorted(card_values(d)) == ["COM1", "COM2", "COM3"])
@@ -405,7 +371,13 @@ def run(line, driver):
     shot(driver, "sensor.png")
     print("ok: History after Refresh:", history(driver)[0])
 
-    print("== 5: the server goes away and comes back")
+    print("== 5: ring lists and number ranges on COM3's page, with an unknown TRIGGER code")
+    ring_lists(line, driver, token)
+
+    print("== 6: health and drift, fed to the page as the stream brings them")
+    health_and_drift(line, driver)
+
+    print("== 7: the server goes away and comes back")
     line.stop()
     # Both at once: between two tries the link is briefly "connecting", the note hidden.
     wait(driver, "the page notices and says that the server cannot be reached", lambda d:
@@ -425,7 +397,7 @@ def run(line, driver):
     if errors:
         raise Failed("the browser's console shows errors:\n  " + "\n  ".join(errors))
 
-    print("== 6: the simulator's RAM holds the THRESHOLD")
+    print("== 8: the simulator's RAM holds the THRESHOLD")
     line.stop()
     got = subprocess.run([os.path.join(line.bin, "zurid"), "get", "COM2", "--json"],
                          env=line.env, capture_output=True, text=True, timeout=30)
