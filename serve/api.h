@@ -44,8 +44,8 @@ struct Api {
     std::function<void(const QString&)> note{}; // a line for the log
     // Every wrong token is reported here, once, whatever the channel (a missing one is none).
     std::function<void(const AuthFailure&)> authFailed{};
-    QString journal{};      // where every change is recorded; empty: not recorded (tests)
-    Drift* drift = nullptr; // the line's reference, when serve has one
+    QString journal{};             // where every change is recorded; empty: not recorded (tests)
+    Drift* drift = nullptr;        // the line's reference, when serve has one
     HealthWatch* health = nullptr; // the counting margins, for their light reference
 };
 

@@ -39,9 +39,20 @@ platform::JournalEntry ServerEvent(platform::JournalEvent event) {
 struct Daemon::Parts {
     explicit Parts(ServeOptions o)
         : options(std::move(o)), stream(options.stream), jobs(line, options.backups),
-          health(line, options.health),
-          api{line, stream, jobs, options.keys, options.readOnly, options.privateReads, {}, nullptr,
-              {},   {},     {},   {},           nullptr,             &health},
+          health(line, options.health), api{line,
+                                            stream,
+                                            jobs,
+                                            options.keys,
+                                            options.readOnly,
+                                            options.privateReads,
+                                            {},
+                                            nullptr,
+                                            {},
+                                            {},
+                                            {},
+                                            {},
+                                            nullptr,
+                                            &health},
           server(router, options.limits), commands(api), drift(line) {}
 
     ServeOptions options;
