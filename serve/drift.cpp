@@ -195,7 +195,8 @@ void Drift::judge(LinePort& p) {
             }
         }
     }
-    QJsonObject next{{QStringLiteral("on"), !differences.isEmpty()}};
+    QJsonObject next{{QStringLiteral("on"), !differences.isEmpty()},
+                     {QStringLiteral("reference"), name_}};
     if (!differences.isEmpty()) {
         const bool wasOn = p.drift.value(QStringLiteral("on")).toBool();
         next[QStringLiteral("since")] =
