@@ -91,6 +91,24 @@ export async function refresh() {
   await Promise.all(list.map((s) => refreshOne(s.id).catch(() => {})));
 }
 
+// The rate is the server's count of readings a second; the stream does not carry it, so the
+// list is read again for it every RATE_MS while the stream is open and the tab is shown (after
+// a restart it starts from 0).
+const RATE_MS = 10000;
+async function refreshRates() {
+  if (link.state !== 'open' || document.hidden) return;
+  const ids = new Set();
+  for (const s of (await get('/api/v1/sensors')).sensors) {
+    const r = sensors.get(s.id);
+    if (r && typeof s.rate === 'number' && s.rate !== r.rate) {
+      r.rate = s.rate;
+      ids.add(s.id);
+    }
+  }
+  if (ids.size) emit('sensor', ids);
+}
+setInterval(() => refreshRates().catch(() => {}), RATE_MS);
+
 export async function refreshOne(id) {
   apply(await get(sensorPath(id)));
   emit('sensor', new Set([id]));

@@ -73,14 +73,16 @@ def writes(log_path):
 
 
 class Line:
-    """sensor-sim with three sensors, and `zurid serve` on them (started and stopped)."""
+    """sensor-sim with three sensors, and `zurid serve` on them (started and stopped, with
+    `options` added to its command line)."""
 
-    def __init__(self, bin_dir, work):
+    def __init__(self, bin_dir, work, sim_options=()):
         self.bin = bin_dir
         self.work = work
         self.log = os.path.join(work, "requests.log")
+        self.options = []
         self.sim = subprocess.Popen([os.path.join(bin_dir, "sensor-sim"), "--count", "3",
-                                     "--log", self.log], stdout=subprocess.PIPE,
+                                     "--log", self.log, *sim_options], stdout=subprocess.PIPE,
                                     stderr=subprocess.DEVNULL, text=True, cwd=work)
         paths = [self.sim.stdout.readline().strip() for _ in range(3)]
         if not all(paths):
@@ -115,7 +117,7 @@ class Line:
             self.serve = subprocess.Popen(
                 [os.path.join(self.bin, "zurid"), "serve", "COM1", "COM2", "COM3",
                  "--listen", f"127.0.0.1:{self.port}", "--token-file", self.token_file,
-                 "--backups", os.path.join(self.work, "backups")] + tls,
+                 "--backups", os.path.join(self.work, "backups")] + tls + self.options,
                 env=self.env, cwd=self.work, stdout=self.serve_out, stderr=subprocess.STDOUT)
             try:
                 until("three sensors ok in /api/v1/sensors, or the server's end",
