@@ -7,7 +7,6 @@
 #include "platform/serial/interrupt.h"
 #include "platform/serial/journal.h"
 #include "serve/daemon.h"
-#include "serve/drift.h"
 #include "serve/http/tls.h"
 #include "serve/line.h"
 #include "serve/token.h"
@@ -241,20 +240,16 @@ bool ReadServeOptions(const QCommandLineParser& parser, serve::ServeOptions& opt
         return false;
     }
     options.reference = parser.value(QStringLiteral("reference"));
-    if (parser.isSet(QStringLiteral("verify-every"))) {
-        const QString every = parser.value(QStringLiteral("verify-every"));
-        const std::optional<qint64> ms = serve::ParsePeriod(every);
-        if (options.reference.isEmpty()) {
-            Message(QStringLiteral("--verify-every needs --reference NAME"));
-            return false;
-        }
-        if (!ms) {
-            Message(QStringLiteral("--verify-every needs a period such as 30s, 10m or 1h, not '%1'")
-                        .arg(every));
-            return false;
-        }
-        options.verifyEveryMs = *ms;
+    if (parser.isSet(QStringLiteral("verify-every")) && options.reference.isEmpty()) {
+        Message(QStringLiteral("--verify-every needs --reference NAME"));
+        return false;
     }
+    const auto verifyEvery =
+        PeriodOption(parser, QStringLiteral("verify-every"), options.verifyEveryMs, 7 * kDayMs);
+    if (!verifyEvery) {
+        return false;
+    }
+    options.verifyEveryMs = *verifyEvery;
     return ReadMqttOptions(parser, options) && ReadNetworkOptions(parser, options) &&
            ReadHealthOptions(parser, options);
 }

@@ -10,36 +10,16 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
-#include <QRegularExpression>
 
 namespace zurid::serve {
 
 namespace {
-
-constexpr qint64 kLongestPeriodMs = 7LL * 24 * 3600 * 1000;
 
 std::size_t Index(Memory m) {
     return m == Memory::Ram ? 0 : 1;
 }
 
 } // namespace
-
-std::optional<qint64> ParsePeriod(const QString& text) {
-    static const QRegularExpression period(
-        QRegularExpression::anchoredPattern(QStringLiteral("([0-9]{1,7})([smh])")));
-    const QRegularExpressionMatch m = period.match(text);
-    if (!m.hasMatch()) {
-        return std::nullopt;
-    }
-    const qint64 unit = m.captured(2) == QLatin1String("s")   ? 1000
-                        : m.captured(2) == QLatin1String("m") ? 60'000
-                                                              : 3'600'000;
-    const qint64 ms = m.captured(1).toLongLong() * unit;
-    if (ms <= 0 || ms > kLongestPeriodMs) {
-        return std::nullopt;
-    }
-    return ms;
-}
 
 Drift::Drift(Line& line, QObject* parent) : QObject(parent), line_(line) {
     connect(&timer_, &QTimer::timeout, this, [this] {

@@ -25,9 +25,6 @@
 
 namespace zurid::serve {
 
-// "10m", "30s", "2h" as milliseconds; nothing for a text that is no such period or is 0.
-std::optional<qint64> ParsePeriod(const QString& text);
-
 class Drift : public QObject {
   public:
     explicit Drift(Line& line, QObject* parent = nullptr);

@@ -115,7 +115,7 @@ class ServeDriftTest : public QObject {
             {{"--reference", "../line"}, "a backup's name is a plain name"},
             {{"--verify-every", "10m"}, "--verify-every needs --reference NAME"},
             {{"--reference", "line", "--verify-every", "10x"},
-             "--verify-every needs a period such as 30s, 10m or 1h, not '10x'"},
+             "--verify-every needs a period of 1s to 168h, such as 10s, 5m or 1h, not '10x'"},
             {{"--reference", "line", "--verify-every", "0s"}, "not '0s'"},
         };
         for (const auto& c : cases) {
@@ -133,9 +133,8 @@ class ServeDriftTest : public QObject {
     void aLineAsItsReferenceDoesNotDrift() {
         const auto sensors = PollJson(serve.port(), "/api/v1/sensors", [](const QJsonObject& o) {
             const QJsonArray list = o["sensors"].toArray();
-            return std::all_of(list.begin(), list.end(), [](const QJsonValue& s) {
-                return s["drift"].toObject() == kHolds;
-            });
+            return std::all_of(list.begin(), list.end(),
+                               [](const QJsonValue& s) { return s["drift"].toObject() == kHolds; });
         });
         QVERIFY(sensors);
         const QByteArray metrics = Http(serve.port(), "GET", "/metrics").body;
