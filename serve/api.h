@@ -23,10 +23,10 @@ namespace mqtt {
 class Bridge;
 }
 
-// A wrong token: by which channel ("api", "mqtt"), from which address (null when the channel
+// A wrong token: by which channel (the API or MQTT), from which address (null when the channel
 // does not know it), and whether it locked that address out.
 struct AuthFailure {
-    QString channel;
+    platform::JournalChannel channel = platform::JournalChannel::Api;
     QHostAddress address;
     bool lockedOut = false;
 };
@@ -73,7 +73,7 @@ struct Access {
 // under --read-only (whatever the token, and nobody named); NoCredentials without a token when
 // one is needed; NotPermitted for a wrong token (reported to authFailed with `channel` and
 // `address`) or a role that does not cover the need (the message names the role needed).
-Access Authorize(Api& api, const QByteArray& token, Need need, const QString& channel,
+Access Authorize(Api& api, const QByteArray& token, Need need, platform::JournalChannel channel,
                  const QHostAddress& address = {});
 // The same for an HTTP request's Authorization header, and LockedOut while the request's
 // address is locked out for wrong tokens (each wrong one counts).

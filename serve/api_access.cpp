@@ -41,7 +41,7 @@ Answer WrongRole(const Identity& who, Role needed) {
 
 // Under --read-only every write is refused before the token is judged: a read-only server
 // tells no one whether theirs is right.
-Access Authorize(Api& api, const QByteArray& token, Need need, const QString& channel,
+Access Authorize(Api& api, const QByteArray& token, Need need, platform::JournalChannel channel,
                  const QHostAddress& address) {
     if (need != Need::Read && api.readOnly) {
         return {std::nullopt,
@@ -101,7 +101,7 @@ Access Authorize(Api& api, const Request& request, Need need) {
     if (token.size() >= 7 && token.left(7).toLower() == "bearer ") {
         token = token.mid(7).trimmed();
     }
-    return Authorize(api, token, need, QStringLiteral("api"), request.peer);
+    return Authorize(api, token, need, platform::JournalChannel::Api, request.peer);
 }
 
 std::optional<Answer> ReadRefusal(Api& api, const Request& request) {

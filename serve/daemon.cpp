@@ -82,10 +82,7 @@ Daemon::Daemon(ServeOptions options, QObject* parent)
     d.api.authFailed = [this, &d](const AuthFailure& failure) {
         platform::JournalEntry e(failure.lockedOut ? platform::JournalEvent::LockedOut
                                                    : platform::JournalEvent::AuthFailed,
-                                 failure.channel == QLatin1String("mqtt")
-                                     ? platform::JournalChannel::Mqtt
-                                     : platform::JournalChannel::Api,
-                                 QString());
+                                 failure.channel, QString());
         if (!failure.address.isNull()) {
             e.address(failure.address.toString());
         }

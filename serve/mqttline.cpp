@@ -9,7 +9,7 @@ bool MqttLine::hasSensor(const QString& id) const {
 std::optional<Answer> MqttLine::refuseWrite(const QString& token, Memory memory) const {
     return Authorize(api_, token.toUtf8(),
                      memory == Memory::Eeprom ? Need::Engineer : Need::Operator,
-                     QStringLiteral("mqtt"))
+                     platform::JournalChannel::Mqtt)
         .refusal;
 }
 
