@@ -27,14 +27,10 @@ inline sim::Config WireTimedSensor() {
                        .eeprom = sim::defaultBlock()};
 }
 
-// The line of a benchmark: its simulators started and zurid serve on them (COM1..COMn, with
-// `args`), every sensor ok; false after a message on stderr.
-inline bool StartLine(sim::SensorFleet& fleet, const QTemporaryDir& dir, ServeProcess& serve,
-                      const QStringList& args = {}) {
-    if (!fleet.start() || !dir.isValid()) {
-        std::fprintf(stderr, "cannot start the simulators\n");
-        return false;
-    }
+// zurid serve on a fleet that runs already (COM1..COMn, with `args`), every sensor ok; false
+// after a message on stderr.
+inline bool StartServe(const sim::SensorFleet& fleet, const QTemporaryDir& dir, ServeProcess& serve,
+                       const QStringList& args = {}) {
     QStringList ports;
     for (std::size_t i = 1; i <= fleet.size(); ++i) {
         ports << QStringLiteral("COM%1").arg(i);
@@ -45,6 +41,16 @@ inline bool StartLine(sim::SensorFleet& fleet, const QTemporaryDir& dir, ServePr
         return false;
     }
     return true;
+}
+
+// The line of a benchmark: its simulators started and zurid serve on them, as StartServe.
+inline bool StartLine(sim::SensorFleet& fleet, const QTemporaryDir& dir, ServeProcess& serve,
+                      const QStringList& args = {}) {
+    if (!fleet.start() || !dir.isValid()) {
+        std::fprintf(stderr, "cannot start the simulators\n");
+        return false;
+    }
+    return StartServe(fleet, dir, serve, args);
 }
 
 inline double NowUnix() {

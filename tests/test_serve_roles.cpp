@@ -1,8 +1,8 @@
 // Who may do what on zurid serve: every write, by HTTP and by MQTT, tried without a token, with
 // a wrong one, as an operator, as an engineer and on a server started --read-only, answers as
 // the README's roles table says (the table here is checked against it); the lock-out after
-// wrong tokens, which a missing one does not feed; --private reads; tokens made by `zurid token`
-// that work and are not kept; the tokens file read strictly.
+// wrong tokens, which a missing one does not feed and which holds one address alone; --private
+// reads; tokens made by `zurid token` that work and are not kept; the tokens file read strictly.
 #include "serve/tokens.h"
 #include "sim/fleet.h"
 #include "support/files.h"
@@ -10,6 +10,7 @@
 #include "support/serve.h"
 #include "support/zurid.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QRegularExpression>
@@ -18,6 +19,7 @@
 
 #include <array>
 #include <sys/stat.h>
+#include <utility>
 
 using namespace testing_support;
 
@@ -42,11 +44,31 @@ const Row kRoles[] = {
      {"401 unauthorized", "403 forbidden", "202", "202", "403 read_only"}},
     {"POST /api/v1/backups/NAME/restore",
      {"401 unauthorized", "403 forbidden", "403 forbidden", "202", "403 read_only"}},
+    {"POST /api/v1/sensors/ID/health/reference",
+     {"401 unauthorized", "403 forbidden", "200", "200", "403 read_only"}},
+    {"POST /api/v1/sensors/ID/drift/accept",
+     {"401 unauthorized", "403 forbidden", "403 forbidden", "200", "403 read_only"}},
     {"MQTT PREFIX/sensors/ID/set, \"memory\": \"ram\"",
      {"bad_request", "forbidden", "ok", "ok", "read_only"}},
     {"MQTT PREFIX/sensors/ID/set, \"memory\": \"eeprom\"",
      {"bad_request", "forbidden", "forbidden", "ok", "read_only"}},
 };
+
+// The HTTP rows' requests, on COM1, in the table's order; the MQTT rows follow them.
+const std::pair<QByteArray, QByteArray> kHttpWrites[] = {
+    {"PATCH", "/api/v1/sensors/COM1/parameters?memory=ram"},
+    {"PATCH", "/api/v1/sensors/COM1/parameters?memory=eeprom"},
+    {"POST", "/api/v1/backups"},
+    {"POST", "/api/v1/backups/base/verify"},
+    {"POST", "/api/v1/backups/base/restore"},
+    {"POST", "/api/v1/sensors/COM1/health/reference"},
+    {"POST", "/api/v1/sensors/COM1/drift/accept"},
+};
+constexpr int kHttpRows = int(std::size(kHttpWrites));
+constexpr int kLightRow = 5;
+
+// Wrong tokens from one address within a minute that lock it out.
+constexpr int kLockingTries = 5;
 
 // The rows of the README's first table after `heading`, each split into its cells, backticks
 // and the header row left out.
@@ -101,20 +123,27 @@ class ServeRolesTest : public QObject {
             .has_value();
     }
 
-    // The answer to one write of `row` with `token` on `s`, as the table words it.
-    QString Answer(int row, const ServeProcess& s, const QByteArray& token, const QString& prefix) {
-        static const char* const targets[] = {"/api/v1/sensors/COM1/parameters?memory=ram",
-                                              "/api/v1/sensors/COM1/parameters?memory=eeprom",
-                                              "/api/v1/backups", "/api/v1/backups/base/verify",
-                                              "/api/v1/backups/base/restore"};
-        if (row < 5) {
+    // The answer to one write of `row` with `token` on `s`, as the table words it; an HTTP
+    // request comes `from` that address.
+    QString Answer(int row, const ServeProcess& s, const QByteArray& token, const QString& prefix,
+                   const QHostAddress& from = {}) {
+        if (row < kHttpRows) {
             const QByteArray body =
-                row < 2    ? "{\"THRESHOLD\": " + QByteArray::number(60 + commands++) + "}"
-                : row == 2 ? "{\"name\": \"b" + QByteArray::number(commands++) + "\"}"
-                : row == 4 ? "{\"dry_run\": true}"
-                           : QByteArray();
-            const HttpAnswer a =
-                Http(s.port(), row < 2 ? "PATCH" : "POST", targets[row], body, token);
+                row < 2            ? "{\"THRESHOLD\": " + QByteArray::number(60 + commands++) + "}"
+                : row == 2         ? "{\"name\": \"b" + QByteArray::number(commands++) + "\"}"
+                : row == 4         ? "{\"dry_run\": true}"
+                : row == kLightRow ? "{}"
+                                   : QByteArray();
+            const auto& [method, target] = kHttpWrites[row];
+            HttpAnswer a = Http(s.port(), method, target, body, token, 10000, from);
+            // A change of RAM starts the readings behind the light level anew: until the next
+            // reading is in, the reference is refused (503).
+            QElapsedTimer waited;
+            waited.start();
+            while (row == kLightRow && a.status == 503 && waited.elapsed() < 5000) {
+                QTest::qWait(20);
+                a = Http(s.port(), method, target, body, token, 10000, from);
+            }
             if (a.status == 202 && !JobEnds(s, a)) {
                 return QStringLiteral("a job that never ended");
             }
@@ -124,7 +153,7 @@ class ServeRolesTest : public QObject {
         }
         const QString id = QStringLiteral("c%1").arg(commands++);
         QJsonObject command{{"id", id},
-                            {"memory", row == 5 ? "ram" : "eeprom"},
+                            {"memory", row == kHttpRows ? "ram" : "eeprom"},
                             {"values", QJsonObject{{"THRESHOLD", 60 + commands}}}};
         if (!token.isEmpty()) {
             command["token"] = QString::fromLatin1(token);
@@ -176,8 +205,15 @@ class ServeRolesTest : public QObject {
         QCOMPARE(::chmod(QFile::encodeName(tmp.filePath("token")).constData(), 0600), 0);
         const QStringList mqtt{"--mqtt", broker.url(), "--mqtt-commands", "--mqtt-prefix"};
         answers = std::make_unique<Subscriber>(broker.port(), "+/sensors/+/set/response");
+        // The reference whose drift an engineer accepts, made before serve starts.
+        QProcessEnvironment env = ZuridEnv({fleet->paths()[0]});
+        env.insert("XDG_STATE_HOME", tmp.filePath("state"));
+        const ZuridRun reference =
+            RunZuridIn(env, {"backup", tmp.filePath("backups/line"), "COM1"});
+        QVERIFY2(reference.exitCode == 0, reference.err.constData());
         QVERIFY2(line.start(QStringList{"COM1", "--tokens", tokensFile(), "--token-file",
-                                        tmp.filePath("token")} +
+                                        tmp.filePath("token"), "--backups", tmp.filePath("backups"),
+                                        "--reference", "line"} +
                                 mqtt + QStringList{"open"},
                             {fleet->paths()[0]}, tmp.filePath("state")),
                  qPrintable(line.errText()));
@@ -218,14 +254,19 @@ class ServeRolesTest : public QObject {
         }
     }
 
-    // Column by column, the wrong tokens last: five of them lock the address out, the five
-    // missing ones before did not count.
+    // Column by column, the wrong tokens last: the first five, from 127.0.0.1, lock that address
+    // out (the missing ones before did not count); the rest come from 127.0.0.2, which the
+    // lock-out leaves alone.
     void everyWriteByEveryone() {
+        const QHostAddress second(QStringLiteral("127.0.0.2"));
+        int wrong = 0;
         for (const Column c : {NoToken, Operator, Engineer, ReadOnly, WrongToken}) {
             const ServeProcess& s = c == ReadOnly ? readOnly : line;
             const QString prefix = c == ReadOnly ? "shut" : "open";
             for (int row = 0; row < int(std::size(kRoles)); ++row) {
-                const QString got = Answer(row, s, c == NoToken ? QByteArray() : tokens[c], prefix);
+                const bool pastLock = c == WrongToken && row < kHttpRows && ++wrong > kLockingTries;
+                const QString got = Answer(row, s, c == NoToken ? QByteArray() : tokens[c], prefix,
+                                           pastLock ? second : QHostAddress());
                 QVERIFY2(got == QLatin1String(kRoles[row].answers[c]),
                          qPrintable(QStringLiteral("%1 (column %2): %3")
                                         .arg(kRoles[row].request)
@@ -237,6 +278,10 @@ class ServeRolesTest : public QObject {
                                        "{\"THRESHOLD\": 90}", tokens[Engineer]);
         QCOMPARE(locked.status, 429);
         QCOMPARE(locked.errorCode(), QStringLiteral("too_many_requests"));
+        QCOMPARE(Http(line.port(), "PATCH", "/api/v1/sensors/COM1/parameters",
+                      "{\"THRESHOLD\": 91}", tokens[Engineer], 10000, second)
+                     .status,
+                 200);
     }
 
     // --private: the API, the stream and /metrics need a token of any role; the page's files

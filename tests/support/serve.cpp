@@ -62,8 +62,11 @@ HttpAnswer ReadAnswer(QTcpSocket& socket, int timeoutMs) {
     return a;
 }
 
-HttpAnswer RawHttp(quint16 port, const QByteArray& bytes, int timeoutMs) {
+HttpAnswer RawHttp(quint16 port, const QByteArray& bytes, int timeoutMs, const QHostAddress& from) {
     QTcpSocket socket;
+    if (!from.isNull() && !socket.bind(from)) {
+        return {};
+    }
     socket.connectToHost(QStringLiteral("127.0.0.1"), port);
     if (!socket.waitForConnected(timeoutMs)) {
         return {};
@@ -74,7 +77,8 @@ HttpAnswer RawHttp(quint16 port, const QByteArray& bytes, int timeoutMs) {
 }
 
 HttpAnswer Http(quint16 port, const QByteArray& method, const QByteArray& target,
-                const QByteArray& body, const QByteArray& token, int timeoutMs) {
+                const QByteArray& body, const QByteArray& token, int timeoutMs,
+                const QHostAddress& from) {
     QByteArray request =
         method + ' ' + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(port) + "\r\n";
     if (!body.isEmpty()) {
@@ -85,7 +89,7 @@ HttpAnswer Http(quint16 port, const QByteArray& method, const QByteArray& target
     if (!token.isEmpty()) {
         request += "Authorization: Bearer " + token + "\r\n";
     }
-    return RawHttp(port, request + "\r\n" + body, timeoutMs);
+    return RawHttp(port, request + "\r\n" + body, timeoutMs, from);
 }
 
 QByteArray WebSocketHandshake(const QByteArray& host, const QByteArray& target,

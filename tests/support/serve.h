@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHostAddress>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QList>
@@ -34,11 +35,15 @@ struct HttpAnswer {
 
 // Reads one answer from the socket (Content-Length framing).
 HttpAnswer ReadAnswer(QTcpSocket& socket, int timeoutMs = 10000);
-// Sends the bytes as they are on a new connection and reads one answer.
-HttpAnswer RawHttp(quint16 port, const QByteArray& bytes, int timeoutMs = 10000);
+// Sends the bytes as they are on a new connection and reads one answer. `from` is the
+// connection's own address (another of the loopback's, 127.0.0.2, is another client to the
+// server); the system's choice when null.
+HttpAnswer RawHttp(quint16 port, const QByteArray& bytes, int timeoutMs = 10000,
+                   const QHostAddress& from = {});
 // One request with Host and Content-Length; `token` adds Authorization: Bearer.
 HttpAnswer Http(quint16 port, const QByteArray& method, const QByteArray& target,
-                const QByteArray& body = {}, const QByteArray& token = {}, int timeoutMs = 10000);
+                const QByteArray& body = {}, const QByteArray& token = {}, int timeoutMs = 10000,
+                const QHostAddress& from = {});
 
 // The opening of a WebSocket at `target` on the server `host` ("127.0.0.1:8480"), with an Origin
 // header when one is given.
