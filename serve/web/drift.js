@@ -20,11 +20,11 @@ function since(t) {
   return t && !Number.isNaN(when.getTime()) ? ` since ${when.toLocaleString()}` : '';
 }
 
-function banner(id, drift) {
-  const out = h('div', {class: 'drift-result', role: 'status', 'aria-live': 'polite'});
+function banner(id, drift, out) {
   const reference = typeof drift.reference === 'string' ? drift.reference : '';
   const restore = reference && token.get() ? h('button', {type: 'button', onclick: async () => {
     restore.disabled = true;
+    out.dataset.running = 'yes';
     fill(out, h('p', {class: 'running'}, `Restoring ${id} from ${reference}…`));
     try {
       const job = await runJob('POST', `/api/v1/backups/${encodeURIComponent(reference)}/restore`,
@@ -37,6 +37,7 @@ function banner(id, drift) {
                   err.status === 401 ? ' (enter the token above)' : ''));
     } finally {
       restore.disabled = false;
+      delete out.dataset.running;
       journalChanged([id]);
     }
   }}, 'Restore this sensor') : '';
@@ -47,9 +48,11 @@ function banner(id, drift) {
 }
 
 // The banner's place on a card or a page; update(r) redraws it only when the drift or the
-// token changed, so that a restore under way keeps its button and result.
+// token changed. A restore's result outlives the banners it was started from: when the restore
+// clears the drift, the banner goes and its result stays in its place.
 export function driftSlot(id) {
   const el = h('div', {class: 'drift-slot'});
+  const out = h('div', {class: 'drift-result', role: 'status', 'aria-live': 'polite'});
   let shown = null;
   return {
     el,
@@ -57,8 +60,10 @@ export function driftSlot(id) {
       const drift = r && r.drift && r.drift.on ? r.drift : null;
       const key = drift ? JSON.stringify(drift) + Boolean(token.get()) : '';
       if (key === shown) return;
+      // Drift found again: an earlier restore's result is no news.
+      if (drift && !shown && !out.dataset.running) fill(out, '');
       shown = key;
-      fill(el, drift ? banner(id, drift) : '');
+      fill(el, drift ? banner(id, drift, out) : out.hasChildNodes() ? out : '');
     },
   };
 }
