@@ -50,7 +50,7 @@ SYSTEM_PYTHON = "/usr/bin/python3"  # where Debian's python3-selenium lives
 
 try:
     from selenium import webdriver
-    from selenium.common.exceptions import TimeoutException
+    from selenium.common.exceptions import StaleElementReferenceException, TimeoutException
     from selenium.webdriver.chrome.service import Service
     from selenium.webdriver.common.by import By
     from selenium.webdriver.support.ui import Select, WebDriverWait
@@ -83,7 +83,10 @@ def browser(work, spki):
 
 def wait(driver, what, test, seconds=20):
     try:
-        return WebDriverWait(driver, seconds, poll_frequency=0.1).until(lambda d: test(d))
+        # An element the page redrew between finding it and reading it: look again.
+        return WebDriverWait(driver, seconds, poll_frequency=0.1,
+                             ignored_exceptions=(StaleElementReferenceException,)).until(
+            lambda d: test(d))
     except TimeoutException:
         raise Failed(f"{what}: not within {seconds} s") from None
 
