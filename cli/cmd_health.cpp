@@ -7,6 +7,7 @@
 #include "core/livedata.h"
 #include "platform/serial/interrupt.h"
 #include "sensors/healthtext.h"
+#include "sensors/paramtext.h"
 
 #include <QDeadlineTimer>
 #include <QJsonArray>
@@ -29,7 +30,7 @@ struct Probe {
     std::unique_ptr<PortSession> session;
     std::optional<core::ParamBlock> ram;
     std::vector<int> dat0, dat1, norm;
-    std::optional<std::array<core::Byte, core::kJumpBufLen>> jump;
+    std::optional<sensors::JumpBuffer> jump;
     bool done = false;
     bool failed = false;
 
@@ -56,12 +57,11 @@ class HealthRun {
     void start() {
         for (Probe& p : probes_) {
             p.session->readParams(Memory::Ram, [this, &p](const TransactionResult& r) {
-                if (!r.ok()) {
+                p.ram = sensors::ToBlock(r.bytes);
+                if (!r.ok() || !p.ram) {
                     fail(p, QStringLiteral("RAM read failed: %1").arg(r.error));
                     return;
                 }
-                p.ram.emplace();
-                std::copy(r.bytes.begin(), r.bytes.end(), p.ram->begin());
                 cycle(p);
             });
         }
@@ -74,28 +74,25 @@ class HealthRun {
     void cycle(Probe& p) {
         if (deadline_.hasExpired()) {
             p.session->readJumpBuffer(0, [this, &p](const TransactionResult& r) {
-                if (!r.ok() || r.bytes.size() != core::kJumpBufLen) {
+                p.jump = sensors::ToJumpBuffer(r.bytes);
+                if (!r.ok() || !p.jump) {
                     fail(p, QStringLiteral("jump buffer read failed: %1").arg(r.error));
                     return;
                 }
-                p.jump.emplace();
-                std::copy(r.bytes.begin(), r.bytes.end(), p.jump->begin());
                 p.done = true;
                 finishIfDone();
             });
             return;
         }
         p.session->readData(0, [this, &p](const TransactionResult& r) {
-            if (!r.ok() || r.bytes.size() != core::kDataLen) {
+            const auto v = sensors::ToLiveValues(r.bytes);
+            if (!r.ok() || !v) {
                 fail(p, QStringLiteral("live data: %1").arg(r.error));
                 return;
             }
-            const auto* data = reinterpret_cast<const core::Byte*>(r.bytes.constData());
-            const core::LiveValues v = core::DecodeLiveData(
-                std::span<const core::Byte, core::kDataLen>(data, core::kDataLen));
-            p.dat0.push_back(v.dat0);
-            p.dat1.push_back(v.dat1);
-            p.norm.push_back(v.norm);
+            p.dat0.push_back(v->dat0);
+            p.dat1.push_back(v->dat1);
+            p.norm.push_back(v->norm);
             QTimer::singleShot(core::kDataPauseMs, Qt::PreciseTimer, p.session.get(),
                                [this, &p] { cycle(p); });
         });

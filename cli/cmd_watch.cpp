@@ -5,6 +5,7 @@
 #include "core/livedata.h"
 #include "platform/serial/files.h"
 #include "platform/serial/interrupt.h"
+#include "sensors/paramtext.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -110,9 +111,7 @@ class Watch {
     }
 
     void writeRow(const Watcher& w, const QByteArray& bytes) {
-        const auto* data = reinterpret_cast<const core::Byte*>(bytes.constData());
-        const core::LiveValues v = core::DecodeLiveData(std::span<const core::Byte, core::kDataLen>(
-            data, static_cast<std::size_t>(core::kDataLen)));
+        const core::LiveValues v = sensors::ToLiveValues(bytes).value_or(core::LiveValues{});
         const QString line =
             QStringLiteral("%1%2,%3,%4,%5,%6,%7,%8,%9,%10,%11")
                 .arg(multi() ? CsvField(w.port.label) + QLatin1Char(',') : QString())

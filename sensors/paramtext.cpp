@@ -167,13 +167,33 @@ QStringList DiffLines(const core::ParamBlock& a, const core::ParamBlock& b) {
     return out;
 }
 
-std::optional<core::ParamBlock> ToBlock(const QByteArray& bytes) {
-    core::ParamBlock block{};
-    if (bytes.size() != static_cast<qsizetype>(block.size())) {
+namespace {
+
+template <std::size_t N> std::optional<std::array<core::Byte, N>> ToArray(const QByteArray& bytes) {
+    std::array<core::Byte, N> out{};
+    if (bytes.size() != static_cast<qsizetype>(N)) {
         return std::nullopt;
     }
-    std::copy(bytes.begin(), bytes.end(), block.begin());
-    return block;
+    std::copy(bytes.begin(), bytes.end(), out.begin());
+    return out;
+}
+
+} // namespace
+
+std::optional<core::ParamBlock> ToBlock(const QByteArray& bytes) {
+    return ToArray<core::kParamLen>(bytes);
+}
+
+std::optional<core::LiveValues> ToLiveValues(const QByteArray& bytes) {
+    const auto data = ToArray<core::kDataLen>(bytes);
+    if (!data) {
+        return std::nullopt;
+    }
+    return core::DecodeLiveData(*data);
+}
+
+std::optional<JumpBuffer> ToJumpBuffer(const QByteArray& bytes) {
+    return ToArray<core::kJumpBufLen>(bytes);
 }
 
 } // namespace zurid::sensors

@@ -2,7 +2,9 @@
 // differences of `diff` and of a failed verify.
 #pragma once
 
+#include "core/livedata.h"
 #include "core/params.h"
+#include "core/protocol.h"
 
 #include <QByteArray>
 #include <QJsonArray>
@@ -10,6 +12,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <array>
 #include <optional>
 
 namespace zurid::sensors {
@@ -39,5 +42,10 @@ QString ValueAndCode(const core::ParamInfo& info, const core::ParamBlock& block)
 QStringList DiffLines(const core::ParamBlock& a, const core::ParamBlock& b);
 // A reply or file content of exactly 15 bytes as a block.
 std::optional<core::ParamBlock> ToBlock(const QByteArray& bytes);
+// A live-data reply of exactly kDataLen bytes, decoded.
+std::optional<core::LiveValues> ToLiveValues(const QByteArray& bytes);
+using JumpBuffer = std::array<core::Byte, core::kJumpBufLen>;
+// A jump-buffer reply of exactly kJumpBufLen bytes.
+std::optional<JumpBuffer> ToJumpBuffer(const QByteArray& bytes);
 
 } // namespace zurid::sensors

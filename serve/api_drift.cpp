@@ -81,22 +81,19 @@ void AcceptDrift(Api& api, const Request& request, const Responder& reply) {
     const QString who = a.who ? a.who->name : QString();
     api.drift->verify(*p, [&api, p, who, address = request.peer.toString(),
                            client](const std::optional<Answer>& failed) {
-        const sensors::ManifestEntry* entry = api.drift->entryOf(*p);
-        if (failed || entry == nullptr) {
-            client.deliver(failed ? *failed
-                                  : Answer::failure(ErrorKind::NotFound,
-                                                    QStringLiteral("%1 has no set in the "
-                                                                   "reference %2")
-                                                        .arg(p->ref.label, api.drift->name())));
+        if (failed) {
+            client.deliver(*failed);
             return;
         }
-        const sensors::ManifestEntry before = *entry;
+        // accept() refuses a sensor without a set, so there is a `before` when it succeeds.
+        const sensors::ManifestEntry* entry = api.drift->entryOf(*p);
+        const auto before = entry ? std::optional(*entry) : std::nullopt;
         if (const sensors::Status accepted = api.drift->accept(*p); !accepted) {
             client.deliver(Answer::failure(accepted.kind(), accepted.error()));
             return;
         }
         if (const QString why =
-                JournalAccept(api, *p, who, address, before, *api.drift->entryOf(*p));
+                JournalAccept(api, *p, who, address, *before, *api.drift->entryOf(*p));
             !why.isEmpty() && api.note) {
             api.note(QStringLiteral("%1: an accepted drift is not in the journal: %2")
                          .arg(p->ref.label, why));

@@ -15,6 +15,11 @@ namespace zurid::serve {
 
 namespace {
 
+// When the backup in `dir` last had its manifest written (a new set in it writes it last).
+QDateTime ManifestTime(const QString& dir) {
+    return QFileInfo(QDir(dir).filePath(QLatin1String(sensors::kManifestName))).lastModified();
+}
+
 std::size_t Index(Memory m) {
     return m == Memory::Ram ? 0 : 1;
 }
@@ -47,11 +52,10 @@ sensors::Status Drift::load(const QString& folder, const QString& name) {
     if (info.isSymLink()) {
         return refuse(QStringLiteral("it is a symbolic link in the backups folder"));
     }
-    if (!QFileInfo::exists(QDir(dir).filePath(QLatin1String(sensors::kManifestName)))) {
+    const QDateTime modified = ManifestTime(dir);
+    if (!modified.isValid()) {
         return refuse(QStringLiteral("no backup of that name in %1").arg(folder));
     }
-    const QDateTime modified =
-        QFileInfo(QDir(dir).filePath(QLatin1String(sensors::kManifestName))).lastModified();
     const sensors::Result<sensors::Manifest> m = sensors::LoadBackup(sensors::FolderReader(dir));
     if (!m) {
         return refuse(m.error());
@@ -68,8 +72,7 @@ sensors::Status Drift::load(const QString& folder, const QString& name) {
 }
 
 void Drift::reread() {
-    const QDateTime modified =
-        QFileInfo(QDir(dir_).filePath(QLatin1String(sensors::kManifestName))).lastModified();
+    const QDateTime modified = ManifestTime(dir_);
     if (modified == modified_) {
         return;
     }
@@ -233,8 +236,7 @@ sensors::Status Drift::accept(LinePort& p) {
         return m.failed();
     }
     reference_ = std::move(*m);
-    modified_ =
-        QFileInfo(QDir(dir_).filePath(QLatin1String(sensors::kManifestName))).lastModified();
+    modified_ = ManifestTime(dir_);
     state_.remove(&p); // the sensor holds its reference now: nothing is made here any more
     judge(p);
     return {};

@@ -103,10 +103,10 @@ void HealthWatch::readBuffers() {
         const std::weak_ptr<bool> alive = alive_;
         const auto run = [this, alive, &p](PortSession& s, const ClientTurn& turn) {
             s.readJumpBuffer(0, [this, alive, &p, turn](const sensors::TransactionResult& r) {
-                if (alive.lock() && r.ok() && r.bytes.size() == core::kJumpBufLen) {
+                const auto jump = sensors::ToJumpBuffer(r.bytes);
+                if (alive.lock() && r.ok() && jump) {
                     Track& t = tracks_[&p];
-                    auto& jump = t.jump.emplace();
-                    std::copy(r.bytes.begin(), r.bytes.end(), jump.begin());
+                    t.jump = jump;
                     compute(p, t);
                 }
                 turn.answer({});

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "core/health.h"
+#include "sensors/paramtext.h"
 #include "serve/line.h"
 
 #include <QObject>
@@ -57,7 +58,7 @@ class HealthWatch : public QObject {
     };
     struct Track {
         std::deque<Sample> window;
-        std::optional<std::array<core::Byte, core::kJumpBufLen>> jump;
+        std::optional<sensors::JumpBuffer> jump;
         double referenceFrom = -1; // monotonic start of the reference period; -1: none runs
         std::vector<double> referenceLevels;
         std::optional<double> reference;

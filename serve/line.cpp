@@ -307,9 +307,7 @@ void Line::onData(LinePort& p, const sensors::TransactionResult& r) {
     }
     Reading reading;
     reading.t = static_cast<double>(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
-    const auto* data = reinterpret_cast<const core::Byte*>(r.bytes.constData());
-    reading.values = core::DecodeLiveData(std::span<const core::Byte, core::kDataLen>(
-        data, static_cast<std::size_t>(core::kDataLen)));
+    reading.values = sensors::ToLiveValues(r.bytes).value_or(core::LiveValues{});
     ++p.readings;
     if (p.running_) {
         p.running_->live += static_cast<double>(r.doneNs - r.sentNs) * 1e-9;
