@@ -149,7 +149,7 @@ std::vector<double> Rates(quint16 port, double seconds) {
 }
 
 void PrintRates(const char* when, const std::vector<double>& rates) {
-    const double limit = 1.0 / (26 * sim::kByteSeconds + zurid::core::kDataPauseMs / 1000.0);
+    const double limit = zurid::core::WireReadingsPerSecond();
     std::printf("  %-7s", when);
     double worst = 1e9;
     for (const double r : rates) {

@@ -105,7 +105,7 @@ int main(int argc, char** argv) {
     std::printf("bench_mqtt: %d sensors (wire time on, no answer delay), every reading to a "
                 "local mosquitto, one subscriber\n",
                 kSensors);
-    const double limit = 1.0 / (26 * sim::kByteSeconds + zurid::core::kDataPauseMs / 1000.0);
+    const double limit = zurid::core::WireReadingsPerSecond();
 
     double cpuAlone = 0;
     {

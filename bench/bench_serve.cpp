@@ -128,9 +128,8 @@ struct Figures {
     int exitCode = -1;
 };
 
-// The wire limit of live data: 26 bytes of wire and the loop's pause a reading.
 double WireLimit() {
-    return 1.0 / (26 * sim::kByteSeconds + zurid::core::kDataPauseMs / 1000.0);
+    return zurid::core::WireReadingsPerSecond();
 }
 
 // A reading's sensor and time stamp from its stream message; false for other messages.

@@ -38,6 +38,11 @@ inline constexpr double kSettleRamSeconds = 0.1;         // before reads after a
 inline constexpr double kSettleEepromSeconds = 1.5;      // before reads after an EEPROM choice
 inline constexpr int kDataPauseMs = 50;                  // pause after each live-data reply
 
+// The most live-data readings a second the wire allows: request and reply, then the pause.
+constexpr double WireReadingsPerSecond(int pauseMs = kDataPauseMs) {
+    return 1.0 / ((kRequestLen + kDataLen) * kByteSeconds + pauseMs / 1000.0);
+}
+
 // Status text of a good line check: "LINE OK", padding, the program's version.
 inline constexpr char kLineOkText[] = "LINE OK                              V1.0";
 

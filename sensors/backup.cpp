@@ -251,6 +251,14 @@ Result<Manifest> ReplaceSet(const QString& dir, const QString& location,
     const auto path = [&dir](const QString& name) { return Native(QDir(dir).filePath(name)); };
     const QStringList old{entry->ramFile, entry->eepromFile};
     QStringList written;
+    // A file that cannot be written leaves the backup as it was: this call's files go again.
+    const auto discard = [&](const QString& file, const std::string& why) {
+        for (const QString& made : std::as_const(written)) {
+            platform::RemoveFile(path(made));
+        }
+        return Result<Manifest>::failure(
+            ErrorKind::Io, QStringLiteral("cannot write %1: %2").arg(file, Text(why)));
+    };
     for (const bool isRam : {true, false}) {
         QString name;
         for (int variant = 1; name.isEmpty() || used.contains(name) ||
@@ -267,12 +275,7 @@ Result<Manifest> ReplaceSet(const QString& dir, const QString& location,
             (isRam ? entry->ramFile : entry->eepromFile) = name;
             continue;
         }
-        for (const QString& made : std::as_const(written)) {
-            platform::RemoveFile(path(made));
-        }
-        return Result<Manifest>::failure(
-            ErrorKind::Io,
-            QStringLiteral("cannot write %1: %2").arg(QDir(dir).filePath(name), Text(why)));
+        return discard(QDir(dir).filePath(name), why);
     }
     entry->ram = ram;
     entry->eeprom = eeprom;
@@ -282,11 +285,7 @@ Result<Manifest> ReplaceSet(const QString& dir, const QString& location,
     if (const std::string why = platform::SaveFile(Native(manifest), WriteManifest(m).toStdString(),
                                                    platform::kPrivateFile);
         !why.empty()) {
-        for (const QString& made : std::as_const(written)) {
-            platform::RemoveFile(path(made));
-        }
-        return Result<Manifest>::failure(
-            ErrorKind::Io, QStringLiteral("cannot write %1: %2").arg(manifest, Text(why)));
+        return discard(manifest, why);
     }
     for (const QString& name : old) {
         platform::RemoveFile(path(name)); // named by nothing now; a leftover harms no one

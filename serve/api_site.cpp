@@ -153,11 +153,9 @@ QByteArray Metrics(const Api& api) {
     });
     e.family("zurid_sensor_wire_readings_per_second", "gauge",
              "The most live-data readings per second the wire allows (4800 baud, the pause).");
-    // Request and reply on the wire, then the pause before the next request.
-    const double cycle =
-        (core::kRequestLen + core::kDataLen) * core::kByteSeconds + api.line.dataPauseMs / 1000.0;
+    const double wire = core::WireReadingsPerSecond(api.line.dataPauseMs);
     each("zurid_sensor_wire_readings_per_second",
-         [cycle](const LinePort&) -> Value { return 1.0 / cycle; });
+         [wire](const LinePort&) -> Value { return wire; });
     e.family("zurid_parameter_writes_total", "counter",
              "Parameter changes of the API and MQTT that sent a write to the sensor.");
     for (const auto& p : ports) {
