@@ -52,15 +52,17 @@ function apply(s) {
   if (s.reading) r.reading = s.reading;
   if ('rate' in s) r.rate = s.rate;
   if (s.ram) setLines(r, s.ram.parameters);
-  if (s.health && typeof s.health === 'object') setHealth(r, s.health);
+  // A list or a sensor read again is no new health message: it starts the margins, no more.
+  if (s.health && typeof s.health === 'object') setHealth(r, s.health, !r.margins.length);
   if (s.drift && typeof s.drift === 'object') r.drift = s.drift;
   return r;
 }
 
 // A sensor's health as the server computed it; its margins go into the history with the band
 // (HYSTERESIS - THRESHOLD) of that moment.
-function setHealth(r, health) {
+function setHealth(r, health, point = true) {
   r.health = Object.fromEntries(HEALTH_MEMBERS.map((k) => [k, health[k] ?? null]));
+  if (!point) return;
   const band = typeof r.hysteresis === 'number' && typeof r.threshold === 'number'
       ? r.hysteresis - r.threshold : null;
   const now = Date.now();
