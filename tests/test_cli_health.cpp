@@ -80,7 +80,7 @@ class CliHealthTest : public QObject {
             << QStringList{"serve", "COM1", "--health-reference-period", "25h"}
             << "--health-reference-period needs a period of 1s to 24h, such as 10s, 5m or 1h, "
                "not '25h'";
-        for (const char* limits : {"50,100", "120,50", "x,50"}) {
+        for (const char* limits : {"50,100", "100", "120,50", "100,0", "x,50"}) {
             QTest::newRow(limits) << QStringList{"serve", "COM1", "--health-limits", limits}
                                   << QStringLiteral("--health-limits needs two percentages, the "
                                                     "first above the second, such as 100,50, "

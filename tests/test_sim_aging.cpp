@@ -28,6 +28,7 @@ class TestSimAging : public QObject {
         QTest::addColumn<bool>("shallow");
         QTest::newRow("shallow") << "shallow" << true << 0.0 << true;
         QTest::newRow("fouling, fraction") << "fouling=0.5" << true << 0.5 << false;
+        QTest::newRow("fouling, none") << "fouling=0" << true << 0.0 << false;
         QTest::newRow("trailing text") << "fouling=5%" << false << 0.0 << false;
         QTest::newRow("a reply fault") << "silent" << false << 0.0 << false;
     }
