@@ -1,9 +1,8 @@
-// Counting margin and light level through zurid serve, on simulated sensors that age: a clean
-// one, one whose optics foul quickly (health falls to marginal, then failing, in the JSON and
-// on the stream), one with shallow dips (a small dark margin). Periods made short by options:
-// the jump buffer read every second, the light reference taken over two seconds; marginal
-// from 10 %.
+// Counting margin and light level through zurid serve on simulated sensors: a clean one, one
+// whose optics foul quickly, one with shallow dips. Short periods: the jump buffer read every
+// second, the light reference taken over two seconds; marginal from 10 %.
 #include "sim/fleet.h"
+#include "support/backups.h"
 #include "support/files.h"
 #include "support/serve.h"
 #include "support/streamclient.h"
@@ -16,25 +15,16 @@ using namespace testing_support;
 
 namespace {
 
-// THRESHOLD 110, HYSTERESIS 130: nearly every mark counts, with room to spare. The fouling
-// sensor has THRESHOLD 100: a band of 30, so that its light margin passes through the marginal
-// share (15 to 30) for a few seconds.
-sim::Block Ram(int threshold) {
-    sim::Block b = sim::defaultBlock();
-    b[0] = static_cast<std::uint8_t>(threshold);
-    b[1] = 130;
-    return b;
-}
-
+// THRESHOLD 110, HYSTERESIS 130: nearly every mark counts. The fouling sensor's THRESHOLD 100
+// gives a band of 30, so that its light margin passes the marginal share (15 to 30) for a while.
 std::vector<sim::Config> Configs() {
-    std::vector<sim::Config> out(3);
-    for (unsigned i = 0; i < out.size(); ++i) {
-        out[i].wireTime = false;
-        out[i].answerDelay = 0.002;
-        out[i].ram = Ram(i == 1 ? 100 : 110);
-        out[i].eeprom = out[i].ram;
-        out[i].seed = i + 21;
-    }
+    sim::Block ram = sim::defaultBlock();
+    ram[0] = 110;
+    ram[1] = 130;
+    auto out = LineOf(3, ram, ram);
+    for (unsigned i = 0; i < out.size(); ++i)
+        out[i].seed = i + 21; // seeds whose clean sensor keeps a full margin
+    out[1].ram[0] = out[1].eeprom[0] = 100;
     out[1].aging.foulingPercentPerMinute = 240; // 4 % a second
     out[2].aging.shallow = true;
     return out;
@@ -89,7 +79,7 @@ class ServeHealthTest : public QObject {
 
     void cleanupTestCase() { QCOMPARE(serve.terminate(), 0); }
 
-    // Before anything is read every member is there, and null.
+    // Every member is there, null before anything is read.
     void aNewClientHearsTheHealthFirst() {
         QVERIFY(QTest::qWaitFor([this] { return stream.count("health") >= 3; }, 5000));
         for (const QString id : {"COM1", "COM2", "COM3"}) {
@@ -103,9 +93,8 @@ class ServeHealthTest : public QObject {
         }
     }
 
-    // A clean sensor is stable once a few marks have passed, with both margins wide; the
-    // shallow one is marginal for its dark margin alone (a quarter of the band or so: failing
-    // under the usual limits, marginal from 10 %).
+    // The clean sensor stable with both margins wide; the shallow one marginal for its dark
+    // margin alone (about a quarter of the band).
     void shallowDipsGiveASmallDarkMargin() {
         const auto clean = PollJson(
             port(), "/api/v1/sensors/COM1",
@@ -131,8 +120,7 @@ class ServeHealthTest : public QObject {
         QCOMPARE(s["percent"].toDouble(), std::round(s["dark_margin"].toDouble() / 20 * 1000) / 10);
     }
 
-    // As the light goes the steady NORM sinks toward HYSTERESIS: stable, marginal, failing,
-    // each state change on the stream as it happens, the decline growing against the reference.
+    // Stable, marginal, failing, each change on the stream; the decline against the reference.
     void foulingMakesHealthFall() {
         QVERIFY(QTest::qWaitFor([this] { return StatesSeen("COM2").contains("failing"); }, 30000));
         QCOMPARE(StatesSeen("COM2"), (QStringList{"stable", "marginal", "failing"}));
@@ -154,7 +142,7 @@ class ServeHealthTest : public QObject {
         QVERIFY2(m.captured(1).toDouble() < 0.8, qPrintable(m.captured(0)));
     }
 
-    // An operator takes the light level now as the reference: the decline starts from zero.
+    // The light level now taken as the reference: the decline starts from zero.
     void theReferenceTakenNow() {
         const QByteArray target = "/api/v1/sensors/COM2/health/reference";
         QCOMPARE(Http(port(), "POST", target, "{}").status, 401);
