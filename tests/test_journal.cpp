@@ -45,13 +45,6 @@ QByteArray ExpectedHash(QByteArray line) {
     return QCryptographicHash::hash(line + '}', QCryptographicHash::Sha256).toHex();
 }
 
-// The hash of the journal's last line.
-QByteArray HeadOf(const QString& path) {
-    JournalLine last;
-    ParseJournalLine(JournalLines(path).constLast(), &last);
-    return last.hash;
-}
-
 } // namespace
 
 class JournalTest : public QObject {
@@ -266,11 +259,9 @@ class JournalTest : public QObject {
         QVERIFY(QFile::copy(pristine, path));
         QCOMPARE(lines(tail(t.end)), JournalLines(pristine)); // made anew: all of it
 
-        t = tail({}); // no place yet: none, at the end with the newest record
+        t = tail({}); // no place yet: none, at the end (its head: test_serve_mqtt_journal)
         QVERIFY(t.records.isEmpty() && !t.restarted);
         QCOMPARE(t.end.offset, QFileInfo(path).size());
-        QCOMPARE(t.end.seq, 6);
-        QCOMPARE(t.end.hash, HeadOf(path));
 
         QCOMPARE(AppendSamples(path, 2, 6), QString());
         t = tail(t.end);

@@ -1,11 +1,12 @@
 // Every front end journals what it does to a sensor: each write is one attempt (pending, on disk
 // before the sensor is touched) and one outcome naming it, with who, from where, what the sensor
-// held before and after, and why. zurid's set, send and restore, backups, and zurid serve's PATCH,
+// held before and after, and why. zurid's set, send, backup and restore, and zurid serve's PATCH,
 // MQTT commands, jobs, wrong tokens, start and stop; writers side by side keep one chain; a full
 // disk refuses the change before the sensor sees a byte.
 #include "platform/serial/journal.h"
 #include "platform/serial/journal_record.h"
 #include "sim/fleet.h"
+#include "support/backups.h"
 #include "support/files.h"
 #include "support/journal.h"
 #include "support/mosquitto.h"
@@ -21,6 +22,7 @@
 #include <QTest>
 
 #include <memory>
+#include <utility>
 
 using namespace testing_support;
 using zurid::platform::ReadJournal;
@@ -28,6 +30,13 @@ using zurid::platform::ReadJournal;
 namespace {
 
 const sim::Block kStart = {100, 120, 0, 0, 1, 0, 20, 50, 2, 0, 2, 0, 21, 22, 23};
+
+// kStart with THRESHOLD, its first byte, at `threshold`.
+sim::Block At(int threshold) {
+    sim::Block b = kStart;
+    b[0] = static_cast<std::uint8_t>(threshold);
+    return b;
+}
 
 QJsonArray BlockJson(const sim::Block& b) {
     QJsonArray a;
@@ -37,17 +46,8 @@ QJsonArray BlockJson(const sim::Block& b) {
     return a;
 }
 
-sim::Block WithThreshold(int threshold) {
-    sim::Block b = kStart;
-    b[0] = static_cast<std::uint8_t>(threshold);
-    return b;
-}
-
-QJsonArray ThresholdChange(int before, int after) {
-    return {QJsonObject{{"key", "THRESHOLD"}, {"before", before}, {"after", after}}};
-}
-
-// What one write's records must say; an empty member is not looked at, "-" must be absent.
+// What a record must say. A text: empty is not looked at, "-" must be absent; the bytes: null is
+// not looked at, undefined must be absent.
 struct Expected {
     QString event = "change";
     QString channel = "cli";
@@ -57,64 +57,66 @@ struct Expected {
     QString memory = "ram";
     QString outcome = "written";
     QString reason = "-";
-    QJsonValue before{QJsonValue::Undefined}; // the 15 bytes; undefined: absent
+    QString error{}; // the error's code
+    QJsonValue before{QJsonValue::Undefined};
     QJsonValue after{QJsonValue::Undefined};
     QJsonValue changes{QJsonValue::Undefined};
-    QString error{}; // the error's code when failed
 };
 
-// The two records of a write, from `at` in `records`: the attempt, pending, and its outcome,
-// naming it, with the same who, where and why. Empty when it holds; else what differs.
-QString CheckWrite(const QList<QJsonObject>& records, qsizetype at, const Expected& e) {
-    if (at + 1 >= records.size()) {
-        return QStringLiteral("%1 records, no write at %2").arg(records.size()).arg(at);
-    }
-    const QJsonObject attempt = records[at];
-    const QJsonObject outcome = records[at + 1];
-    const auto member = [](const QJsonObject& r, const QString& key) {
-        return r.contains(key) ? r[key].toString() : QStringLiteral("-");
+// `e` for THRESHOLD going from `from` to `to`.
+Expected Threshold(int from, int to, Expected e = {}) {
+    e.before = BlockJson(At(from));
+    e.after = BlockJson(At(to));
+    e.changes =
+        from == to ? QJsonArray()
+                   : QJsonArray{QJsonObject{{"key", "THRESHOLD"}, {"before", from}, {"after", to}}};
+    return e;
+}
+
+QString Text(const QJsonValue& v) {
+    return QString::fromUtf8(QJsonDocument(QJsonArray{v}).toJson(QJsonDocument::Compact));
+}
+
+// What in `r` differs from `e`; "" when nothing.
+QString Mismatch(const QJsonObject& r, const Expected& e) {
+    const auto text = [](const QString& t) {
+        return t.isEmpty() ? QJsonValue() : t == "-" ? QJsonValue(QJsonValue::Undefined) : t;
     };
+    const char* keys[] = {"event",   "channel", "who",    "address", "sensor", "memory",
+                          "outcome", "reason",  "before", "after",   "changes"};
+    const QJsonValue wants[] = {text(e.event),  text(e.channel), text(e.who),     text(e.address),
+                                text(e.sensor), text(e.memory),  text(e.outcome), text(e.reason),
+                                e.before,       e.after,         e.changes};
     QStringList wrong;
-    for (const auto& [key, want] : {std::pair{"event", e.event},
-                                    {"channel", e.channel},
-                                    {"who", e.who},
-                                    {"address", e.address},
-                                    {"sensor", e.sensor},
-                                    {"memory", e.memory},
-                                    {"reason", e.reason}}) {
-        for (const QJsonObject& r : {attempt, outcome}) {
-            if (!want.isEmpty() && member(r, key) != want) {
-                wrong << QStringLiteral("%1 %2 instead of %3").arg(key, member(r, key), want);
-            }
+    for (std::size_t i = 0; i < std::size(keys); ++i) {
+        if (!wants[i].isNull() && r.value(keys[i]) != wants[i]) {
+            wrong << QStringLiteral("%1 %2, not %3")
+                         .arg(keys[i], Text(r.value(keys[i])), Text(wants[i]));
         }
     }
-    if (attempt["outcome"] != "pending" || attempt.contains("attempt")) {
-        wrong << QStringLiteral("the attempt is not pending");
+    if (e.sensor != "-" && r["location"].toString().isEmpty()) {
+        wrong << QStringLiteral("no location");
     }
-    if (outcome["attempt"].toInteger() != attempt["seq"].toInteger()) {
-        wrong << QStringLiteral("the outcome names attempt %1").arg(outcome["attempt"].toInteger());
-    }
-    // The attempt of a write that went out holds what was to be written, and what was held.
-    if ((e.outcome == "written" || e.outcome == "sent") &&
-        (attempt.value("after") != e.after || attempt.value("before") != e.before)) {
-        wrong << QStringLiteral("the attempt's bytes differ");
-    }
-    if (outcome["outcome"] != e.outcome) {
-        wrong << QStringLiteral("outcome %1").arg(outcome["outcome"].toString());
-    }
-    if (!e.error.isEmpty() && outcome["error"]["code"] != e.error) {
-        wrong << QStringLiteral("error %1")
-                     .arg(
-                         QJsonDocument(outcome["error"].toObject()).toJson(QJsonDocument::Compact));
-    }
-    for (const auto& [key, want] :
-         {std::pair{"before", e.before}, {"after", e.after}, {"changes", e.changes}}) {
-        if (outcome.value(key) != want) {
-            wrong << QStringLiteral("%1 %2").arg(
-                key, QJsonDocument(QJsonArray{outcome.value(key)}).toJson(QJsonDocument::Compact));
-        }
+    if (!e.error.isEmpty() && r["error"]["code"] != e.error) {
+        wrong << "error " + Text(r["error"]);
     }
     return wrong.join(QStringLiteral("; "));
+}
+
+// A write's two records: the attempt, pending, holding what was to be written when it went out,
+// and its outcome naming it.
+QString WriteMismatch(const QJsonObject& attempt, const QJsonObject& outcome, const Expected& e) {
+    Expected pending = e;
+    pending.outcome = "pending";
+    pending.error.clear();
+    if (e.outcome != "written" && e.outcome != "sent") {
+        pending.before = pending.after = pending.changes = QJsonValue::Null;
+    }
+    const QString w = Mismatch(attempt, pending), v = Mismatch(outcome, e);
+    const bool named = !attempt.contains("attempt") &&
+                       outcome["attempt"].toInteger() == attempt["seq"].toInteger();
+    return (w.isEmpty() ? "" : "attempt: " + w + "; ") + (v.isEmpty() ? "" : "outcome: " + v) +
+           (named ? "" : " (the outcome does not name its attempt)");
 }
 
 // zurid serve on a sensor of its own, tokens for an operator and an engineer, MQTT commands.
@@ -131,29 +133,63 @@ class JournalWritesTest : public QObject {
     Q_OBJECT
     QTemporaryDir tmp;
     QString journal;
+    qsizetype seen = 0; // records looked at
     // COM1 and COM4 for zurid, COM2 for serve, COM3 silent
     std::unique_ptr<sim::SensorFleet> fleet;
     std::unique_ptr<Line> line;
     QString me = zurid::platform::UnixUser();
+    ZuridRun last;
 
     QList<QJsonObject> Records() const { return ReadJournal(journal).records; }
     std::vector<std::string> Ports() const { return fleet->paths(); }
-    ZuridRun Zurid(const QStringList& args) { return RunZurid(args, Ports()); }
+
+    // The records since those looked at are `want` and no more, a change or restore as its two
+    // records. "" when so, else what differs.
+    QString Journaled(const QList<Expected>& want) {
+        const QList<QJsonObject> r = Records();
+        const qsizetype from = std::exchange(seen, r.size());
+        QStringList wrong;
+        qsizetype at = from;
+        for (const Expected& e : want) {
+            const bool pair = e.event == "change" || e.event == "restore";
+            if (at + pair >= r.size()) {
+                return QStringLiteral("only %1 records").arg(r.size() - from);
+            }
+            const QString w = pair ? WriteMismatch(r[at], r[at + 1], e) : Mismatch(r[at], e);
+            if (!w.isEmpty()) {
+                wrong << QStringLiteral("record %1: %2").arg(at - from).arg(w);
+            }
+            at += pair ? 2 : 1;
+        }
+        if (at < r.size()) {
+            wrong << QStringLiteral("%1 records more").arg(r.size() - at);
+        }
+        return wrong.join(QStringLiteral("; "));
+    }
+
+    // zurid with `args` by this user: "" when it ends with `exitCode`, leaving COM1's RAM with
+    // THRESHOLD at `threshold` and `records` in the journal.
+    QString Zurid(const QStringList& args, int exitCode, int threshold, QList<Expected> records) {
+        for (Expected& e : records) {
+            e.who = me;
+        }
+        seen = Records().size();
+        last = RunZurid(args, Ports());
+        if (last.exitCode != exitCode) {
+            return QStringLiteral("exit %1: %2").arg(last.exitCode).arg(last.errText());
+        }
+        if (fleet->at(0).ram() != At(threshold)) {
+            return QStringLiteral("COM1 holds THRESHOLD %1").arg(fleet->at(0).ram()[0]);
+        }
+        return Journaled(records);
+    }
 
   private slots:
     void initTestCase() {
         QVERIFY(tmp.isValid());
         journal = tmp.filePath("journal.jsonl");
         qputenv("ZURID_JOURNAL", QFile::encodeName(journal)); // for every program started
-        std::vector<sim::Config> configs(4);
-        for (unsigned i = 0; i < configs.size(); ++i) {
-            configs[i] = {.answerDelay = 0.002,
-                          .wireTime = false,
-                          .ram = kStart,
-                          .eeprom = kStart,
-                          .seed = i + 3};
-        }
-        fleet = std::make_unique<sim::SensorFleet>(configs);
+        fleet = std::make_unique<sim::SensorFleet>(LineOf(4, kStart, kStart));
         QVERIFY(fleet->start());
         fleet->at(2).setReply(3, std::vector<std::uint8_t>{}); // COM3 never answers a RAM read
     }
@@ -174,101 +210,50 @@ class JournalWritesTest : public QObject {
         QCOMPARE(int(check.state), int(zurid::platform::JournalCheck::State::Whole));
     }
 
-    // zurid's writes, one after the other, each checked as a pair of records.
-    void zuridWritesArePairs() {
-        Put(tmp.filePath("seventy.dat"), FileText(WithThreshold(70)));
-        struct Row {
-            const char* name;
-            QStringList args;
-            Expected e;
-            sim::Block ramBefore = kStart; // what the sensor holds when the command runs
-        };
+    // zurid's commands one after the other on COM1 (COM3 does not answer).
+    void zuridJournalsWhatItDoes() {
         const QString why = QStringLiteral("run-in of line 4, \"quoted\"");
-        const QList<Row> rows = {
-            {"set with a reason",
-             {"set", "COM1", "THRESHOLD=80", "--reason", why},
-             {.reason = why,
-              .before = BlockJson(kStart),
-              .after = BlockJson(WithThreshold(80)),
-              .changes = ThresholdChange(100, 80)}},
-            {"set what it holds",
-             {"set", "COM1", "THRESHOLD=100"},
-             {.outcome = "unchanged",
-              .before = BlockJson(kStart),
-              .after = BlockJson(kStart),
-              .changes = QJsonArray()}},
-            {"set not read back",
-             {"set", "COM1", "THRESHOLD=85", "--no-verify"},
-             {.outcome = "sent",
-              .before = BlockJson(kStart),
-              .after = BlockJson(WithThreshold(85)),
-              .changes = ThresholdChange(100, 85)}},
-            {"set on a sensor that does not answer",
-             {"set", "COM3", "THRESHOLD=80"},
-             {.sensor = "COM3", .outcome = "failed", .error = "sensor_timeout"}},
-            {"send a file (the sensor is not read first)",
-             {"send", "COM1", tmp.filePath("seventy.dat"), "--reason", "recipe B"},
-             {.reason = "recipe B", .after = BlockJson(WithThreshold(70))}},
-        };
-        for (Row row : rows) {
-            row.e.who = me;
-            const qsizetype from = Records().size();
-            const ZuridRun r = Zurid(row.args);
-            QVERIFY2(r.exitCode == (row.e.outcome == "failed" ? 1 : 0),
-                     qPrintable(QStringLiteral("%1: %2").arg(row.name, r.errText())));
-            const QList<QJsonObject> records = Records();
-            QVERIFY2(records.size() == from + 2, qPrintable(QStringLiteral("%1: %2 records; %3")
-                                                                .arg(row.name)
-                                                                .arg(records.size() - from)
-                                                                .arg(r.errText())));
-            const QString wrong = CheckWrite(records, from, row.e);
-            QVERIFY2(wrong.isEmpty(), qPrintable(QStringLiteral("%1: %2").arg(row.name, wrong)));
-            const QString location = records[from]["location"].toString();
-            QVERIFY2(!location.isEmpty(), row.name);
-            init();
-        }
-    }
-
-    // A backup is a record per memory saved, its block as after; a restore of a changed
-    // sensor is a pair per memory written.
-    void backupAndRestoreOfEachMemory() {
-        const qsizetype from = Records().size();
-        QCOMPARE(Zurid({"backup", tmp.filePath("bk2"), "COM1"}).exitCode, 0);
-        QList<QJsonObject> records = Records();
-        QCOMPARE(records.size(), from + 2);
-        for (qsizetype i = from; i < from + 2; ++i) {
-            QCOMPARE(records[i]["event"], "backup");
-            QCOMPARE(records[i]["outcome"], "written");
-            QCOMPARE(records[i]["after"].toArray(), BlockJson(kStart));
-        }
-        QCOMPARE(records[from]["memory"], "ram");
-        QCOMPARE(records[from + 1]["memory"], "eeprom");
-
-        fleet->at(0).setRam(WithThreshold(50));
-        fleet->at(0).setEeprom(WithThreshold(60));
+        QCOMPARE(Zurid({"set", "COM1", "THRESHOLD=80", "--reason", why}, 0, 80,
+                       {Threshold(100, 80, {.reason = why})}),
+                 QString());
+        QCOMPARE(Zurid({"set", "COM1", "THRESHOLD=80"}, 0, 80,
+                       {Threshold(80, 80, {.outcome = "unchanged"})}),
+                 QString());
+        QCOMPARE(Zurid({"set", "COM1", "THRESHOLD=85", "--no-verify"}, 0, 85,
+                       {Threshold(80, 85, {.outcome = "sent"})}),
+                 QString());
+        QCOMPARE(Zurid({"set", "COM3", "THRESHOLD=80"}, 1, 85,
+                       {{.sensor = "COM3", .outcome = "failed", .error = "sensor_timeout"}}),
+                 QString());
+        // A file is sent without reading the sensor first.
+        Put(tmp.filePath("seventy.dat"), FileText(At(70)));
+        QCOMPARE(Zurid({"send", "COM1", tmp.filePath("seventy.dat"), "--reason", "recipe B"}, 0, 70,
+                       {{.reason = "recipe B", .after = BlockJson(At(70))}}),
+                 QString());
+        // A backup is a record per memory saved, its block as after; a restore of a changed
+        // sensor a write per memory.
+        const QString bk = tmp.filePath("bk");
+        QCOMPARE(Zurid({"backup", bk, "COM1"}, 0, 70,
+                       {{.event = "backup", .after = BlockJson(At(70))},
+                        {.event = "backup", .memory = "eeprom", .after = BlockJson(kStart)}}),
+                 QString());
+        fleet->at(0).setRam(At(50));
+        fleet->at(0).setEeprom(At(60));
         QCOMPARE(
-            Zurid({"restore", tmp.filePath("bk2"), "COM1", "--ram", "--reason", "back"}).exitCode,
-            0);
-        records = Records();
-        QCOMPARE(records.size(), from + 6);
-        Expected e{.event = "restore",
-                   .who = me,
-                   .memory = "eeprom",
-                   .reason = "back",
-                   .before = BlockJson(WithThreshold(60)),
-                   .after = BlockJson(kStart),
-                   .changes = ThresholdChange(60, 100)};
-        QCOMPARE(CheckWrite(records, from + 2, e), QString());
-        e.memory = "ram";
-        e.before = BlockJson(WithThreshold(50));
-        e.changes = ThresholdChange(50, 100);
-        QCOMPARE(CheckWrite(records, from + 4, e), QString());
-        QCOMPARE(fleet->at(0).ram(), kStart);
+            Zurid({"restore", bk, "COM1", "--ram", "--reason", "back"}, 0, 70,
+                  {Threshold(60, 100, {.event = "restore", .memory = "eeprom", .reason = "back"}),
+                   Threshold(50, 70, {.event = "restore", .reason = "back"})}),
+            QString());
+        // A reason longer than a record takes is refused before anything is sent.
+        QCOMPARE(Zurid({"set", "COM1", "THRESHOLD=80", "--reason", QString(501, 'x')}, 2, 70, {}),
+                 QString());
+        QCOMPARE(last.errText(),
+                 QStringLiteral("zurid: set: --reason is a text of at most 500 characters\n"));
     }
 
-    // zurid serve: the PATCH and the MQTT command with the token's name, the API's address and
-    // the reason; a backup job and a restore job as their records; its start first.
-    void serveWritesArePairs() {
+    // zurid serve, after its start: the PATCH and the MQTT command with the token's name, the
+    // API's address and the reason; a backup job and a restore job as their records.
+    void serveJournalsWhatItDoes() {
         line = std::make_unique<Line>();
         QVERIFY(line->broker.start());
         const QString tokens = tmp.filePath("tokens");
@@ -279,30 +264,30 @@ class JournalWritesTest : public QObject {
             QVERIFY2(made.exitCode == 0, made.err.constData());
             *token = made.out.trimmed();
         }
-        const qsizetype from = Records().size();
+        seen = Records().size();
         QVERIFY2(line->serve.start({"COM2", "--tokens", tokens, "--mqtt", line->broker.url(),
                                     "--mqtt-commands", "--mqtt-prefix", "j"},
                                    Ports(), tmp.filePath("state")),
                  qPrintable(line->serve.errText()));
         QVERIFY(line->serve.waitForStatus("ok"));
-        const quint16 port = line->serve.port();
-        QList<QJsonObject> records = Records();
-        QCOMPARE(records.value(from)["event"], "start");
+        QCOMPARE(Records().value(seen)["event"], "start");
+        seen = Records().size();
 
-        const HttpAnswer patch = Http(port, "PATCH", "/api/v1/sensors/COM2/parameters?memory=ram",
-                                      R"({"THRESHOLD": 80, "reason": "trial"})", line->olga);
-        QCOMPARE(patch.status, 200);
-        records = Records();
-        QCOMPARE(records.size(), from + 3);
-        Expected e{.channel = "api",
-                   .who = "olga",
-                   .address = "127.0.0.1",
-                   .sensor = "COM2",
-                   .reason = "trial",
-                   .before = BlockJson(kStart),
-                   .after = BlockJson(WithThreshold(80)),
-                   .changes = ThresholdChange(100, 80)};
-        QCOMPARE(CheckWrite(records, from + 1, e), QString());
+        // COM2's records of `who` on `channel`, the API's with the client's address.
+        const auto by = [](const char* channel, const char* who, Expected e) {
+            e.channel = channel;
+            e.who = who;
+            e.sensor = "COM2";
+            e.address = e.channel == "api" ? "127.0.0.1" : "-";
+            return e;
+        };
+        const quint16 port = line->serve.port();
+        QCOMPARE(Http(port, "PATCH", "/api/v1/sensors/COM2/parameters?memory=ram",
+                      R"({"THRESHOLD": 80, "reason": "trial"})", line->olga)
+                     .status,
+                 200);
+        QCOMPARE(Journaled({by("api", "olga", Threshold(100, 80, {.reason = "trial"}))}),
+                 QString());
 
         Subscriber answers(line->broker.port(), "j/sensors/COM2/set/response");
         Publish(line->broker.port(), "j/sensors/COM2/set",
@@ -310,16 +295,8 @@ class JournalWritesTest : public QObject {
                 "\"reason\": \"night shift\", \"token\": \"" +
                     line->emil + "\"}");
         QVERIFY(answers.waitFor("j/sensors/COM2/set/response"));
-        records = Records();
-        QCOMPARE(records.size(), from + 5);
-        e = {.channel = "mqtt",
-             .who = "emil",
-             .sensor = "COM2",
-             .reason = "night shift",
-             .before = BlockJson(WithThreshold(80)),
-             .after = BlockJson(WithThreshold(90)),
-             .changes = ThresholdChange(80, 90)};
-        QCOMPARE(CheckWrite(records, from + 3, e), QString());
+        QCOMPARE(Journaled({by("mqtt", "emil", Threshold(80, 90, {.reason = "night shift"}))}),
+                 QString());
 
         const auto job = [&](const QByteArray& target, const QByteArray& body) {
             const HttpAnswer a = Http(port, "POST", target, body, line->emil);
@@ -329,36 +306,27 @@ class JournalWritesTest : public QObject {
                    }).has_value();
         };
         QVERIFY(job("/api/v1/backups", R"({"name": "base"})"));
-        records = Records();
-        QCOMPARE(records.size(), from + 7);
-        for (qsizetype i = from + 5; i < from + 7; ++i) {
-            QCOMPARE(records[i]["event"], "backup");
-            QCOMPARE(records[i]["who"], "emil");
-            QCOMPARE(records[i]["address"], "127.0.0.1");
-        }
-        fleet->at(1).setEeprom(WithThreshold(60));
+        QCOMPARE(
+            Journaled({by("api", "emil", {.event = "backup", .after = BlockJson(At(90))}),
+                       by("api", "emil",
+                          {.event = "backup", .memory = "eeprom", .after = BlockJson(kStart)})}),
+            QString());
+        fleet->at(1).setEeprom(At(60));
         QVERIFY(job("/api/v1/backups/base/restore", R"({"reason": "back to base"})"));
-        records = Records();
-        QCOMPARE(records.size(), from + 9);
-        e = {.event = "restore",
-             .channel = "api",
-             .who = "emil",
-             .address = "127.0.0.1",
-             .sensor = "COM2",
-             .memory = "eeprom",
-             .reason = "back to base",
-             .before = BlockJson(WithThreshold(60)),
-             .after = BlockJson(kStart),
-             .changes = ThresholdChange(60, 100)};
-        QCOMPARE(CheckWrite(records, from + 7, e), QString());
         QCOMPARE(fleet->at(1).eeprom(), kStart);
+        QCOMPARE(
+            Journaled({by(
+                "api", "emil",
+                Threshold(60, 100,
+                          {.event = "restore", .memory = "eeprom", .reason = "back to base"}))}),
+            QString());
 
         // What the API lists is what the file holds.
         const HttpAnswer listed = Http(port, "GET", "/api/v1/journal?sensor=COM2&limit=2");
         QCOMPARE(listed.status, 200);
-        const QJsonArray last = listed.json()["records"].toArray();
-        QCOMPARE(last.size(), 2);
-        QCOMPARE(last[1].toObject(), records.last());
+        const QJsonArray newest = listed.json()["records"].toArray();
+        QCOMPARE(newest.size(), 2);
+        QCOMPARE(newest[1].toObject(), Records().last());
     }
 
     // Two zurid on two sensors and serve on a third, all writing at once: one chain, every
@@ -388,10 +356,9 @@ class JournalWritesTest : public QObject {
         }
         const QList<QJsonObject> records = Records();
         QCOMPARE(records.size(), from + 3 * 4 * 2);
-        QHash<qint64, QJsonObject> pending;
+        QHash<qint64, QJsonObject> pending; // the chain itself is verified at the end
         for (qsizetype i = from; i < records.size(); ++i) {
             const QJsonObject& r = records[i];
-            QCOMPARE(r["seq"].toInteger(), records[i - 1]["seq"].toInteger() + 1);
             if (r["outcome"] == "pending") {
                 pending.insert(r["seq"].toInteger(), r);
                 continue;
@@ -401,9 +368,6 @@ class JournalWritesTest : public QObject {
             QCOMPARE(attempt["sensor"], r["sensor"]);
         }
         QVERIFY(pending.isEmpty());
-        const zurid::platform::JournalCheck check = zurid::platform::VerifyJournal(journal);
-        QCOMPARE(int(check.state), int(zurid::platform::JournalCheck::State::Whole));
-        QCOMPARE(check.count, records.size());
     }
 
     // A journal on a file system that is full: zurid and serve refuse the change before the
@@ -417,14 +381,10 @@ class JournalWritesTest : public QObject {
         QVERIFY(QDir().mkpath(disk));
         const QString full = disk + "/journal.jsonl";
         // A 64 KiB file system at `disk`, seen only by the program started on it.
-        const QStringList onSmallDisk{
-            "unshare",
-            "-Urm",
-            "sh",
-            "-c",
+        const QString mount =
             "mount -t tmpfs -o size=64k tmpfs \"$0\" && [ \"$ZURID_FILL\" != 1 ] || "
-            "head -c 1M /dev/zero >\"$0/fill\" 2>/dev/null; exec \"$@\"",
-            disk};
+            "head -c 1M /dev/zero >\"$0/fill\" 2>/dev/null; exec \"$@\"";
+        const QStringList onSmallDisk{"unshare", "-Urm", "sh", "-c", mount, disk};
         QProcessEnvironment env = ZuridEnv(Ports());
         env.insert("ZURID_JOURNAL", full);
         env.insert("ZURID_FILL", "1");
@@ -474,49 +434,30 @@ class JournalWritesTest : public QObject {
                       line->olga)
                      .status,
                  200);
-        QCOMPARE(fleet->at(3).ram(), WithThreshold(56));
+        QCOMPARE(fleet->at(3).ram(), At(56));
         QCOMPARE(serve.terminate(), 0);
     }
 
     // Wrong tokens are journaled with the address they came from, the lock-out once; a request
-    // without a token is no guess and leaves no record.
+    // without a token is no guess and one locked out no more: neither leaves a record.
     void wrongTokensAndTheLockOut() {
         QVERIFY(line);
-        const quint16 port = line->serve.port();
-        const qsizetype from = Records().size();
-        QCOMPARE(
-            Http(port, "PATCH", "/api/v1/sensors/COM2/parameters", R"({"THRESHOLD": 55})").status,
-            401);
-        QCOMPARE(Records().size(), from);
-        QList<int> answers;
-        for (int i = 0; i < 6; ++i) {
-            answers << Http(port, "PATCH", "/api/v1/sensors/COM2/parameters",
-                            R"({"THRESHOLD": 55})", QByteArray(64, 'f'))
-                           .status;
+        seen = Records().size();
+        for (int i = 0; i < 7; ++i) { // without a token first
+            Http(line->serve.port(), "PATCH", "/api/v1/sensors/COM2/parameters",
+                 R"({"THRESHOLD": 55})", i == 0 ? QByteArray() : QByteArray(64, 'f'));
         }
-        QCOMPARE(answers, (QList<int>{403, 403, 403, 403, 403, 429}));
-        const QList<QJsonObject> records = Records().mid(from);
-        QStringList events;
-        for (const QJsonObject& r : records) {
-            events << r["event"].toString();
-            QCOMPARE(r["channel"], "api");
-            QCOMPARE(r["address"], "127.0.0.1");
-            QVERIFY(!r.contains("who"));
-        }
-        QCOMPARE(events, (QStringList{"auth_failed", "auth_failed", "auth_failed", "auth_failed",
-                                      "locked_out"}));
+        const Expected guess{.event = "auth_failed",
+                             .channel = "api",
+                             .who = "-",
+                             .address = "127.0.0.1",
+                             .sensor = "-",
+                             .memory = "-",
+                             .outcome = "-"};
+        Expected lockOut = guess;
+        lockOut.event = "locked_out";
+        QCOMPARE(Journaled({guess, guess, guess, guess, lockOut}), QString());
         QCOMPARE(fleet->at(1).ram()[0], 74); // the last change of the writers side by side
-    }
-
-    // A reason longer than a record takes is refused before anything is sent.
-    void overlongReasonIsRefused() {
-        const qsizetype from = Records().size();
-        const ZuridRun r = Zurid({"set", "COM1", "THRESHOLD=80", "--reason", QString(501, 'x')});
-        QCOMPARE(r.exitCode, 2);
-        QCOMPARE(r.errText(),
-                 QStringLiteral("zurid: set: --reason is a text of at most 500 characters\n"));
-        QCOMPARE(Records().size(), from);
-        QCOMPARE(fleet->at(0).ram(), kStart);
     }
 };
 

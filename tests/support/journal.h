@@ -51,28 +51,6 @@ inline QList<QByteArray> JournalLines(const QString& path) {
     return text.isEmpty() ? QList<QByteArray>{} : text.split('\n');
 }
 
-// Whether `lines` go on the chain from the record whose hash is `prev`: each a record whose hash is
-// its own text's and whose prev is the hash before, seq counting up. "" when so, else what is not.
-inline QString ChainFault(const QList<QByteArray>& lines, QByteArray prev) {
-    using namespace zurid::platform;
-    qint64 seq = 0; // the one before, once there is one
-    for (const QByteArray& line : lines) {
-        JournalLine parsed;
-        if (!ParseJournalLine(line, &parsed)) {
-            return QStringLiteral("not a record: %1").arg(QString::fromUtf8(line));
-        }
-        if (JournalLineHash(line) != parsed.hash) {
-            return QStringLiteral("seq %1: its hash is not its own").arg(parsed.seq);
-        }
-        if (parsed.prev != prev || (seq > 0 && parsed.seq != seq + 1)) {
-            return QStringLiteral("seq %1: not the record after the one before").arg(parsed.seq);
-        }
-        prev = parsed.hash;
-        seq = parsed.seq;
-    }
-    return {};
-}
-
 inline bool PutJournalLines(const QString& path, const QList<QByteArray>& lines) {
     QFile f(path);
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
